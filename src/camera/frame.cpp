@@ -1,0 +1,3 @@
+#include "camera/frame.h"
+
+Frame gFrame;
