@@ -1,0 +1,93 @@
+// Address-space reservations and mappings of the device's physical memory. The device keeps its
+// physical memory in a file whose offsets are physical addresses; VirtualCopy maps the file
+// there, so the mapping aliases the memory the simulated hardware reads and writes.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <map>
+#include <mutex>
+
+#include "platform/device.h"
+#include "platform/hooks.h"
+#include "platform/kernel.h"
+
+namespace {
+
+struct Reservation {
+    uint8_t* base;  // the host mapping, one guard page before the address handed out
+    size_t total;
+    size_t size;    // what the caller reserved
+};
+
+std::mutex mutex;
+std::map<uint8_t*, Reservation> reservations;  // by the address handed out
+
+size_t pageSize() {
+    static const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    return page;
+}
+
+}  // namespace
+
+LPVOID VirtualAlloc(LPVOID address, DWORD size, DWORD type, DWORD protect) {
+    if (address != nullptr || size == 0 || type != MEM_RESERVE || protect != PAGE_NOACCESS) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    // A physical address need not start on a page; VirtualCopy maps from the page below it, so a
+    // guard page is kept on either side of the range handed out.
+    size_t total = (size + pageSize() - 1) / pageSize() * pageSize() + 2 * pageSize();
+    void* base = mmap(nullptr, total, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (base == MAP_FAILED) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    auto* handedOut = static_cast<uint8_t*>(base) + pageSize();
+    std::lock_guard lock(mutex);
+    reservations[handedOut] = {static_cast<uint8_t*>(base), total, size};
+    return handedOut;
+}
+
+BOOL VirtualCopy(LPVOID destination, LPVOID source, DWORD size, DWORD protect) {
+    trace("VirtualCopy " + std::to_string(reinterpret_cast<uintptr_t>(source)) + " " +
+          std::to_string(size));
+    if (!(protect & PAGE_PHYSICAL) || !deviceInstalled() || device().physicalMemoryFd() < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    uint64_t physical = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(source)) * 256;
+    if (!device().physicalRangeValid(physical, size)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    auto* dest = static_cast<uint8_t*>(destination);
+    std::lock_guard lock(mutex);
+    auto it = reservations.find(dest);
+    if (it == reservations.end() || size > it->second.size) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    size_t below = physical % pageSize();
+    size_t length = (size + below + pageSize() - 1) / pageSize() * pageSize();
+    int access = PROT_READ | ((protect & PAGE_READWRITE) ? PROT_WRITE : 0);
+    void* mapped = mmap(dest - below, length, access, MAP_SHARED | MAP_FIXED,
+                        device().physicalMemoryFd(), static_cast<off_t>(physical - below));
+    if (mapped == MAP_FAILED) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL VirtualFree(LPVOID address, DWORD, DWORD type) {
+    if (type != MEM_RELEASE) return FALSE;
+    std::lock_guard lock(mutex);
+    auto it = reservations.find(static_cast<uint8_t*>(address));
+    if (it == reservations.end()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    munmap(it->second.base, it->second.total);
+    reservations.erase(it);
+    return TRUE;
+}
