@@ -1,0 +1,43 @@
+// Winsock over BSD sockets. socket, connect, send, recv, inet_addr and htons are the BSD calls
+// themselves; the Winsock-only calls are provided here. A SOCKET is the descriptor;
+// INVALID_SOCKET is all ones.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include "platform/types.h"
+
+using SOCKET = int;
+constexpr SOCKET INVALID_SOCKET = ~0;
+constexpr int SOCKET_ERROR = -1;
+using u_long = unsigned long;
+
+struct WSADATA {
+    WORD wVersion;
+    WORD wHighVersion;
+    char szDescription[257];
+    char szSystemStatus[129];
+};
+
+constexpr WORD MAKEWORD(int low, int high) {
+    return static_cast<WORD>((low & 0xFF) | ((high & 0xFF) << 8));
+}
+
+// Starts the socket library (version 2.0 or below is accepted); 0 on success.
+int WSAStartup(WORD version, WSADATA* data);
+int WSACleanup();
+// Shuts the connection down before closing, so a send or recv blocked on it in another thread
+// returns.
+int closesocket(SOCKET s);
+// FIONBIO with a non-zero argument makes the socket non-blocking.
+int ioctlsocket(SOCKET s, long command, u_long* argument);
+// The handheld's resolver: besides ordinary names, "ppp_peer" is the desktop at the other end of
+// the device's link.
+hostent* winsockGetHostByName(const char* name);
+#define gethostbyname winsockGetHostByName
+
+constexpr const char* kPppPeerHost = "ppp_peer";
