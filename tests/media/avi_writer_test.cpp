@@ -1,0 +1,626 @@
+// The movie writer: exact header bytes, the tick arithmetic, the index chain, sound, the size
+// limit and failed writes. ffprobe and ffmpeg read the files as an independent oracle.
+#include "media/avi_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <deque>
+
+#include "media/test_pictures.h"
+
+namespace {
+
+using testpics::makeJpeg;
+using testpics::TempFile;
+
+uint32_t get32(const std::vector<uint8_t>& b, size_t at) {
+    return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
+           uint32_t(b[at + 3]) << 24;
+}
+
+std::string fourccAt(const std::vector<uint8_t>& b, size_t at) {
+    return std::string(reinterpret_cast<const char*>(&b[at]), 4);
+}
+
+struct Chunk {
+    std::string id;
+    uint32_t offset;  // file offset of the chunk header
+    uint32_t size;    // exact size from the chunk header
+};
+
+// Walks the "movi" list as its header describes it; every chunk must end inside it.
+std::vector<Chunk> movieChunks(const std::vector<uint8_t>& file) {
+    std::vector<Chunk> chunks;
+    const uint32_t end = kAviMoviOffset + get32(file, 340);
+    EXPECT_LE(end, file.size());
+    uint32_t at = kAviHeaderBytes;
+    while (at + 8 <= end) {
+        chunks.push_back({fourccAt(file, at), at, get32(file, at + 4)});
+        at += 8 + chunks.back().size + (chunks.back().size & 1);
+    }
+    EXPECT_EQ(at, end) << "the movie list must end exactly after its last chunk";
+    return chunks;
+}
+
+// The "idx1" entries that follow the movie list.
+std::vector<IndexEntry> movieIndex(const std::vector<uint8_t>& file) {
+    const uint32_t at = kAviMoviOffset + get32(file, 340);
+    std::vector<IndexEntry> entries;
+    if (at + 8 > file.size() || fourccAt(file, at) != "idx1") return entries;
+    const uint32_t bytes = get32(file, at + 4);
+    for (uint32_t i = 0; i < bytes / 16; ++i) {
+        IndexEntry e;
+        std::memcpy(&e, &file[at + 8 + i * 16], 16);
+        entries.push_back(e);
+    }
+    return entries;
+}
+
+constexpr uint32_t fcc(const char (&s)[5]) {
+    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
+           uint32_t(uint8_t(s[3])) << 24;
+}
+
+// Plays the part of the movie's recording step: the previous picture with catchUp 1, then the
+// new one (or the unchanged buffer) with catchUp 0.
+struct Recorder {
+    explicit Recorder(AviWriter& writer) : w(writer) {}
+    AviWriter& w;
+    std::vector<uint8_t> buffer;
+    bool frame(const std::vector<uint8_t>& picture, uint32_t now, bool changed = true) {
+        if (!aviWriteFrame(w, buffer.data(), uint32_t(buffer.size()), now, 1)) return false;
+        w.pictureChanged = changed ? 1 : 0;
+        if (changed) buffer = picture;
+        return aviWriteFrame(w, buffer.data(), uint32_t(buffer.size()), now, 0);
+    }
+};
+
+// A wave input that fills `buffersLeft` more buffers of `bytesPerBuffer` each.
+struct FakeSound {
+    FakeSound(uint32_t bytes, uint32_t buffers = UINT32_MAX, uint32_t start = 1)
+        : startResult(start), bytesPerBuffer(bytes), buffersLeft(buffers) {}
+    uint32_t startResult;
+    uint32_t bytesPerBuffer;
+    uint32_t buffersLeft;
+    uint32_t taken = 0;
+    uint32_t stops = 0;
+    std::vector<uint8_t> current;
+
+    AviSoundSource source() {
+        AviSoundSource s;
+        s.context = this;
+        s.start = [](void* c) { return static_cast<FakeSound*>(c)->startResult; };
+        s.take = [](void* c, uint32_t* bytes) -> const uint8_t* {
+            auto* self = static_cast<FakeSound*>(c);
+            if (self->buffersLeft == 0) return nullptr;
+            self->buffersLeft -= 1;
+            self->current.resize(self->bytesPerBuffer);
+            for (size_t i = 0; i < self->current.size(); ++i)
+                self->current[i] = uint8_t(i * 7 + self->taken);
+            self->taken += 1;
+            *bytes = self->bytesPerBuffer;
+            return self->current.data();
+        };
+        s.stop = [](void* c) { static_cast<FakeSound*>(c)->stops += 1; };
+        return s;
+    }
+};
+
+// The header as the file layout table gives it, field by field.
+std::vector<uint8_t> expectedHeader(uint32_t fileSize, uint32_t moviEnd, uint32_t frameMs,
+                                    uint32_t flags, uint32_t frames, uint32_t width,
+                                    uint32_t height, uint32_t soundBytes) {
+    std::vector<uint8_t> h(348, 0);
+    auto p32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) h[at + i] = uint8_t(v >> (8 * i));
+    };
+    auto p16 = [&](size_t at, uint32_t v) {
+        h[at] = uint8_t(v);
+        h[at + 1] = uint8_t(v >> 8);
+    };
+    const bool sound = soundBytes != 0;
+    p32(0, fcc("RIFF")), p32(4, fileSize - 8), p32(8, fcc("AVI ")), p32(12, fcc("LIST"));
+    p32(16, sound ? 292 : 192), p32(20, fcc("hdrl")), p32(24, fcc("avih")), p32(28, 56);
+    p32(32, frameMs * 1000), p32(36, 10000000), p32(44, flags), p32(48, frames);
+    p32(56, sound ? 2 : 1), p32(64, width), p32(68, height);
+    p32(88, fcc("LIST")), p32(92, 116), p32(96, fcc("strl")), p32(100, fcc("strh"));
+    p32(104, 56), p32(108, fcc("vids")), p32(112, fcc("mjpg")), p32(128, frameMs * 1000);
+    p32(132, 1000000), p32(140, frames), p32(148, 0xFFFFFFFF), p32(164, fcc("strf"));
+    p32(168, 40), p32(172, 40), p32(176, width), p32(180, height), p16(184, 1), p16(186, 24);
+    p32(188, fcc("MJPG")), p32(192, width * height);
+    size_t junk = 212;
+    if (sound) {
+        p32(212, fcc("LIST")), p32(216, 92), p32(220, fcc("strl")), p32(224, fcc("strh"));
+        p32(228, 56), p32(232, fcc("auds")), p32(252, 2), p32(256, 16000);
+        p32(264, soundBytes / 2), p32(272, 0xFFFFFFFF), p32(276, 2), p32(288, fcc("strf"));
+        p32(292, 16), p16(296, 1), p16(298, 1), p32(300, 8000), p32(304, 16000), p16(308, 2);
+        p16(310, 16);
+        junk = 312;
+    }
+    p32(junk, fcc("JUNK")), p32(junk + 4, sound ? 16 : 116);
+    p32(336, fcc("LIST")), p32(340, moviEnd - 344), p32(344, fcc("movi"));
+    return h;
+}
+
+std::vector<uint8_t> headerOf(const std::vector<uint8_t>& file) {
+    return std::vector<uint8_t>(file.begin(), file.begin() + 348);
+}
+
+// ffmpeg decodes every frame of every stream; returns its complaints (empty when none).
+std::string decodeErrors(const std::string& path) {
+    const auto r = testpics::run("ffmpeg -nostdin -v error -i '" + path + "' -f null -");
+    return r.exitCode == 0 ? r.output : "exit " + std::to_string(r.exitCode) + ": " + r.output;
+}
+
+#define REQUIRE_FFMPEG() \
+    if (!testpics::haveFfmpeg()) GTEST_SKIP() << "ffprobe/ffmpeg not installed"
+
+TEST(AviHeader, OneOddPictureWithoutSoundIsLaidOutExactly) {
+    AviWriter w;
+    w.frameMs = 40;
+    AviMemoryFile mem;
+    ASSERT_TRUE(aviOpen(w, aviMemorySink(&mem), 33, 17, false));
+    const std::vector<uint8_t> pic = testpics::makeJpegWithParity(33, 17, 1, true);
+    ASSERT_EQ(pic.size() % 2, 1u);
+    Recorder rec(w);
+    ASSERT_TRUE(rec.frame(pic, 5000));
+    EXPECT_EQ(w.ticksTotal.load(), 1u);
+    aviClose(w);
+    ASSERT_TRUE(mem.closed);
+
+    const uint32_t size = uint32_t(pic.size());
+    const uint32_t moviEnd = 348 + 8 + size + 1;
+    ASSERT_EQ(mem.bytes.size(), moviEnd + 8 + 16);
+    EXPECT_EQ(headerOf(mem.bytes),
+              expectedHeader(uint32_t(mem.bytes.size()), moviEnd, 40, 0x00010010, 1, 33, 17, 0));
+    // The chunk header holds the odd size, the index entry the even one.
+    EXPECT_EQ(fourccAt(mem.bytes, 348), "00dc");
+    EXPECT_EQ(get32(mem.bytes, 352), size);
+    EXPECT_TRUE(std::equal(pic.begin(), pic.end(), mem.bytes.begin() + 356));
+    EXPECT_EQ(fourccAt(mem.bytes, moviEnd), "idx1");
+    EXPECT_EQ(get32(mem.bytes, moviEnd + 4), 16u);
+    const std::vector<IndexEntry> index = movieIndex(mem.bytes);
+    ASSERT_EQ(index.size(), 1u);
+    EXPECT_EQ(index[0].chunkId, fcc("00dc"));
+    EXPECT_EQ(index[0].flags, 16u);
+    EXPECT_EQ(index[0].offset, 4u);  // from the "movi" FOURCC at 344
+    EXPECT_EQ(index[0].size, size + 1);
+}
+
+TEST(AviHeader, MovieWithSoundAndRepeatsIsLaidOutExactly) {
+    AviWriter w;
+    w.frameMs = 200;
+    FakeSound sound(3200);
+    w.sound = sound.source();
+    AviMemoryFile mem;
+    ASSERT_TRUE(aviOpen(w, aviMemorySink(&mem), 48, 31, true));
+    EXPECT_EQ(w.soundOn.load(), 1);
+    Recorder rec(w);
+    const std::vector<uint8_t> a = makeJpeg(48, 31, 2), b = makeJpeg(48, 31, 3);
+    ASSERT_TRUE(rec.frame(a, 1000));
+    ASSERT_TRUE(rec.frame(b, 1500));  // three ticks: b stored, then repeated
+    EXPECT_EQ(w.ticksTotal.load(), 3u);
+    EXPECT_EQ(w.videoEntries, 3u);
+    EXPECT_EQ(w.soundBytes, 3u * 3200);
+    aviClose(w);
+    EXPECT_EQ(sound.stops, 1u);
+    EXPECT_EQ(w.soundOn.load(), 0);
+
+    const std::vector<Chunk> chunks = movieChunks(mem.bytes);
+    ASSERT_EQ(chunks.size(), 5u);  // a, sound, b, sound, (repeat of b), sound
+    EXPECT_EQ(chunks[0].id, "00dc");
+    EXPECT_EQ(chunks[1].id, "01wb");
+    EXPECT_EQ(chunks[1].size, 3200u);
+    EXPECT_EQ(chunks[2].id, "00dc");
+    EXPECT_EQ(chunks[3].id, "01wb");
+    EXPECT_EQ(chunks[4].id, "01wb");
+    const uint32_t moviEnd = chunks.back().offset + 8 + 3200;
+    EXPECT_EQ(headerOf(mem.bytes), expectedHeader(uint32_t(mem.bytes.size()), moviEnd, 200,
+                                                  0x00010030, 3, 48, 31, 3 * 3200));
+    const std::vector<IndexEntry> index = movieIndex(mem.bytes);
+    ASSERT_EQ(index.size(), 6u);
+    const uint32_t ids[] = {fcc("00dc"), fcc("01wb"), fcc("00dc"),
+                            fcc("01wb"), fcc("00dc"), fcc("01wb")};
+    const uint32_t offsets[] = {chunks[0].offset, chunks[1].offset, chunks[2].offset,
+                                chunks[3].offset, chunks[2].offset, chunks[4].offset};
+    for (size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(index[i].chunkId, ids[i]) << i;
+        EXPECT_EQ(index[i].flags, ids[i] == fcc("00dc") ? 16u : 0u) << i;
+        EXPECT_EQ(index[i].offset, offsets[i] - 344) << i;
+    }
+}
+
+TEST(AviOracle, PicturesEvery500msAt200msTicksPlayAtTheirTicks) {
+    REQUIRE_FFMPEG();
+    AviWriter w;
+    w.frameMs = 200;
+    TempFile avi(".avi");
+    ASSERT_TRUE(aviOpen(w, avi.path().c_str(), 33, 17, false));
+    Recorder rec(w);
+    for (int k = 0; k < 10; ++k) ASSERT_TRUE(rec.frame(makeJpeg(33, 17, k), 70000 + 500 * k));
+    // Five ticks per second and two pictures: 2.5 index entries per picture.
+    EXPECT_EQ(w.videoEntries, 23u);
+    EXPECT_EQ(w.ticksTotal.load(), 23u);
+    aviClose(w);
+
+    auto s = testpics::probe(avi.path(), "-show_streams -show_format -count_frames");
+    EXPECT_EQ(s["format.nb_streams"], "1");
+    EXPECT_EQ(s["streams.stream.0.codec_name"], "mjpeg");
+    EXPECT_EQ(s["streams.stream.0.width"], "33");
+    EXPECT_EQ(s["streams.stream.0.height"], "17");
+    EXPECT_EQ(s["streams.stream.0.r_frame_rate"], "5/1");
+    EXPECT_EQ(s["streams.stream.0.nb_frames"], "23");
+    EXPECT_EQ(s["streams.stream.0.duration"], "4.600000");
+    EXPECT_EQ(s["streams.stream.0.nb_read_frames"], "10");  // repeats fold into their picture
+    // Each picture plays from the tick at which it was stored.
+    auto p = testpics::probe(avi.path(), "-show_packets");
+    const int storedAt[] = {0, 1, 4, 6, 9, 11, 14, 16, 19, 21};
+    for (int k = 0; k < 10; ++k) {
+        EXPECT_EQ(p["packets.packet." + std::to_string(k) + ".pts"], std::to_string(storedAt[k]))
+            << "picture " << k;
+    }
+    EXPECT_EQ(p.count("packets.packet.10.pts"), 0u);
+    EXPECT_EQ(decodeErrors(avi.path()), "");
+}
+
+TEST(AviOracle, OnePictureMovie) {
+    REQUIRE_FFMPEG();
+    AviWriter w;
+    w.frameMs = 100;
+    AviMemoryFile mem;
+    ASSERT_TRUE(aviOpen(w, aviMemorySink(&mem), 21, 9, false));
+    Recorder rec(w);
+    ASSERT_TRUE(rec.frame(makeJpeg(21, 9, 4), 123));
+    aviClose(w);
+    EXPECT_EQ(movieChunks(mem.bytes).size(), 1u);
+    EXPECT_EQ(movieIndex(mem.bytes).size(), 1u);
+    EXPECT_EQ(get32(mem.bytes, 48), 1u);  // total frames
+    EXPECT_EQ(get32(mem.bytes, 56), 1u);  // streams
+    TempFile avi(".avi");
+    avi.write(mem.bytes);
+    auto s = testpics::probe(avi.path(), "-show_streams -show_format -count_frames");
+    EXPECT_EQ(s["format.nb_streams"], "1");
+    EXPECT_EQ(s["streams.stream.0.nb_frames"], "1");
+    EXPECT_EQ(s["streams.stream.0.nb_read_frames"], "1");
+    EXPECT_EQ(s["streams.stream.0.r_frame_rate"], "10/1");
+    EXPECT_EQ(decodeErrors(avi.path()), "");
+}
+
+TEST(AviOracle, SoundStreamIsPcm8kMonoBesideTheVideo) {
+    REQUIRE_FFMPEG();
+    AviWriter w;
+    w.frameMs = 40;
+    FakeSound sound(640);  // one 40 ms tick of 8000 Hz 16-bit mono
+    w.sound = sound.source();
+    TempFile avi(".avi");
+    ASSERT_TRUE(aviOpen(w, avi.path().c_str(), 40, 30, true));
+    Recorder rec(w);
+    for (int k = 0; k < 12; ++k) ASSERT_TRUE(rec.frame(makeJpeg(40, 30, k), 90 * k));
+    const uint32_t ticks = w.ticksTotal;
+    EXPECT_EQ(w.soundBytes, ticks * 640);
+    aviClose(w);
+
+    auto s = testpics::probe(avi.path(), "-show_streams -show_format -count_frames -count_packets");
+    EXPECT_EQ(s["format.nb_streams"], "2");
+    EXPECT_EQ(s["streams.stream.0.codec_name"], "mjpeg");
+    EXPECT_EQ(s["streams.stream.0.r_frame_rate"], "25/1");
+    EXPECT_EQ(s["streams.stream.0.nb_frames"], std::to_string(ticks));
+    EXPECT_EQ(s["streams.stream.1.codec_name"], "pcm_s16le");
+    EXPECT_EQ(s["streams.stream.1.sample_rate"], "8000");
+    EXPECT_EQ(s["streams.stream.1.channels"], "1");
+    EXPECT_EQ(s["streams.stream.1.bits_per_sample"], "16");
+    EXPECT_EQ(s["streams.stream.1.nb_frames"], std::to_string(ticks * 320));  // samples
+    EXPECT_EQ(s["streams.stream.1.nb_read_packets"], std::to_string(ticks));  // a chunk a tick
+    EXPECT_EQ(decodeErrors(avi.path()), "");
+}
+
+TEST(AviSound, NoBufferEverFilledLeavesOneStream) {
+    AviWriter w;
+    w.frameMs = 100;
+    FakeSound sound(1600, 0);
+    w.sound = sound.source();
+    AviMemoryFile mem;
+    ASSERT_TRUE(aviOpen(w, aviMemorySink(&mem), 16, 16, true));
+    EXPECT_EQ(w.soundOn.load(), 1);  // the device works, it just never delivers
+    Recorder rec(w);
+    for (int k = 0; k < 3; ++k) ASSERT_TRUE(rec.frame(makeJpeg(16, 16, k), 100 * k));
+    aviClose(w);
+    EXPECT_EQ(w.soundBytes, 0u);
+    EXPECT_EQ(get32(mem.bytes, 16), 192u);
+    EXPECT_EQ(get32(mem.bytes, 56), 1u);
+    EXPECT_EQ(fourccAt(mem.bytes, 212), "JUNK");
+    EXPECT_EQ(get32(mem.bytes, 216), 116u);
+    for (const Chunk& c : movieChunks(mem.bytes)) EXPECT_EQ(c.id, "00dc");
+}
+
+TEST(AviSound, DeviceThatCannotStartGivesASilentMovie) {
+    AviWriter w;
+    w.frameMs = 100;
+    FakeSound sound(1600, UINT32_MAX, 0);
+    w.sound = sound.source();
+    AviMemoryFile mem;
+    ASSERT_TRUE(aviOpen(w, aviMemorySink(&mem), 16, 16, true));
+    EXPECT_EQ(w.soundOn.load(), 0);
+    EXPECT_EQ(w.channels, 0);
+    Recorder rec(w);
+    ASSERT_TRUE(rec.frame(makeJpeg(16, 16, 0), 0));
+    aviClose(w);
+    EXPECT_EQ(sound.taken, 0u);
+    EXPECT_EQ(sound.stops, 0u);
+    EXPECT_EQ(get32(mem.bytes, 56), 1u);
+}
+
+TEST(AviSound, LateSoundCatchesUpThreeChunksPerTickAndPauseDrainsTheRest) {
+    AviWriter w;
+    w.frameMs = 100;
+    FakeSound sound(1600, 0);
+    w.sound = sound.source();
+    AviMemoryFile mem;
+    ASSERT_TRUE(aviOpen(w, aviMemorySink(&mem), 16, 16, true));
+    Recorder rec(w);
+    const std::vector<uint8_t> pic = makeJpeg(16, 16, 0);
+    ASSERT_TRUE(rec.frame(pic, 0));
+    ASSERT_TRUE(rec.frame(pic, 400));  // 5 ticks, no sound yet
+    EXPECT_EQ(w.ticksSinceResume.load(), 5u);
+    EXPECT_EQ(w.soundChunks, 0u);
+    sound.buffersLeft = 100;
+    ASSERT_TRUE(rec.frame(pic, 500));  // one tick, three chunks
+    EXPECT_EQ(w.soundChunks, 3u);
+    // Paused: the sound is first brought level with the ticks, the rest thrown away.
+    aviDrainPausedSound(w);
+    EXPECT_EQ(w.soundChunks, 6u);
+    aviDrainPausedSound(w);
+    EXPECT_EQ(w.soundChunks, 6u);
+    EXPECT_EQ(sound.buffersLeft, 0u);
+    aviClose(w);
+}
+
+TEST(AviIndex, The1025thEntryTakesASecondBlockOnceAndLaterMoviesReuseIt) {
+    AviWriter w;
+    w.frameMs = 1;
+    AviMemoryFile first;
+    ASSERT_TRUE(aviOpen(w, aviMemorySink(&first), 8, 8, false));
+    const std::vector<uint8_t> pic = makeJpeg(8, 8, 0);
+    const uint32_t size = uint32_t(pic.size());
+    w.pictureChanged = 1;
+    ASSERT_TRUE(aviWriteFrame(w, nullptr, 0, 0, 1));
+    ASSERT_TRUE(aviWriteFrame(w, pic.data(), size, 0, 0));     // entry 1: the picture
+    ASSERT_TRUE(aviWriteFrame(w, pic.data(), size, 1023, 0));  // entries 2 to 1024: repeats
+    EXPECT_EQ(w.videoEntries, 1024u);
+    EXPECT_EQ(w.firstIndexBlock->next, nullptr);
+    ASSERT_TRUE(aviWriteFrame(w, pic.data(), size, 1024, 0));  // entry 1025
+    IndexBlock* second = w.firstIndexBlock->next;
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(second->next, nullptr);
+    EXPECT_EQ(w.currentIndexBlock, second);
+    aviClose(w);
+    const std::vector<IndexEntry> index = movieIndex(first.bytes);
+    ASSERT_EQ(index.size(), 1025u);
+    EXPECT_EQ(index[1024].offset, 4u);
+    EXPECT_EQ(index[1024].size, size + (size & 1));
+
+    AviMemoryFile again;
+    ASSERT_TRUE(aviOpen(w, aviMemorySink(&again), 8, 8, false));
+    EXPECT_EQ(w.currentIndexBlock, w.firstIndexBlock);
+    ASSERT_TRUE(aviWriteFrame(w, nullptr, 0, 0, 1));
+    ASSERT_TRUE(aviWriteFrame(w, pic.data(), size, 0, 0));
+    ASSERT_TRUE(aviWriteFrame(w, pic.data(), size, 1999, 0));
+    EXPECT_EQ(w.firstIndexBlock->next, second);
+    EXPECT_EQ(w.currentIndexBlock, second);
+    EXPECT_EQ(second->next, nullptr);
+    aviClose(w);
+    EXPECT_EQ(movieIndex(again.bytes).size(), 2000u);
+}
+
+TEST(AviClock, ContinueRecordLeavesNoTicksForThePause) {
+    AviWriter w;
+    w.frameMs = 100;
+    AviMemoryFile mem;
+    ASSERT_TRUE(aviOpen(w, aviMemorySink(&mem), 16, 16, false));
+    Recorder rec(w);
+    for (int k = 0; k <= 10; ++k) ASSERT_TRUE(rec.frame(makeJpeg(16, 16, k), 100 * k));
+    EXPECT_EQ(w.ticksTotal.load(), 11u);
+    EXPECT_EQ(w.picturesTaken.load(), 11u);
+    w.ticksSinceResume = 0;  // "Continue record" after a minute on the choice page
+    ASSERT_TRUE(aviWriteFrame(w, rec.buffer.data(), uint32_t(rec.buffer.size()), 61000, 1));
+    EXPECT_EQ(w.ticksTotal.load(), 11u);
+    EXPECT_EQ(w.picturesTaken.load(), 0u);
+    w.pictureChanged = 1;
+    rec.buffer = makeJpeg(16, 16, 50);
+    ASSERT_TRUE(aviWriteFrame(w, rec.buffer.data(), uint32_t(rec.buffer.size()), 61000, 0));
+    for (int k = 1; k <= 4; ++k) ASSERT_TRUE(rec.frame(makeJpeg(16, 16, 50 + k), 61000 + 100 * k));
+    EXPECT_EQ(w.ticksTotal.load(), 16u);
+    EXPECT_EQ(w.picturesTaken.load(), 5u);
+    aviClose(w);
+    EXPECT_EQ(get32(mem.bytes, 48), 16u);
+    EXPECT_EQ(movieChunks(mem.bytes).size(), 16u);
+}
+
+TEST(AviClock, TickCounterWrapCountsAndABackwardStepAddsNothing) {
+    AviWriter w;
+    w.frameMs = 100;
+    AviMemoryFile mem;
+    ASSERT_TRUE(aviOpen(w, aviMemorySink(&mem), 16, 16, false));
+    Recorder rec(w);
+    const std::vector<uint8_t> pic = makeJpeg(16, 16, 0);
+    ASSERT_TRUE(rec.frame(pic, 0xFFFFFF00u));
+    ASSERT_TRUE(rec.frame(pic, 0xFFFFFF00u + 1000));  // wraps past 0
+    EXPECT_EQ(w.ticksTotal.load(), 11u);
+    ASSERT_TRUE(rec.frame(pic, 0xFFFFFF00u + 900));  // earlier than the clock
+    EXPECT_EQ(w.ticksTotal.load(), 11u);
+    aviClose(w);
+}
+
+TEST(AviFrame, UnchangedPicturesAreRepeatedButAMovieAlwaysStoresItsFirst) {
+    AviWriter w;
+    w.frameMs = 100;
+    AviMemoryFile mem;
+    ASSERT_TRUE(aviOpen(w, aviMemorySink(&mem), 16, 16, false));
+    Recorder rec(w);
+    rec.buffer = makeJpeg(16, 16, 9);  // left from an earlier movie of the same screen
+    w.currentChecksum = 0x1234;
+    ASSERT_TRUE(rec.frame({}, 0, false));
+    EXPECT_EQ(w.lastStoredChecksum.load(), 0x1234u);
+    ASSERT_TRUE(rec.frame({}, 300, false));
+    aviClose(w);
+    EXPECT_EQ(movieChunks(mem.bytes).size(), 1u);
+    EXPECT_EQ(get32(mem.bytes, 48), 4u);
+    EXPECT_EQ(get32(mem.bytes, 44), 0x00010030u);
+}
+
+TEST(AviLimits, TheSizeLimitStopsBeforeAnyByteIsWritten) {
+    struct Counter {
+        uint64_t position = 0, end = 0;
+    } counter;
+    static constexpr AviSinkOps kCountingOps = {
+        .write = [](void* c, const void*, uint32_t size) -> uint32_t {
+            auto* k = static_cast<Counter*>(c);
+            k->position += size;
+            k->end = std::max(k->end, k->position);
+            return 1;
+        },
+        .seek = [](void* c, uint32_t offset) -> uint32_t {
+            static_cast<Counter*>(c)->position = offset;
+            return 1;
+        },
+        .close = [](void*) {},
+    };
+    AviWriter w;
+    w.frameMs = 100;
+    ASSERT_TRUE(aviOpen(w, AviSink{&kCountingOps, &counter}, 640, 480, false));
+    std::vector<uint8_t> big(64u << 20, 0);  // never read by the counting sink, but real
+    uint32_t now = 0;
+    ASSERT_TRUE(aviWriteFrame(w, nullptr, 0, now, 1));
+    auto room = [&] { return uint64_t{2000000000} - 32 - w.indexBytes - w.filePos; };
+    while (room() >= big.size()) {
+        w.pictureChanged = 1;
+        ASSERT_TRUE(aviWriteFrame(w, big.data(), uint32_t(big.size()), now, 0));
+        ASSERT_TRUE(aviWriteFrame(w, big.data(), uint32_t(big.size()), now += 100, 1));
+    }
+    // A picture that exactly fills the limit is still written...
+    const uint32_t exact = uint32_t(room());
+    w.pictureChanged = 1;
+    ASSERT_TRUE(aviWriteFrame(w, big.data(), exact, now, 0));
+    ASSERT_TRUE(aviWriteFrame(w, big.data(), exact, now += 100, 1));
+    // ...and one byte more is refused without writing anything.
+    const uint32_t filePos = w.filePos, entries = w.videoEntries;
+    const uint64_t end = counter.end;
+    w.pictureChanged = 1;
+    EXPECT_FALSE(aviWriteFrame(w, big.data(), 1, now, 0));
+    EXPECT_EQ(w.filePos, filePos);
+    EXPECT_EQ(w.videoEntries, entries);
+    EXPECT_EQ(counter.end, end);
+    aviClose(w);
+    EXPECT_LE(counter.end, 2000000000u);
+}
+
+TEST(AviFailure, AFullDiskKeepsEveryEarlierFrameAndThePlayableFile) {
+    AviWriter w;
+    w.frameMs = 100;
+    AviMemoryFile mem;
+    ASSERT_TRUE(aviOpen(w, aviMemorySink(&mem), 24, 18, false));
+    Recorder rec(w);
+    for (int k = 0; k < 5; ++k) ASSERT_TRUE(rec.frame(makeJpeg(24, 18, k), 100 * k));
+    const uint32_t filePos = w.filePos;
+    mem.failAfter = filePos + 4;  // the disk fills up inside the next chunk header
+    EXPECT_FALSE(rec.frame(makeJpeg(24, 18, 5), 500));
+    EXPECT_EQ(w.filePos, filePos);
+    EXPECT_EQ(w.videoEntries, 5u);
+    EXPECT_EQ(w.indexBytes, 5u * 16);
+    EXPECT_EQ(mem.position, filePos);  // back at the end of the last whole chunk
+    aviClose(w);                       // the index does not fit either
+    EXPECT_EQ(get32(mem.bytes, 44), 0x00010000u);
+    EXPECT_EQ(get32(mem.bytes, 4), filePos - 8);
+    EXPECT_EQ(get32(mem.bytes, 340), filePos - 344);
+    EXPECT_EQ(movieChunks(mem.bytes).size(), 5u);
+    if (testpics::haveFfmpeg()) {
+        TempFile avi(".avi");
+        avi.write(mem.bytes);
+        auto s = testpics::probe(avi.path(), "-show_streams -count_frames");
+        EXPECT_EQ(s["streams.stream.0.nb_read_frames"], "5");
+        EXPECT_EQ(decodeErrors(avi.path()), "");
+    }
+}
+
+TEST(AviFailure, AfterAFailedChunkTheNextOneStartsAtTheEndOfTheLastWholeChunk) {
+    AviWriter w;
+    w.frameMs = 100;
+    AviMemoryFile mem;
+    ASSERT_TRUE(aviOpen(w, aviMemorySink(&mem), 24, 18, false));
+    Recorder rec(w);
+    for (int k = 0; k < 3; ++k) ASSERT_TRUE(rec.frame(makeJpeg(24, 18, k), 100 * k));
+    mem.failAfter = w.filePos + 100;  // fails in the middle of the next picture
+    mem.failSeeks = 1;                // and the way back fails at first too
+    EXPECT_FALSE(rec.frame(makeJpeg(24, 18, 3), 300));
+    EXPECT_EQ(w.positionLost, 1);
+    mem.failAfter = UINT32_MAX;
+    EXPECT_FALSE(rec.frame(makeJpeg(24, 18, 4), 400)) << "must not write at an unknown position";
+    mem.failSeeks = 0;
+    w.ticksSinceResume = 0;  // the recording pauses and resumes
+    for (int k = 5; k < 8; ++k) ASSERT_TRUE(rec.frame(makeJpeg(24, 18, k), 100 * k));
+    aviClose(w);
+    const std::vector<Chunk> chunks = movieChunks(mem.bytes);
+    ASSERT_EQ(chunks.size(), 6u);
+    const std::vector<IndexEntry> index = movieIndex(mem.bytes);
+    ASSERT_EQ(index.size(), 6u);
+    for (size_t i = 0; i < 6; ++i) EXPECT_EQ(index[i].offset + 344, chunks[i].offset) << i;
+    const std::vector<uint8_t> last = makeJpeg(24, 18, 7);
+    EXPECT_TRUE(std::equal(last.begin(), last.end(), mem.bytes.begin() + chunks[5].offset + 8));
+}
+
+TEST(AviFailure, AFullDiskThroughAStdioFile) {
+    std::vector<char> disk(348 + 3000);
+    std::FILE* f = fmemopen(disk.data(), disk.size(), "w+");
+    ASSERT_NE(f, nullptr);
+    AviWriter w;
+    w.frameMs = 100;
+    ASSERT_TRUE(aviOpen(w, aviFileSink(f), 24, 18, false));
+    Recorder rec(w);
+    int stored = 0;
+    while (stored < 50 && rec.frame(makeJpeg(24, 18, stored), 100 * stored)) ++stored;
+    ASSERT_GT(stored, 0);
+    ASSERT_LT(stored, 50);
+    aviClose(w);
+    const uint32_t riffEnd = get32({disk.begin(), disk.begin() + 8}, 4) + 8;
+    ASSERT_LE(riffEnd, disk.size());
+    std::vector<uint8_t> bytes(disk.begin(), disk.begin() + riffEnd);
+    EXPECT_EQ(movieChunks(bytes).size(), size_t(stored));
+    if (get32(bytes, 44) != 0x00010000u) {
+        EXPECT_EQ(movieIndex(bytes).size(), size_t(stored));
+    }
+}
+
+TEST(AviOpen, RefusesWithoutTickLengthTwiceOrWithoutAFile) {
+    AviWriter w;
+    AviMemoryFile mem;
+    w.soundOn = 1;
+    EXPECT_FALSE(aviOpen(w, aviMemorySink(&mem), 16, 16, true));
+    EXPECT_EQ(w.soundOn.load(), 0);
+    EXPECT_TRUE(mem.closed);
+
+    w.frameMs = 100;
+    EXPECT_FALSE(aviOpen(w, "/nonexistent-folder/movie.avi", 16, 16, false));
+    AviMemoryFile tiny;
+    tiny.failAfter = 100;  // the header placeholder does not fit
+    EXPECT_FALSE(aviOpen(w, aviMemorySink(&tiny), 16, 16, false));
+    EXPECT_TRUE(tiny.closed);
+    EXPECT_FALSE(aviWriteFrame(w, nullptr, 0, 0, 1));
+
+    AviMemoryFile one, two;
+    ASSERT_TRUE(aviOpen(w, aviMemorySink(&one), 16, 16, false));
+    EXPECT_FALSE(aviOpen(w, aviMemorySink(&two), 16, 16, false));
+    EXPECT_FALSE(one.closed);
+    aviClose(w);
+    EXPECT_TRUE(one.closed);
+    EXPECT_TRUE(aviClose(w));  // nothing open: nothing to do
+}
+
+TEST(PictureChecksum, ExclusiveOrOfWholeWords) {
+    const uint8_t bytes[] = {1, 2, 3, 4, 0x10, 0x20, 0x30, 0x40, 0xFF};
+    EXPECT_EQ(pictureChecksum(bytes, 9), 0x44332211u);
+    EXPECT_EQ(pictureChecksum(bytes, 7), 0x04030201u);
+    EXPECT_EQ(pictureChecksum(bytes, 0), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,125 @@
+// Helpers for the movie and receiver tests: small real JPEG pictures made with TurboJPEG, and
+// running the ffmpeg tools as independent readers of our files.
+#pragma once
+
+#include <turbojpeg.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace testpics {
+
+// A width x height picture: a diagonal gradient with a bright bar in the top-left quarter (so
+// flips and turns would show), shifted by `seed` so that pictures differ.
+inline std::vector<uint8_t> makeJpeg(int width, int height, int seed, int quality = 80) {
+    std::vector<uint8_t> rgb(size_t(width) * height * 3);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            uint8_t* p = &rgb[(size_t(y) * width + x) * 3];
+            const bool bar = x < width / 4 && y < height / 2;
+            p[0] = uint8_t(bar ? 250 : x * 7 + seed * 13);
+            p[1] = uint8_t(bar ? 240 : y * 11 + seed * 5);
+            p[2] = uint8_t(bar ? 20 : (x + y) * 3 + seed * 29);
+        }
+    }
+    tjhandle tj = tjInitCompress();
+    unsigned char* out = nullptr;
+    unsigned long outSize = 0;
+    const int rc = tjCompress2(tj, rgb.data(), width, 0, height, TJPF_RGB, &out, &outSize,
+                               TJSAMP_420, quality, 0);
+    std::vector<uint8_t> jpeg;
+    if (rc == 0) jpeg.assign(out, out + outSize);
+    tjFree(out);
+    tjDestroy(tj);
+    return jpeg;
+}
+
+// A picture whose byte count is odd (or even), searched over the quality.
+inline std::vector<uint8_t> makeJpegWithParity(int width, int height, int seed, bool odd) {
+    for (int quality = 90; quality > 30; --quality) {
+        std::vector<uint8_t> jpeg = makeJpeg(width, height, seed, quality);
+        if ((jpeg.size() % 2 == 1) == odd) return jpeg;
+    }
+    return {};
+}
+
+struct CommandResult {
+    int exitCode = -1;
+    std::string output;  // stdout and stderr together
+};
+
+inline CommandResult run(const std::string& command) {
+    CommandResult result;
+    std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return result;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.output.append(buffer, n);
+    const int status = pclose(pipe);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+inline bool haveFfmpeg() {
+    static const bool have =
+        run("ffprobe -version").exitCode == 0 && run("ffmpeg -version").exitCode == 0;
+    return have;
+}
+
+// ffprobe's "flat" output as key -> value, quotes removed.
+inline std::map<std::string, std::string> probe(const std::string& path, const std::string& what) {
+    std::map<std::string, std::string> values;
+    const CommandResult r = run("ffprobe -v error -of flat " + what + " '" + path + "'");
+    std::istringstream lines(r.output);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        std::string value = line.substr(eq + 1);
+        if (value.size() >= 2 && value.front() == '"') value = value.substr(1, value.size() - 2);
+        values[line.substr(0, eq)] = value;
+    }
+    return values;
+}
+
+// A file name in the temporary folder, unique within this process, removed on destruction.
+class TempFile {
+  public:
+    explicit TempFile(const std::string& suffix) {
+        static int counter = 0;
+        path_ =
+            (std::filesystem::temp_directory_path() /
+             ("lumo_test_" + std::to_string(getpid()) + "_" + std::to_string(++counter) + suffix))
+                .string();
+    }
+    ~TempFile() {
+        std::error_code ignored;
+        std::filesystem::remove(path_, ignored);
+    }
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    const std::string& path() const { return path_; }
+    void write(const std::vector<uint8_t>& bytes) const {
+        std::ofstream(path_, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+
+  private:
+    std::string path_;
+};
+
+inline std::vector<uint8_t> readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+}  // namespace testpics
