@@ -1,1 +1,201 @@
-int main() { return 0; }
+// The Linux entry: reads the Linux options, brings up the simulated handheld the program runs
+// on, starts the front-end, and calls the program's own entry with the device command line.
+#include <signal.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/keys.h"
+#include "app/program_resources.h"
+#include "app/startup.h"
+#include "frontend/headless.h"
+#include "platform/hooks.h"
+#include "sim/device_profile.h"
+#include "sim/handheld.h"
+
+namespace {
+
+constexpr int kExitBadUsage = 2;
+constexpr int kExitScriptFailed = 1;
+
+const char* const kUsage =
+    "Usage: lumovatrix [options] [-- DEVICE-COMMAND-LINE]\n"
+    "\n"
+    "Runs Lumovatrix, the full-screen camera program, on a simulated handheld. The device's\n"
+    "files (photos, movies, Config.txt, the registry) live in a folder of this machine.\n"
+    "\n"
+    "Options:\n"
+    "  --profile NAME|FILE  the device: a built-in profile (see --list-profiles) or a profile\n"
+    "                       file (default: ph10c)\n"
+    "  --root DIR           the device's file system on this machine (default: ./lumovatrix-device)\n"
+    "  --script FILE        drive the program with a device script (headless; see below);\n"
+    "                       without one the program runs until it is closed (Ctrl-C)\n"
+    "  --shots DIR          where script screenshots go (default: ./lumovatrix-shots)\n"
+    "  --allow-desktop-open let the program open files with this desktop's programs\n"
+    "  --list-profiles      list the built-in device profiles and exit\n"
+    "  --help               show this text and exit\n"
+    "\n"
+    "DEVICE-COMMAND-LINE is what the device passes the program: a first character \"1\"\n"
+    "starts the screen-capture edition, Lumosnapper.\n"
+    "\n"
+    "Device scripts hold one command per line ('#' starts a comment):\n"
+    "  wait MS | key NAME | tap X Y | background | foreground | screenshot FILE.png |\n"
+    "  echo TEXT | quit\n"
+    "Key names: Up Down Left Right A B C Start (as the program's keys follow the screen\n"
+    "orientation), the named keys Green Red VolUp VolDown Prog1-Prog4 Star(*) Sharp(#) Back\n"
+    "\"Digit 0\"-\"Digit 9\", or a key code. The run ends when the script does.\n"
+    "\n"
+    "Exit status: the program's own, 1 when a script command failed, 2 for bad options,\n"
+    "profiles or scripts.\n";
+
+struct Options {
+    std::string profile = defaultProfileName();
+    std::string root = "lumovatrix-device";
+    std::string script;
+    std::string shots = "lumovatrix-shots";
+    bool desktopOpen = false;
+    std::string commandLine;
+};
+
+int usageError(const std::string& message) {
+    fprintf(stderr, "lumovatrix: %s\n(see lumovatrix --help)\n", message.c_str());
+    return kExitBadUsage;
+}
+
+// Returns -1 to go on, or the exit status.
+int parseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= argc) return false;
+            out = argv[++i];
+            return true;
+        };
+        if (arg == "--help" || arg == "-h") {
+            fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--list-profiles") {
+            for (const DeviceProfile& p : builtinProfiles())
+                printf("%-10s %s%s\n", p.name.c_str(), p.description.c_str(),
+                       p.name == defaultProfileName() ? " (default)" : "");
+            return 0;
+        } else if (arg == "--profile" || arg == "--root" || arg == "--script" || arg == "--shots") {
+            std::string v;
+            if (!value(v) || v.empty()) return usageError(arg + " needs a value");
+            (arg == "--profile" ? options.profile
+             : arg == "--root"  ? options.root
+             : arg == "--script" ? options.script
+                                 : options.shots) = v;
+        } else if (arg == "--allow-desktop-open") {
+            options.desktopOpen = true;
+        } else if (arg == "--") {
+            for (int k = i + 1; k < argc; ++k)
+                options.commandLine += (k > i + 1 ? " " : "") + std::string(argv[k]);
+            break;
+        } else {
+            return usageError("unknown option '" + arg + "'");
+        }
+    }
+    return -1;
+}
+
+bool readFile(const std::string& path, std::string& text) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream out;
+    out << in.rdbuf();
+    text = out.str();
+    return true;
+}
+
+// Ctrl-C and termination close the program the way the device would: its window is closed.
+void watchSignals(const sigset_t& set) {
+    std::thread([set] {
+        int signal = 0;
+        while (sigwait(&set, &signal) == 0) {
+            if (HWND window = programWindow()) PostMessageW(window, WM_CLOSE, 0, 0);
+            else _exit(128 + signal);
+        }
+    }).detach();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    int status = parseOptions(argc, argv, options);
+    if (status >= 0) return status;
+
+    DeviceProfile profile;
+    if (const DeviceProfile* builtin = findBuiltinProfile(options.profile)) {
+        profile = *builtin;
+    } else {
+        std::string error;
+        if (!loadProfileFile(options.profile, profile, error)) {
+            if (options.profile.find('/') == std::string::npos &&
+                options.profile.find('.') == std::string::npos)
+                return usageError("no built-in profile '" + options.profile +
+                                  "' (see --list-profiles)");
+            return usageError(error);
+        }
+    }
+
+    KeyMap keys;
+    for (const ValueEntry& key : kNamedKeyTable)
+        if (key.value) keys.named.emplace_back(key.label, key.value);
+    keys.activeKey = [](int role) {
+        const GXKeyList& k = gApp.activeKeys;
+        const short codes[8] = {k.vkUp, k.vkDown, k.vkLeft, k.vkRight,
+                                k.vkA,  k.vkB,    k.vkC,    k.vkStart};
+        return static_cast<int>(static_cast<unsigned short>(codes[role]));
+    };
+    std::vector<ScriptCommand> commands;
+    ScriptVerbs verbs = standardVerbs(keys);
+    if (!options.script.empty()) {
+        std::string text, error;
+        if (!readFile(options.script, text)) return usageError(options.script + ": cannot read");
+        if (!parseScript(text, options.script, verbs, commands, error)) return usageError(error);
+    }
+
+    SimulatedHandheld handheld(profile, options.root);
+    handheld.allowDesktopOpen(options.desktopOpen);
+    std::string error;
+    if (!handheld.mount(error)) {
+        fprintf(stderr, "lumovatrix: %s\n", error.c_str());
+        return kExitBadUsage;
+    }
+    installDevice(&handheld);
+
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);  // every thread made from here on too
+    watchSignals(signals);
+
+    std::unique_ptr<HeadlessFrontend> frontend;
+    if (!options.script.empty()) {
+        frontend = std::make_unique<HeadlessFrontend>(commands, verbs, keys, options.shots);
+        frontend->start();
+    }
+    std::u16string commandLine = toUtf16(options.commandLine);
+    HINSTANCE instance = createProgramModule(kProgramDevicePath, &kProgramResources);
+    int result = WinMain(instance, nullptr, commandLine.data(), SW_SHOW);
+    destroyProgramWindow();  // the end of the program's process
+    if (frontend) {
+        frontend->stop();
+        if (!frontend->succeeded(error)) {
+            fprintf(stderr, "lumovatrix: %s: %s\n", options.script.c_str(), error.c_str());
+            if (result == 0) result = kExitScriptFailed;
+        }
+        for (const std::string& shot : frontend->screenshots()) printf("screenshot: %s\n", shot.c_str());
+    }
+    installDevice(nullptr);
+    return result;
+}

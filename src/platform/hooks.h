@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,9 @@ void sendToBackground();
 void bringToForeground();
 // The end of the program's process: its window is destroyed (the window gets WM_DESTROY).
 void destroyProgramWindow();
+// Runs `task` on the window thread, in order with the messages posted before it (inside
+// GetMessageW, before the next message is returned).
+void runOnWindowThread(std::function<void()> task);
 // Waits until the program's window exists or `timeoutMs` passes; true when it exists.
 bool waitForProgramWindow(DWORD timeoutMs);
 // Requests sent by ShellExecuteEx, as device paths (UTF-8).

@@ -49,7 +49,12 @@ std::condition_variable windowCreated;
 // The queue. A posted quit is taken only once the queue holds nothing else.
 std::mutex queueMutex;
 std::condition_variable queueReady;
-std::deque<MSG> queue;
+// A queued entry is a message, or a task to run on the window thread.
+struct QueueEntry {
+    MSG message;
+    std::function<void()> task;
+};
+std::deque<QueueEntry> queue;
 bool quitPosted = false;
 int quitCode = 0;
 
@@ -201,7 +206,7 @@ bool sendForeground(pid_t pid) {
 void post(WindowRecord* r, UINT message, WPARAM wParam, LPARAM lParam) {
     {
         std::lock_guard lock(queueMutex);
-        queue.push_back(MSG{handleOf(r), message, wParam, lParam, GetTickCount(), {0, 0}});
+        queue.push_back({MSG{handleOf(r), message, wParam, lParam, GetTickCount(), {0, 0}}, nullptr});
     }
     queueReady.notify_one();
 }
@@ -341,11 +346,18 @@ LRESULT DefWindowProcW(HWND window, UINT message, WPARAM, LPARAM) {
 
 BOOL GetMessageW(MSG* message, HWND, UINT, UINT) {
     std::unique_lock lock(queueMutex);
-    queueReady.wait(lock, [] { return !queue.empty() || quitPosted; });
-    if (!queue.empty()) {
-        *message = queue.front();
+    while (true) {
+        queueReady.wait(lock, [] { return !queue.empty() || quitPosted; });
+        if (queue.empty()) break;
+        QueueEntry entry = std::move(queue.front());
         queue.pop_front();
-        return TRUE;
+        if (!entry.task) {
+            *message = entry.message;
+            return TRUE;
+        }
+        lock.unlock();
+        entry.task();
+        lock.lock();
     }
     quitPosted = false;
     *message = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(quitCode), 0, GetTickCount(), {0, 0}};
@@ -365,6 +377,14 @@ BOOL PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (!r || r->remote) return FALSE;
     post(r, message, wParam, lParam);
     return TRUE;
+}
+
+void runOnWindowThread(std::function<void()> task) {
+    {
+        std::lock_guard lock(queueMutex);
+        queue.push_back({MSG{}, std::move(task)});
+    }
+    queueReady.notify_one();
 }
 
 void PostQuitMessage(int exitCode) {

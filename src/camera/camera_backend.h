@@ -1,0 +1,33 @@
+// The table of nine operations through which the program drives every camera source, and the
+// per-frame callback through which every source delivers pictures.
+#pragma once
+
+#include <cstdint>
+
+// Called on the source's capture thread once per picture: the pixels (valid until it returns),
+// the byte count fixed at start (crop width x crop height x 2), and a scratch word the source
+// sets to 0 before its loop.
+using FrameHandler = void (*)(uint8_t* pixels, uint32_t byteLength, uint32_t* reserved);
+
+struct CaptureParams;
+
+// Every result is non-zero for success. Slots 5 to 8 are not called by the program.
+struct CameraBackend {
+    uint32_t (*open)(void* block400);  // a zero-filled 400-byte block
+    uint32_t (*start)(const CaptureParams* params);
+    uint32_t (*stop)();
+    uint32_t (*close)();
+    uint32_t (*setProperty)(uint32_t id, uint32_t value);
+    uint32_t (*getProperty)(uint32_t id, uint32_t* value);
+    uint32_t (*readRegister)(uint32_t reg, uint32_t* value);
+    uint32_t (*writeRegister)(uint32_t reg, uint32_t value);
+    uint32_t (*flashLight)(uint32_t on);
+};
+
+constexpr uint32_t kOpenBlockBytes = 400;
+
+// The four tables; exactly one is used for the life of the process.
+extern CameraBackend gCameraLibraryBackend;  // filled from the OEM camera library
+extern const CameraBackend kDsc1Backend;
+extern const CameraBackend kLcm1Backend;
+extern const CameraBackend kScreenSourceBackend;

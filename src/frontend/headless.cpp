@@ -1,0 +1,125 @@
+#include "frontend/headless.h"
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstdio>
+
+#include "frontend/png.h"
+#include "platform/hooks.h"
+#include "platform/window.h"
+
+namespace {
+constexpr DWORD kWindowWaitMs = 20000;
+}
+
+HeadlessFrontend::HeadlessFrontend(std::vector<ScriptCommand> commands, ScriptVerbs verbs,
+                                   KeyMap keys, std::string shotFolder)
+    : commands_(std::move(commands)),
+      verbs_(std::move(verbs)),
+      keys_(std::move(keys)),
+      shotFolder_(std::move(shotFolder)) {}
+
+HeadlessFrontend::~HeadlessFrontend() { stop(); }
+
+void HeadlessFrontend::start() { thread_ = std::thread([this] { run(); }); }
+
+void HeadlessFrontend::stop() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+}
+
+bool HeadlessFrontend::succeeded(std::string& error) {
+    std::lock_guard lock(mutex_);
+    error = error_;
+    return error_.empty();
+}
+
+std::vector<std::string> HeadlessFrontend::screenshots() {
+    std::lock_guard lock(mutex_);
+    return shots_;
+}
+
+bool HeadlessFrontend::sleepFor(uint32_t milliseconds) {
+    std::unique_lock lock(mutex_);
+    return !wake_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return stopping_; });
+}
+
+void HeadlessFrontend::run() {
+    // Wait for the window in short steps, so that a program that ends before making one (a
+    // second instance) stops the script at once.
+    for (DWORD waited = 0; !waitForProgramWindow(50); waited += 50) {
+        std::lock_guard lock(mutex_);
+        if (stopping_) return;
+        if (waited >= kWindowWaitMs) {
+            error_ = "the program made no window";
+            return;
+        }
+    }
+    for (const ScriptCommand& command : commands_) {
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_) return;
+        }
+        std::string problem = execute(command);
+        if (!problem.empty()) {
+            std::lock_guard lock(mutex_);
+            error_ = "line " + std::to_string(command.line) + ": " + problem;
+            break;
+        }
+    }
+    // The run ends when the script does.
+    if (HWND window = programWindow()) PostMessageW(window, WM_CLOSE, 0, 0);
+}
+
+std::string HeadlessFrontend::execute(const ScriptCommand& c) {
+    HWND window = programWindow();
+    if (c.name == "wait") {
+        sleepFor(static_cast<uint32_t>(std::stoul(c.args[0])));
+    } else if (c.name == "key") {
+        std::string name;
+        for (const std::string& w : c.args) name += (name.empty() ? "" : " ") + w;
+        KeySpec spec;
+        if (!parseKey(name, keys_, spec)) return "unknown key '" + name + "'";
+        if (!window) return "the program has no window";
+        // A role of the active key list is looked up on the window thread, in order with the
+        // messages before it, since the program changes that list when the orientation changes.
+        runOnWindowThread([window, spec, activeKey = keys_.activeKey] {
+            int code = spec.role >= 0 && activeKey ? activeKey(spec.role) : spec.code;
+            PostMessageW(window, WM_KEYDOWN, static_cast<WPARAM>(code), 1);
+            PostMessageW(window, WM_KEYUP, static_cast<WPARAM>(code), 1);
+        });
+    } else if (c.name == "tap") {
+        if (!window) return "the program has no window";
+        LPARAM at = MAKELPARAM(std::stoi(c.args[0]), std::stoi(c.args[1]));
+        PostMessageW(window, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        PostMessageW(window, WM_LBUTTONUP, 0, at);
+    } else if (c.name == "background") {
+        sendToBackground();
+    } else if (c.name == "foreground") {
+        bringToForeground();
+    } else if (c.name == "screenshot") {
+        mkdir(shotFolder_.c_str(), 0777);
+        std::string path = shotFolder_ + "/" + c.args[0];
+        std::string error;
+        if (!writeDisplayPng(path, error)) return error;
+        std::lock_guard lock(mutex_);
+        shots_.push_back(path);
+    } else if (c.name == "echo") {
+        std::string text;
+        for (const std::string& w : c.args) text += (text.empty() ? "" : " ") + w;
+        printf("%s\n", text.c_str());
+        fflush(stdout);
+    } else if (c.name == "quit") {
+        if (window) PostMessageW(window, WM_CLOSE, 0, 0);
+    } else {
+        auto verb = verbs_.find(c.name);
+        if (verb == verbs_.end() || !verb->second.run) return "cannot run '" + c.name + "'";
+        return verb->second.run(c.args);
+    }
+    return {};
+}

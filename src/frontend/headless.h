@@ -1,0 +1,45 @@
+// The headless front-end: runs a device script against the program, from its own thread, and
+// takes screenshots of the display memory.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "frontend/script.h"
+
+class HeadlessFrontend {
+public:
+    HeadlessFrontend(std::vector<ScriptCommand> commands, ScriptVerbs verbs, KeyMap keys,
+                     std::string shotFolder);
+    ~HeadlessFrontend();
+
+    // Starts the script once the program's window exists.
+    void start();
+    // Ends the script early (the program has ended) and waits for the script thread.
+    void stop();
+    // False when a command failed; `error` says which and why.
+    bool succeeded(std::string& error);
+    // Screenshots taken, as host paths.
+    std::vector<std::string> screenshots();
+
+private:
+    void run();
+    std::string execute(const ScriptCommand& command);
+    bool sleepFor(uint32_t milliseconds);  // false when stopped meanwhile
+
+    std::vector<ScriptCommand> commands_;
+    ScriptVerbs verbs_;
+    KeyMap keys_;
+    std::string shotFolder_;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::string error_;
+    std::vector<std::string> shots_;
+};

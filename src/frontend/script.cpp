@@ -1,0 +1,121 @@
+#include "frontend/script.h"
+
+#include <sstream>
+
+namespace {
+
+bool isNumber(const std::string& s, long maxValue) {
+    if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    return std::stol(s) <= maxValue;
+}
+
+// Splits a line into words; "quoted words" keep their spaces.
+bool splitWords(const std::string& line, std::vector<std::string>& words) {
+    size_t i = 0;
+    while (i < line.size()) {
+        if (line[i] == ' ' || line[i] == '\t' || line[i] == '\r') {
+            ++i;
+            continue;
+        }
+        std::string word;
+        if (line[i] == '"') {
+            size_t end = line.find('"', i + 1);
+            if (end == std::string::npos) return false;
+            word = line.substr(i + 1, end - i - 1);
+            i = end + 1;
+        } else {
+            while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r')
+                word.push_back(line[i++]);
+        }
+        words.push_back(word);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool parseKey(const std::string& name, const KeyMap& keys, KeySpec& spec) {
+    static const char* const roles[] = {"Up", "Down", "Left", "Right", "A", "B", "C", "Start"};
+    for (int r = 0; r < 8; ++r)
+        if (name == roles[r]) {
+            spec = {r, 0};
+            return true;
+        }
+    for (const auto& [label, code] : keys.named)
+        if (name == label) {
+            spec = {-1, code};
+            return true;
+        }
+    if (isNumber(name, 255) && std::stol(name) > 0) {
+        spec = {-1, static_cast<int>(std::stol(name))};
+        return true;
+    }
+    return false;
+}
+
+ScriptVerbs standardVerbs(const KeyMap& keys) {
+    auto none = [](const std::vector<std::string>&) { return std::string(); };
+    ScriptVerbs verbs;
+    verbs["wait"] = {1, 1, [](const std::vector<std::string>& a) {
+                         return isNumber(a[0], 3600000) ? "" : "wait needs milliseconds, 0 to 3600000";
+                     }};
+    verbs["key"] = {1, 99, [keys](const std::vector<std::string>& a) {
+                        std::string name;
+                        for (const std::string& w : a) name += (name.empty() ? "" : " ") + w;
+                        KeySpec spec;
+                        return parseKey(name, keys, spec) ? std::string()
+                                                          : "unknown key '" + name + "'";
+                    }};
+    verbs["tap"] = {2, 2, [](const std::vector<std::string>& a) {
+                        return isNumber(a[0], 32767) && isNumber(a[1], 32767)
+                                   ? ""
+                                   : "tap needs two pixel coordinates";
+                    }};
+    verbs["background"] = {0, 0, none};
+    verbs["foreground"] = {0, 0, none};
+    verbs["screenshot"] = {1, 1, [](const std::vector<std::string>& a) {
+                               const std::string& f = a[0];
+                               bool ok = f.size() > 4 && f.compare(f.size() - 4, 4, ".png") == 0 &&
+                                         f.find("..") == std::string::npos && f[0] != '/';
+                               return ok ? "" : "screenshot needs a relative file name ending in .png";
+                           }};
+    verbs["echo"] = {0, 99, none};
+    verbs["quit"] = {0, 0, none};
+    return verbs;
+}
+
+bool parseScript(const std::string& text, const std::string& origin, const ScriptVerbs& verbs,
+                 std::vector<ScriptCommand>& commands, std::string& error) {
+    std::istringstream lines(text);
+    std::string line;
+    int number = 0;
+    while (std::getline(lines, line)) {
+        ++number;
+        size_t hash = line.find('#');
+        if (hash != std::string::npos) line.resize(hash);
+        std::vector<std::string> words;
+        if (!splitWords(line, words)) {
+            error = origin + ":" + std::to_string(number) + ": unterminated quote";
+            return false;
+        }
+        if (words.empty()) continue;
+        ScriptCommand command{number, words[0], {words.begin() + 1, words.end()}};
+        auto verb = verbs.find(command.name);
+        std::string problem;
+        if (verb == verbs.end()) {
+            problem = "unknown command '" + command.name + "'";
+        } else if (command.args.size() < verb->second.minArgs ||
+                   command.args.size() > verb->second.maxArgs) {
+            problem = "wrong number of arguments for '" + command.name + "'";
+        } else {
+            problem = verb->second.check(command.args);
+        }
+        if (!problem.empty()) {
+            error = origin + ":" + std::to_string(number) + ": " + problem;
+            return false;
+        }
+        commands.push_back(std::move(command));
+    }
+    return true;
+}

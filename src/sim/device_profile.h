@@ -1,0 +1,48 @@
+// A simulated handheld's description: what the device answers to the program, which components
+// are installed, and its storage. Built-in profiles cover every camera type; a profile can also
+// come from a small text file.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct DeviceProfile {
+    std::string name;                 // short id, e.g. "ph10c"
+    std::string description;          // one line for --list-profiles
+    std::string model;                // the OEM information string; empty: the query fails
+    std::string platform = "PocketPC";  // "PocketPC" or "SmartPhone"; empty: the query fails
+    bool processorQuery = true;
+    std::string processorCore = "ARM920T";
+    std::string processorName = "PXA270";
+    int displayWidth = 240;
+    int displayHeight = 320;
+    bool rawFrameBuffer = true;  // the GETRAWFRAMEBUFFER escape answers
+    bool gxInfo = false;         // the GETGXINFO escape answers
+    int taskBarHeight = 26;
+    uint16_t normalKeys[8] = {38, 40, 37, 39, 193, 194, 195, 13};     // Up Down Left Right A B C Start
+    uint16_t landscapeKeys[8] = {37, 39, 40, 38, 193, 194, 195, 13};
+    // Components: "HTCcamera.dll", "HTCcamera1.dll", "LCM1:", "DSC1:", "JPEGENC.dll",
+    // "scr_cap.dll"; a library may name a variant build after a slash ("HTCcamera.dll/noflash").
+    std::vector<std::string> install;
+    std::vector<std::string> cards;  // storage card names, e.g. "Storage Card"
+    bool waveInput = true;
+    // The user's backlight time-outs in seconds (battery, AC); absent: no backlight key.
+    std::optional<std::pair<uint32_t, uint32_t>> backlight = std::make_pair(60u, 300u);
+    std::optional<uint64_t> freeSpace;  // bytes; absent: the host's free space
+    std::string pppPeer = "127.0.0.1";  // where "ppp_peer" leads
+    std::optional<std::string> clock;   // fixed local time "YYYY-MM-DD HH:MM:SS"
+
+    bool installs(const std::string& component) const;
+};
+
+const std::vector<DeviceProfile>& builtinProfiles();
+const DeviceProfile* findBuiltinProfile(const std::string& name);
+const char* defaultProfileName();
+
+// Reads a profile file. On an error, returns false with `error` naming the file and line.
+bool loadProfileFile(const std::string& path, DeviceProfile& profile, std::string& error);
+// Parses profile text; `origin` names it in errors.
+bool parseProfile(const std::string& text, const std::string& origin, DeviceProfile& profile,
+                  std::string& error);

@@ -1,0 +1,88 @@
+// The simulated handheld: a device profile brought to life behind the platform stand-in. It owns
+// the device root on the host, the physical memory (display memory, LCD controller, overlay
+// buffers), the home screen shown while the program is in the background, and the simulated
+// components the profile installs.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/device.h"
+#include "sim/device_profile.h"
+
+// Physical address map of the simulated device (PXA27x-like).
+constexpr uint64_t kLcdRegistersPhysical = 0x44000000;  // the LCD controller's registers
+constexpr uint64_t kLcdRegistersBytes = 4096;
+constexpr uint64_t kRamPhysical = 0xA0000000;  // SDRAM
+constexpr uint64_t kRamBytes = 64ull << 20;
+constexpr uint64_t kDisplayPhysical = 0xA1000000;  // the display memory (base plane)
+
+class SimulatedHandheld final : public Device {
+public:
+    SimulatedHandheld(DeviceProfile profile, std::string root);
+    ~SimulatedHandheld() override;
+    SimulatedHandheld(const SimulatedHandheld&) = delete;
+    SimulatedHandheld& operator=(const SimulatedHandheld&) = delete;
+
+    // Prepares the device root and the hardware; false with `error` set when it cannot.
+    bool mount(std::string& error);
+
+    const DeviceProfile& profile() const { return profile_; }
+    // The device's physical memory as the simulated hardware sees it; null outside the map.
+    uint8_t* physical(uint64_t address, uint64_t size);
+
+    // Device
+    const std::string& root() const override { return root_; }
+    const DeviceIdentity& identity() const override { return identity_; }
+    uint8_t* displayMemory() override { return display_; }
+    uint64_t displayPhysicalAddress() const override { return kDisplayPhysical; }
+    int physicalMemoryFd() const override { return memoryFd_; }
+    bool physicalRangeValid(uint64_t address, uint64_t size) const override;
+    std::unique_ptr<StreamDriver> openStreamDriver(const std::u16string& name, DWORD access,
+                                                   DWORD share) override;
+    BOOL kernelIoControl(DWORD code, const void* input, DWORD inputSize, void* output,
+                         DWORD outputSize, DWORD* returned) override;
+    std::unique_ptr<WaveSource> openWaveInput() override;
+    std::vector<std::u16string> storageCards() const override;
+    std::optional<uint64_t> freeSpace() const override { return profile_.freeSpace; }
+    std::optional<SYSTEMTIME> localTime() const override;
+    std::string pppPeer() const override { return profile_.pppPeer; }
+    std::vector<RegistrySeed> registrySeeds() const override;
+    void foregroundChanged(bool programInFront) override;
+    bool openOnDesktop(const std::string& hostPath) override;
+
+    // Opening files on the desktop (xdg-open) is off unless asked for.
+    void allowDesktopOpen(bool allow) { desktopOpen_ = allow; }
+
+    // Requests the simulated hardware received ("HAL 0x01013C40", ...), for tests.
+    void record(std::string entry);
+    std::vector<std::string> records();
+
+private:
+    void installLibraries(std::string& error);
+    void homeScreenLoop();
+    void stopHomeScreen();
+
+    DeviceProfile profile_;
+    std::string root_;
+    DeviceIdentity identity_;
+    int memoryFd_ = -1;
+    uint8_t* display_ = nullptr;
+    size_t displayBytes_ = 0;
+    std::mutex mappingsMutex_;
+    std::vector<std::pair<uint8_t*, size_t>> mappings_;  // the hardware's own views
+    std::atomic<bool> homeScreenRunning_{false};
+    std::thread homeScreen_;
+    std::mutex homeScreenMutex_;
+    bool desktopOpen_ = false;
+    std::mutex recordsMutex_;
+    std::vector<std::string> records_;
+};
+
+// Where the simulated components' shared objects are found (LUMO_DEVICE_LIBDIR overrides the
+// build's own folder).
+std::string deviceLibraryFolder();
