@@ -21,3 +21,10 @@ void detectDevice(DeviceInfo& info) {
 
 bool loadCameraLibrary() { return false; }
 bool loadEncoderLibrary() { return false; }
+
+// The sources' tables until the sources land: no operations, which the controller treats as a
+// camera that fails to open.
+CameraBackend gCameraLibraryBackend = {};
+const CameraBackend kDsc1Backend = {};
+const CameraBackend kLcm1Backend = {};
+const CameraBackend kScreenSourceBackend = {};
