@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "media/avi_sink.h"
 
@@ -53,8 +54,9 @@ struct AviSoundSource {
 };
 
 // The process-wide movie writer (one instance, `gAviWriter`). Opening, closing and resuming
-// happen on the window thread, writing on the capture thread; the dispatcher keeps the two
-// apart. The atomics are the fields another thread reads while a movie runs.
+// happen on the window thread, writing on the capture thread. The atomics are the fields another
+// thread reads while a movie runs; the file and the other fields are touched only inside the
+// avi* calls, under `fileLock`.
 struct AviWriter {
     AviSink file;                   // the open file; `file.ops` null when no movie is open
     IndexBlock* firstIndexBlock;    // allocated with the writer, kept for its life
@@ -97,6 +99,9 @@ struct AviWriter {
     uint32_t moviePictureSize = 0;    // bytes of the JPEG picture now in it
 
     uint8_t positionLost = 0;  // a seek back after a failed write failed; retried before writing
+    // Held by every avi* call: while a recording is paused the capture thread still writes sound
+    // (aviDrainPausedSound) and the window thread may close the movie at that moment.
+    std::mutex fileLock;
 
     AviWriter();   // allocates the first index block
     ~AviWriter();  // frees the chain; closes a file left open without finishing it

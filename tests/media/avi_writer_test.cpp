@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <deque>
+#include <thread>
 
 #include "media/test_pictures.h"
 
@@ -614,6 +614,39 @@ TEST(AviOpen, RefusesWithoutTickLengthTwiceOrWithoutAFile) {
     aviClose(w);
     EXPECT_TRUE(one.closed);
     EXPECT_TRUE(aviClose(w));  // nothing open: nothing to do
+}
+
+TEST(AviThreads, ClosingWhileThePausedRecordingWritesSound) {
+    AviWriter w;
+    w.frameMs = 40;
+    FakeSound sound(640, 0);
+    w.sound = sound.source();
+    AviMemoryFile mem;
+    ASSERT_TRUE(aviOpen(w, aviMemorySink(&mem), 16, 16, true));
+    Recorder rec(w);
+    const std::vector<uint8_t> pic = makeJpeg(16, 16, 0);
+    ASSERT_TRUE(rec.frame(pic, 0));
+    ASSERT_TRUE(rec.frame(pic, 4000));  // 100 ticks without sound
+    aviWriteSound(w);
+    sound.buffersLeft = 500;  // the device catches up while the choice page is open
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> calls{0};
+    std::thread capture([&] {
+        while (!stop) {
+            aviDrainPausedSound(w);
+            calls += 1;
+        }
+    });
+    while (calls < 3) std::this_thread::yield();
+    aviClose(w);  // the window thread: "Save movie"
+    stop = true;
+    capture.join();
+    EXPECT_EQ(sound.stops, 1u);
+    size_t soundChunks = 0;
+    for (const Chunk& c : movieChunks(mem.bytes)) soundChunks += c.id == "01wb";
+    EXPECT_EQ(soundChunks * 640, get32(mem.bytes, 264) * 2);  // the header's sample count
+    EXPECT_GT(soundChunks, 0u);
 }
 
 TEST(PictureChecksum, ExclusiveOrOfWholeWords) {
