@@ -1,6 +1,12 @@
 // The simulated camera's view: a moving, recognisable test scene rendered at any sensor size in
-// packed 4:2:2 (Cb, Y0, Cr, Y1 per pixel pair). Standard library only; every simulated camera
-// (the OEM library, the "LCM1:" and "DSC1:" drivers) renders its frames with it.
+// packed 4:2:2 (Cb, Y0, Cr, Y1 per pixel pair, BT.601 studio levels). Standard library only; every
+// simulated camera (the OEM library, the "LCM1:" and "DSC1:" drivers) renders its frames with it.
+//
+// The picture, top to bottom: eight colour bars (white, yellow, cyan, green, magenta, red, blue,
+// black); a detail band with line pairs of 1, 2 and 4 pixels (vertical and horizontal) on the left
+// and a zone plate on the right; a gray ramp from black to white. Over it: an orange disk that
+// crosses the detail band and back every 4 seconds, the frame number as six digits in a black box
+// at the bottom left, and, while sceneMarkerVisible(tick), a white square in the top-right corner.
 #pragma once
 
 #include <cstdint>
@@ -15,19 +21,36 @@ constexpr bool sceneMarkerVisible(uint32_t tickMs) {
     return tickMs % kSceneMarkerPeriodMs < kSceneMarkerLengthMs;
 }
 
+// The disk crosses the picture and comes back in this time.
+constexpr uint32_t kSceneDiskPeriodMs = 4000;
+
 // How the camera's picture settings change the rendered picture. Neutral values leave it as is.
+// The marker and the frame counter are drawn after the look, so they stay readable.
 struct SceneLook {
-    int brightness = 0;        // added to luma, -128..127
-    int contrastQ8 = 256;      // luma gain around 128, 256 = 1.0
-    int saturationQ8 = 256;    // chroma gain around 128, 256 = 1.0
-    int hueDegrees = 0;        // chroma rotation
-    uint32_t effect = 1;       // 1 normal, 2 grayscale, 4 sepia, 8 cool, 16 negative
-    bool night = false;        // brighter, noisier, desaturated
+    int brightness = 0;      // added to luma, -128..127
+    int contrastQ8 = 256;    // luma gain around 128, 256 = 1.0
+    int saturationQ8 = 256;  // chroma gain around 128, 256 = 1.0
+    int hueDegrees = 0;      // chroma rotation
+    uint32_t effect = 1;     // 1 normal, 2 grayscale, 4 sepia, 8 cool, 16 negative
+    bool night = false;      // brighter, noisier, desaturated
+};
+
+// Where the parts of the scene are, in pixels; fixed by sceneInit for the sensor size.
+struct SceneLayout {
+    uint32_t barsHeight = 0;  // rows of colour bars from the top
+    uint32_t detailTop = 0;   // first row of the detail band
+    uint32_t detailHeight = 0;
+    uint32_t rampTop = 0;  // first row of the gray ramp
+    uint32_t diskRadius = 0;
+    uint32_t digitScale = 0;  // pixels per dot of the 3 x 5 digits
+    uint32_t markerSize = 0;  // side of the marker square (even)
 };
 
 struct SceneGenerator {
     uint32_t width = 0, height = 0;  // pixels; width even
+    SceneLayout layout;
     std::vector<uint8_t> background;  // the static part, rendered once per size (UYVY)
+    std::vector<int8_t> noise;        // night-mode sensor noise, luma offsets
 };
 
 // Prepares the generator for a sensor size (width rounded down to even). Allocates; never called
@@ -35,8 +58,7 @@ struct SceneGenerator {
 bool sceneInit(SceneGenerator& scene, uint32_t width, uint32_t height);
 
 // Renders frame `frameNumber` at device tick `tickMs` into `uyvy` (width x height x 2 bytes).
-// No allocation. The picture holds colour patches, fine detail (line pairs, a zone pattern), a
-// shape that moves steadily with time, the frame counter as digits, and the marker while
-// sceneMarkerVisible(tickMs).
+// No allocation: the static background is copied (through the look), then the moving parts are
+// drawn over it. Does nothing before sceneInit has succeeded.
 void sceneRender(const SceneGenerator& scene, uint8_t* uyvy, uint32_t frameNumber, uint32_t tickMs,
                  const SceneLook& look);
