@@ -307,18 +307,20 @@ TEST(Receiver, StoppingFinishesTheMoviesOfConnectedDevices) {
     ASSERT_TRUE(receiver.start(&error)) << error;
     Client device(receiver.port());
     ASSERT_EQ(device.receive(4), "vetu");
-    const auto pictures = picturesFor(5, 3, 16, 16);
+    const auto pictures = picturesFor(5, 4, 16, 16);
     for (int k = 0; k < 3; ++k) {
         ASSERT_TRUE(device.send(testdevice::message(pictures[k], 1000 + 100 * k, 16, 16)));
     }
-    ASSERT_TRUE(waitFor([&] { return receiver.stats().pictures == 3; }));
+    // A day later: the gap is cut out, not filled with 1.7 million repeats.
+    ASSERT_TRUE(device.send(testdevice::message(pictures[3], 86401200, 16, 16)));
+    ASSERT_TRUE(waitFor([&] { return receiver.stats().pictures == 4; }));
     receiver.stop();
     const std::string movie = (movies.path / "device0001.avi").string();
     ASSERT_TRUE(fs::exists(movie));
     if (testpics::haveFfmpeg()) {
         auto s = testpics::probe(movie, "-show_streams -count_frames");
-        EXPECT_EQ(s["streams.stream.0.nb_frames"], "5");  // 100 ms apart at 50 ms ticks
-        EXPECT_EQ(s["streams.stream.0.nb_read_frames"], "3");
+        EXPECT_EQ(s["streams.stream.0.nb_frames"], "6");  // 1 + 2 + 2 (100 ms apart) + 1
+        EXPECT_EQ(s["streams.stream.0.nb_read_frames"], "4");
         EXPECT_EQ(s["streams.stream.0.r_frame_rate"], "20/1");
     }
 }

@@ -23,6 +23,7 @@ constexpr size_t kMaxRequestBytes = 8 * 1024;
 constexpr int kHttpReceiveTimeoutS = 5;  // a client that sends no request in time is dropped
 constexpr int kHttpSendTimeoutS = 10;    // and one that stops reading a stream
 constexpr int kStreamWaitMs = 1000;      // how often an idle stream looks for the end
+constexpr uint32_t kMaxGapMs = 60000;    // a longer gap between pictures is cut out of a movie
 constexpr const char* kBoundary = "lumoframe";
 
 const char kPage[] =
@@ -148,6 +149,10 @@ class DeviceOutputs {
     void recordPicture(const ReceivedPicture& picture) {
         if (writer_ == nullptr && !openMovie(picture)) return;
         AviWriter& w = *writer_;
+        // A long gap (or a tick going backwards) restarts the movie's clock as a resumed
+        // recording does, instead of filling the gap with repeats of the last picture.
+        if (!previous_.empty() && picture.tick - lastTick_ > kMaxGapMs) w.ticksSinceResume = 0;
+        lastTick_ = picture.tick;
         bool ok = aviWriteFrame(w, previous_.data(), uint32_t(previous_.size()), picture.tick, 1);
         if (ok) {
             previous_ = picture.jpeg;
@@ -198,6 +203,7 @@ class DeviceOutputs {
     std::unique_ptr<AviWriter> writer_;
     std::string moviePath_;
     std::vector<uint8_t> previous_;
+    uint32_t lastTick_ = 0;
     bool movieFailed_ = false;
 };
 
