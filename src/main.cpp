@@ -38,6 +38,7 @@ const char* const kUsage =
     "                       without one the program runs until it is closed (Ctrl-C)\n"
     "  --shots DIR          where script screenshots go (default: ./lumovatrix-shots)\n"
     "  --allow-desktop-open let the program open files with this desktop's programs\n"
+    "  --trace FILE         write the device's log of platform calls to FILE at the end\n"
     "  --list-profiles      list the built-in device profiles and exit\n"
     "  --help               show this text and exit\n"
     "\n"
@@ -60,6 +61,7 @@ struct Options {
     std::string script;
     std::string shots = "lumovatrix-shots";
     bool desktopOpen = false;
+    std::string trace;
     std::string commandLine;
 };
 
@@ -85,12 +87,14 @@ int parseOptions(int argc, char** argv, Options& options) {
                 printf("%-10s %s%s\n", p.name.c_str(), p.description.c_str(),
                        p.name == defaultProfileName() ? " (default)" : "");
             return 0;
-        } else if (arg == "--profile" || arg == "--root" || arg == "--script" || arg == "--shots") {
+        } else if (arg == "--profile" || arg == "--root" || arg == "--script" || arg == "--shots" ||
+                   arg == "--trace") {
             std::string v;
             if (!value(v) || v.empty()) return usageError(arg + " needs a value");
             (arg == "--profile" ? options.profile
              : arg == "--root"  ? options.root
              : arg == "--script" ? options.script
+             : arg == "--trace" ? options.trace
                                  : options.shots) = v;
         } else if (arg == "--allow-desktop-open") {
             options.desktopOpen = true;
@@ -195,6 +199,11 @@ int main(int argc, char** argv) {
             if (result == 0) result = kExitScriptFailed;
         }
         for (const std::string& shot : frontend->screenshots()) printf("screenshot: %s\n", shot.c_str());
+    }
+    if (!options.trace.empty()) {
+        std::ofstream out(options.trace);
+        for (const std::string& entry : traceSnapshot()) out << entry << "\n";
+        if (!out) fprintf(stderr, "lumovatrix: %s: cannot write the trace\n", options.trace.c_str());
     }
     installDevice(nullptr);
     return result;

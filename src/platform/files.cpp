@@ -195,7 +195,8 @@ ssize_t budgetWrite(void* cookie, const char* data, size_t size) {
     }
     size_t written = allowed ? fwrite(data, 1, allowed, f->inner) : 0;
     fflush(f->inner);
-    return written == size ? static_cast<ssize_t>(written) : -1;
+    // A short count (not -1) makes the stream's fwrite report exactly what was written.
+    return static_cast<ssize_t>(written);
 }
 
 ssize_t budgetRead(void* cookie, char* data, size_t size) {
