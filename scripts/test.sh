@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds Lumovatrix and runs the whole test suite: once with the vector kernels, once more with
+# LUMO_NO_SIMD=1 forcing the scalar reference code. With --sanitizers it then runs the suite
+# under ThreadSanitizer and under AddressSanitizer with UndefinedBehaviorSanitizer too.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+sanitizers=0
+for arg in "$@"; do
+  case "$arg" in
+    --sanitizers) sanitizers=1 ;;
+    -h|--help) sed -n '2,4p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "test.sh: unknown option '$arg'" >&2; exit 2 ;;
+  esac
+done
+
+scripts/deps.sh
+jobs=$(nproc)
+
+suite() {  # suite BUILD-DIR [cmake options...]
+  local dir=$1; shift
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+  (cd "$dir" && ctest -j"$jobs" --output-on-failure --timeout 600)
+}
+
+echo "== build and test"
+suite build
+echo "== again with the scalar reference kernels (LUMO_NO_SIMD=1)"
+(cd build && LUMO_NO_SIMD=1 ctest -j"$jobs" --output-on-failure --timeout 600)
+
+if [ "$sanitizers" -eq 1 ]; then
+  echo "== ThreadSanitizer"
+  TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+    suite build-tsan -DLUMO_SANITIZE=thread -DLUMO_BUILD_BENCH=OFF
+  echo "== AddressSanitizer and UndefinedBehaviorSanitizer"
+  ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1" \
+    suite build-asan -DLUMO_SANITIZE=address -DLUMO_BUILD_BENCH=OFF
+fi
+echo "== all tests passed"
