@@ -9,8 +9,10 @@
 //   7. the storage-place table.
 #include "app/app_state.h"
 #include "camera/device_info.h"
+#include "media/avi_writer.h"
 #include "settings/camera_controller.h"
 
+AviWriter gAviWriter;
 DeviceInfo gDeviceInfo;
 AppState gApp;
 CameraController gController;
