@@ -1,7 +1,353 @@
-// AVX2 variants of the preview conversion kernels. None yet: processors with AVX2 run the SSE2
-// variants (kernel_variants.h falls back a level at a time).
+// AVX2 variants of the preview conversion kernels; bit for bit the scalar results
+// (preview_kernels.cpp). Processors with AVX2 use the SSE2 variants for the kernels not here.
+//
+// drawFullColour / drawGray. The walk's accumulators give output pixel (c, r) the source pixel
+// X(c) steps of stepC and Y(r) steps of stepR from the start, X(c) = (c * step) >> 16 and
+// Y(r) = (r * step) >> 16. A pixel needs the word of its pixel pair (its address rounded down to
+// a multiple of 4: Cb, Y0, Cr, Y1) and its own luma. How the samples are fetched depends on the
+// walk:
+//   - stepC = +-1 ("90L", "90R"): each output row runs along one source row. Its samples are
+//     fetched four at a time from 16-byte windows by byte shuffles that rebuild each sample's
+//     word as (Cb, Y, Cr, 0); windows and shuffles depend only on the column, so they are planned
+//     once per call (for both alignments of a row's first sample), and kept within the bytes the
+//     row's samples span, so nothing outside the frame is read.
+//   - stepR = +-1 ("None", "180"): each output column runs along one source row, so 8 x 8 tiles
+//     are fetched the same way (windows planned along the output rows), converted a column at a
+//     time and transposed in registers before the stores.
+//   - otherwise, and for steps too large for the windows (about 2), for tile remainders and tiny
+//     frames: one 32-bit gather of each pixel's pair word.
+// Colour on sixteen 16-bit lanes: the green term 183 V + 88 U needs 32 bits and is one madd of the
+// word's (Cb - 128, Cr - 128) halves; (197 U) >> 8 and (103 V) >> 8 fit 16 bits. Shifts are
+// arithmetic, clamps and the 5/6/5 masks as in the scalar code.
 #include "preview/kernel_variants.h"
+
+#if defined(__x86_64__)
+
+#include <algorithm>
+
+#include "preview/kernel_simd_avx2.h"
+
+namespace preview_kernels {
+namespace {
+
+using namespace x86;
+
+constexpr int32_t kColumnChunk = 512;  // columns whose offsets are tabled at a time
+
+// The pixel-pair words of eight output pixels whose byte offsets (from the 4-aligned base; bit 1
+// set for the second pixel of a pair) are `at`, and the shift that brings each pixel's luma to the
+// low byte (8 or 24).
+struct PairWords {
+    __m256i words;
+    __m256i lumaShift;
+};
+
+LUMO_AVX2 inline PairWords gatherPairWords(const uint8_t* base, __m256i at) {
+    return {_mm256_i32gather_epi32(reinterpret_cast<const int*>(base),
+                                   _mm256_andnot_si256(_mm256_set1_epi32(3), at), 1),
+            _mm256_add_epi32(_mm256_slli_epi32(_mm256_and_si256(at, _mm256_set1_epi32(2)), 3),
+                             _mm256_set1_epi32(8))};
+}
+
+// RGB565 of sixteen pixels (a then b), in order. Luma, U and V go to 16-bit lanes; the green
+// term 183 V + 88 U needs 32 bits and is one madd of the word's (U, V) halves; 197 U and 103 V fit
+// 16 bits, so their shifted products are exact 16-bit multiplies.
+template <bool kGray>
+LUMO_AVX2 inline __m256i portablePixels16(const PairWords& a, const PairWords& b) {
+    const __m256i byteMask = _mm256_set1_epi32(0xFF);
+    const __m256i y =
+        _mm256_packus_epi32(_mm256_and_si256(_mm256_srlv_epi32(a.words, a.lumaShift), byteMask),
+                            _mm256_and_si256(_mm256_srlv_epi32(b.words, b.lumaShift), byteMask));
+    __m256i r, g, bl;
+    if constexpr (kGray) {
+        r = g = bl = y;
+    } else {
+        // Low 16 bits U = Cb - 128, high 16 bits V = Cr - 128.
+        const __m256i evenBytes = _mm256_set1_epi32(0x00FF00FF);
+        const __m256i bias = _mm256_set1_epi32(0x00800080);
+        const __m256i uvA = _mm256_sub_epi16(_mm256_and_si256(a.words, evenBytes), bias);
+        const __m256i uvB = _mm256_sub_epi16(_mm256_and_si256(b.words, evenBytes), bias);
+        const __m256i gv = _mm256_set1_epi32(lanePair(kJfifGu, kJfifGv));
+        const __m256i gTerm = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_madd_epi16(uvA, gv), 8),
+                                                 _mm256_srai_epi32(_mm256_madd_epi16(uvB, gv), 8));
+        const __m256i u = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_slli_epi32(uvA, 16), 16),
+                                             _mm256_srai_epi32(_mm256_slli_epi32(uvB, 16), 16));
+        const __m256i v =
+            _mm256_packs_epi32(_mm256_srai_epi32(uvA, 16), _mm256_srai_epi32(uvB, 16));
+        const __m256i bTerm =
+            _mm256_srai_epi16(_mm256_mullo_epi16(u, _mm256_set1_epi16(kJfifBu)), 8);
+        const __m256i rTerm =
+            _mm256_srai_epi16(_mm256_mullo_epi16(v, _mm256_set1_epi16(kJfifRv)), 8);
+        const __m256i zero = _mm256_setzero_si256();
+        const __m256i top = _mm256_set1_epi16(255);
+        g = _mm256_min_epi16(_mm256_max_epi16(_mm256_sub_epi16(y, gTerm), zero), top);
+        bl = _mm256_min_epi16(
+            _mm256_max_epi16(_mm256_add_epi16(_mm256_add_epi16(y, u), bTerm), zero), top);
+        r = _mm256_min_epi16(
+            _mm256_max_epi16(_mm256_add_epi16(_mm256_add_epi16(y, v), rTerm), zero), top);
+    }
+    const __m256i pixels = _mm256_or_si256(
+        _mm256_or_si256(_mm256_and_si256(_mm256_slli_epi16(r, 8), _mm256_set1_epi16(-2048)),
+                        _mm256_slli_epi16(_mm256_and_si256(g, _mm256_set1_epi16(0xFC)), 3)),
+        _mm256_srli_epi16(bl, 3));
+    return _mm256_permute4x64_epi64(pixels, _MM_SHUFFLE(3, 1, 2, 0));
+}
+
+// A portable walk and its output.
+struct Walk {
+    uint16_t* dst;
+    int32_t dstPitch;
+    int32_t outW, outH;
+    const uint8_t* src;
+    int32_t stepC, stepR, step;
+
+    uint16_t* outRow(int32_t r) const {
+        return reinterpret_cast<uint16_t*>(reinterpret_cast<uint8_t*>(dst) +
+                                           ptrdiff_t{r} * dstPitch);
+    }
+};
+
+// Whole source steps after n output pixels: floor(n * step), as the accumulators count them.
+inline int32_t wholeSteps(int32_t n, int32_t step) {
+    return static_cast<int32_t>((int64_t{n} * step) >> 16);
+}
+
+// Output columns c0 .. c1 - 1 of rows r0 .. r1 - 1, one gather per pixel.
+template <bool kGray>
+LUMO_AVX2 void drawGathered(const Walk& w, int32_t c0, int32_t c1, int32_t r0, int32_t r1) {
+    // Offsets count from the 4-aligned word holding the start pixel; the start's own offset in
+    // that word (0 or 2) rides along, so bit 1 of an offset says which pixel of its pair it is.
+    const int32_t misalign = static_cast<int32_t>(reinterpret_cast<uintptr_t>(w.src) & 3);
+    const uint8_t* const base = w.src - misalign;
+    alignas(32) int32_t columns[kColumnChunk];
+    for (int32_t first = c0; first < c1; first += kColumnChunk) {
+        const int32_t count = std::min(kColumnChunk, c1 - first);
+        for (int32_t k = 0; k < count; ++k)
+            columns[k] = misalign + wholeSteps(first + k, w.step) * w.stepC * 2;
+        for (int32_t r = r0; r < r1; ++r) {
+            const int32_t rowOffset = wholeSteps(r, w.step) * w.stepR * 2;
+            const __m256i row = _mm256_set1_epi32(rowOffset);
+            uint16_t* out = w.outRow(r) + first;
+            int32_t k = 0;
+            for (; k + 16 <= count; k += 16) {
+                const __m256i* at = reinterpret_cast<const __m256i*>(columns + k);
+                const PairWords a =
+                    gatherPairWords(base, _mm256_add_epi32(row, _mm256_load_si256(at)));
+                const PairWords b =
+                    gatherPairWords(base, _mm256_add_epi32(row, _mm256_load_si256(at + 1)));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + k),
+                                    portablePixels16<kGray>(a, b));
+            }
+            for (; k < count; ++k) {  // the last few columns, one at a time
+                const uint8_t* p = base + rowOffset + columns[k];
+                const uint8_t* word = base + ((rowOffset + columns[k]) & ~3);
+                out[k] = kGray ? grayToRgb565(p[1]) : jfifToRgb565(p[1], word[0], word[2]);
+            }
+        }
+    }
+}
+
+// ---- Shuffle windows along a source row ----
+
+constexpr int32_t kRunSamples = 512;  // samples planned at a time; a multiple of 8
+constexpr int32_t kRunGroups = kRunSamples / 8;
+constexpr int32_t kWindowBytes = 16;
+constexpr uint8_t kZeroByte = 0x80;   // a shuffle index that yields zero
+constexpr int32_t kTilesPerBand = 8;  // 8 x 8 tiles side by side, walked down together
+
+// Windows fetching runs of samples along one source row, by pixel offset from the run's origin
+// (its pixel at offset 0). Group g is samples 8g .. 8g + 7; its half h comes from the 16 bytes at
+// base[..][g][h] from the origin, and bytes 16h .. 16h + 15 of mask[..][g] rebuild the half's
+// four words. Planned for both alignments of the origin: index 1 when it is the second pixel of
+// its pair.
+struct RunPlan {
+    int32_t base[2][kRunGroups][2];
+    alignas(32) uint8_t mask[2][kRunGroups][32];
+};
+
+// Byte offset of the pair word of pixel o, from an origin of the given alignment.
+constexpr int32_t pairWordByte(int32_t o, int32_t second) {
+    return 2 * o - 2 * ((o + second) & 1);
+}
+
+// Plans `groups` groups of samples at offsets[]; false when some half group does not fit one
+// window or the run spans fewer bytes than a window.
+bool planRun(const int32_t* offsets, int32_t groups, RunPlan& plan) {
+    const int32_t samples = 8 * groups;
+    for (int32_t second = 0; second < 2; ++second) {
+        // Every byte between the run's first and last needed byte is inside the frame.
+        int32_t runLo = pairWordByte(offsets[0], second), runHi = runLo;
+        for (int32_t k = 0; k < samples; ++k) {
+            const int32_t word = pairWordByte(offsets[k], second);
+            runLo = std::min(runLo, word);
+            runHi = std::max(runHi, std::max(word + 2, 2 * offsets[k] + 1));
+        }
+        if (runHi - runLo + 1 < kWindowBytes) return false;
+        for (int32_t g = 0; g < groups; ++g) {
+            for (int32_t h = 0; h < 2; ++h) {
+                const int32_t* o = offsets + 8 * g + 4 * h;
+                int32_t lo = pairWordByte(o[0], second), hi = lo;
+                for (int32_t k = 0; k < 4; ++k) {
+                    const int32_t word = pairWordByte(o[k], second);
+                    lo = std::min(lo, word);
+                    hi = std::max(hi, std::max(word + 2, 2 * o[k] + 1));
+                }
+                const int32_t base = std::min(lo, runHi - (kWindowBytes - 1));
+                if (hi - base >= kWindowBytes) return false;
+                plan.base[second][g][h] = base;
+                uint8_t* mask = plan.mask[second][g] + 16 * h;
+                for (int32_t k = 0; k < 4; ++k) {
+                    const int32_t word = pairWordByte(o[k], second) - base;
+                    mask[4 * k + 0] = static_cast<uint8_t>(word);                 // Cb
+                    mask[4 * k + 1] = static_cast<uint8_t>(2 * o[k] + 1 - base);  // own Y
+                    mask[4 * k + 2] = static_cast<uint8_t>(word + 2);             // Cr
+                    mask[4 * k + 3] = kZeroByte;
+                }
+            }
+        }
+    }
+    return true;
+}
+
+inline int32_t secondOfPair(const uint8_t* pixel) {
+    return static_cast<int32_t>((reinterpret_cast<uintptr_t>(pixel) >> 1) & 1);
+}
+
+// The words of group g of the run whose origin is `origin`.
+LUMO_AVX2 inline PairWords windowWords(const uint8_t* origin, const RunPlan& plan, int32_t g) {
+    const int32_t second = secondOfPair(origin);
+    const int32_t* base = plan.base[second][g];
+    const __m256i windows = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(origin + base[0]))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(origin + base[1])), 1);
+    const __m256i mask = _mm256_load_si256(reinterpret_cast<const __m256i*>(plan.mask[second][g]));
+    return {_mm256_shuffle_epi8(windows, mask), _mm256_set1_epi32(8)};
+}
+
+// stepC = +-1: output rows along source rows.
+template <bool kGray>
+LUMO_AVX2 void drawAlongRows(const Walk& w) {
+    RunPlan plan;
+    int32_t offsets[kRunSamples];
+    for (int32_t first = 0; first < w.outW; first += kRunSamples) {
+        const int32_t count = std::min(kRunSamples, w.outW - first);
+        const int32_t groups = count / 8;
+        for (int32_t k = 0; k < 8 * groups; ++k)
+            offsets[k] = wholeSteps(first + k, w.step) * w.stepC;
+        if (groups == 0 || !planRun(offsets, groups, plan)) {
+            drawGathered<kGray>(w, first, first + count, 0, w.outH);
+            continue;
+        }
+        for (int32_t r = 0; r < w.outH; ++r) {
+            const uint8_t* origin = w.src + ptrdiff_t{wholeSteps(r, w.step)} * w.stepR * 2;
+            uint16_t* out = w.outRow(r) + first;
+            int32_t g = 0;
+            for (; g + 2 <= groups; g += 2)
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8 * g),
+                                    portablePixels16<kGray>(windowWords(origin, plan, g),
+                                                            windowWords(origin, plan, g + 1)));
+            if (g < groups) {
+                const PairWords words = windowWords(origin, plan, g);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * g),
+                                 _mm256_castsi256_si128(portablePixels16<kGray>(words, words)));
+            }
+        }
+        if (count % 8) drawGathered<kGray>(w, first + 8 * groups, first + count, 0, w.outH);
+    }
+}
+
+// Stores an 8 x 8 tile given as its columns, v0 = [column 0 | column 4], v1 = [1 | 5],
+// v2 = [2 | 6], v3 = [3 | 7] (eight rows each), as eight rows from out, `pitch` bytes apart.
+LUMO_AVX2 inline void storeTransposed(uint16_t* out, int32_t pitch, __m256i v0, __m256i v1,
+                                      __m256i v2, __m256i v3) {
+    const __m256i t0 = _mm256_unpacklo_epi16(v0, v1);
+    const __m256i t1 = _mm256_unpackhi_epi16(v0, v1);
+    const __m256i t2 = _mm256_unpacklo_epi16(v2, v3);
+    const __m256i t3 = _mm256_unpackhi_epi16(v2, v3);
+    // Each: [rows 2k, 2k + 1 of columns 0-3 | the same of columns 4-7].
+    const __m256i pairs[4] = {_mm256_unpacklo_epi32(t0, t2), _mm256_unpackhi_epi32(t0, t2),
+                              _mm256_unpacklo_epi32(t1, t3), _mm256_unpackhi_epi32(t1, t3)};
+    uint8_t* row = reinterpret_cast<uint8_t*>(out);
+    for (int k = 0; k < 4; ++k) {
+        const __m256i rows = _mm256_permute4x64_epi64(pairs[k], _MM_SHUFFLE(3, 1, 2, 0));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(row), _mm256_castsi256_si128(rows));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + pitch),
+                         _mm256_extracti128_si256(rows, 1));
+        row += 2 * ptrdiff_t{pitch};
+    }
+}
+
+// stepR = +-1: output columns along source rows, in 8 x 8 tiles.
+template <bool kGray>
+LUMO_AVX2 void drawTiles(const Walk& w) {
+    RunPlan plan;
+    int32_t offsets[kRunSamples];
+    const int32_t tilesAcross = w.outW / 8;
+    for (int32_t first = 0; first < w.outH; first += kRunSamples) {
+        const int32_t count = std::min(kRunSamples, w.outH - first);
+        const int32_t groups = count / 8;
+        for (int32_t k = 0; k < 8 * groups; ++k)
+            offsets[k] = wholeSteps(first + k, w.step) * w.stepR;
+        if (groups == 0 || tilesAcross == 0 || !planRun(offsets, groups, plan)) {
+            drawGathered<kGray>(w, 0, w.outW, first, first + count);
+            continue;
+        }
+        // Bands of tiles, each walked down all row groups: the band's source rows are read
+        // along their length while they stay in the cache.
+        for (int32_t band = 0; band < tilesAcross; band += kTilesPerBand) {
+            const int32_t bandEnd = std::min(tilesAcross, band + kTilesPerBand);
+            const uint8_t* origin[8 * kTilesPerBand];  // the source row of each column
+            for (int32_t c = 8 * band; c < 8 * bandEnd; ++c)
+                origin[c - 8 * band] = w.src + ptrdiff_t{wholeSteps(c, w.step)} * w.stepC * 2;
+            for (int32_t g = 0; g < groups; ++g) {
+                uint16_t* out = w.outRow(first + 8 * g);
+                for (int32_t t = band; t < bandEnd; ++t) {
+                    const uint8_t* const* o = origin + 8 * (t - band);
+                    const __m256i v0 = portablePixels16<kGray>(windowWords(o[0], plan, g),
+                                                               windowWords(o[4], plan, g));
+                    const __m256i v1 = portablePixels16<kGray>(windowWords(o[1], plan, g),
+                                                               windowWords(o[5], plan, g));
+                    const __m256i v2 = portablePixels16<kGray>(windowWords(o[2], plan, g),
+                                                               windowWords(o[6], plan, g));
+                    const __m256i v3 = portablePixels16<kGray>(windowWords(o[3], plan, g),
+                                                               windowWords(o[7], plan, g));
+                    storeTransposed(out + 8 * t, w.dstPitch, v0, v1, v2, v3);
+                }
+            }
+        }
+        if (w.outW % 8) drawGathered<kGray>(w, 8 * tilesAcross, w.outW, first, first + 8 * groups);
+        if (count % 8) drawGathered<kGray>(w, 0, w.outW, first + 8 * groups, first + count);
+    }
+}
+
+template <bool kGray>
+LUMO_AVX2 void drawPortableAvx2(uint16_t* dst, int32_t dstPitch, int32_t outW, int32_t outH,
+                                const uint8_t* src, int32_t stepC, int32_t stepR, int32_t step) {
+    const Walk w{dst, dstPitch, outW, outH, src, stepC, stepR, step};
+    if (outW <= 0 || outH <= 0) return;
+    if (stepC == 1 || stepC == -1) {
+        drawAlongRows<kGray>(w);
+    } else if (stepR == 1 || stepR == -1) {
+        drawTiles<kGray>(w);
+    } else {
+        drawGathered<kGray>(w, 0, outW, 0, outH);
+    }
+}
+
+}  // namespace
+
+const KernelSet kAvx2Kernels = {
+    .name = "avx2",
+    .drawFullColour = drawPortableAvx2<false>,
+    .drawGray = drawPortableAvx2<true>,
+};
+
+}  // namespace preview_kernels
+
+#else
 
 namespace preview_kernels {
 const KernelSet kAvx2Kernels = {.name = "avx2"};
 }
+
+#endif

@@ -15,6 +15,7 @@
 
 #include "preview/kernel_simd_x86.h"
 #include "preview/resize_columns.h"
+#include "preview/resize_rotate_x86.h"
 
 namespace preview_kernels {
 namespace {
@@ -27,28 +28,16 @@ void resizeRotateSse2(const PlanarYuv& planes, int32_t /*sw*/, int32_t /*sh*/, u
     if (ow < 4 || oh < 2) return;
     const TurnedPlacement at = placeTurned(kTurn, ow, oh, dstPitch, 2);
     uint8_t* const out = reinterpret_cast<uint8_t*>(dst) + at.origin;
-    const __m128i bias = _mm_set1_epi16(128);
     ResizeColumns columns;
     for (int32_t firstBlock = 0; firstBlock < ow / 2; firstBlock += ResizeColumns::kBlocks) {
         const int32_t blocks = std::min(ResizeColumns::kBlocks, ow / 2 - firstBlock);
         columns.fill(firstBlock, blocks, stepH);
         for (int32_t j = 0; j < oh / 2; ++j) {
             const ResizeRows rows = resizeRows(planes, j, stepV);
-            for (int32_t b = 0; b < blocks; b += 2) {
-                const int32_t* lc = columns.luma + 2 * b;
-                const int32_t* cc = columns.chroma + b;
-                const __m128i y =
-                    _mm_setr_epi16(rows.y0[lc[0]], rows.y0[lc[1]], rows.y0[lc[2]], rows.y0[lc[3]],
-                                   rows.y1[lc[0]], rows.y1[lc[1]], rows.y1[lc[2]], rows.y1[lc[3]]);
-                const int16_t cb0 = rows.cb[cc[0]], cb1 = rows.cb[cc[1]];
-                const int16_t cr0 = rows.cr[cc[0]], cr1 = rows.cr[cc[1]];
-                const __m128i u =
-                    _mm_sub_epi16(_mm_setr_epi16(cb0, cb0, cb1, cb1, cb0, cb0, cb1, cb1), bias);
-                const __m128i v =
-                    _mm_sub_epi16(_mm_setr_epi16(cr0, cr0, cr1, cr1, cr0, cr0, cr1, cr1), bias);
-                storeBlock4x2<kTurn>(out, at, 2 * (firstBlock + b), 2 * j,
-                                     studioToRgb565x8<kResizerColour>(y, u, v));
-            }
+            for (int32_t b = 0; b < blocks; b += 2)
+                storeBlock4x2<kTurn>(
+                    out, at, 2 * (firstBlock + b), 2 * j,
+                    resizeTwoBlocks(rows, columns.luma + 2 * b, columns.chroma + b));
         }
     }
 }

@@ -1,0 +1,238 @@
+// Per-frame time of the preview kernels doing the preview's jobs on a 240 x 320 display with
+// "Rotation" "None" (turn 1), against libswscale converting packed UYVY422 to RGB565 at the same
+// output size with SWS_FAST_BILINEAR and SWS_POINT. Our jobs include the quarter turn; swscale's
+// do not (it cannot rotate). Times are microseconds per frame on one core, the best of several
+// batches taken in turns; ratios are swscale's time over ours, measured in the same run.
+//
+// Usage: lumo-bench-preview [milliseconds per job, default 600]
+extern "C" {
+#include <libswscale/swscale.h>
+}
+
+#include <sched.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "preview/kernel_variants.h"
+#include "preview/preview_kernels.h"
+#include "preview/resize_rotate.h"
+#include "simd/cpu.h"
+
+namespace {
+
+constexpr int kDisplayW = 240;
+constexpr int kDisplayH = 320;
+constexpr int kPitch = kDisplayW * 2;
+constexpr int kBatches = 60;
+
+double gBudgetMs = 600;
+
+// Mean time per call in microseconds of each job, the best of several batches. Batches of the
+// contenders take turns, so a burst of load elsewhere on the machine hits them alike.
+std::vector<double> timeUs(const std::vector<std::function<void()>>& jobs) {
+    using Clock = std::chrono::steady_clock;
+    std::vector<int> calls;
+    for (const auto& job : jobs) {
+        for (int i = 0; i < 3; ++i) job();
+        const auto t0 = Clock::now();
+        job();
+        const double once = std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
+        calls.push_back(std::max(
+            1, static_cast<int>(gBudgetMs * 1000 / kBatches / jobs.size() / std::max(once, 1.0))));
+    }
+    std::vector<double> best(jobs.size(), 1e30);
+    for (int b = 0; b < kBatches; ++b) {
+        for (size_t j = 0; j < jobs.size(); ++j) {
+            const auto start = Clock::now();
+            for (int i = 0; i < calls[j]; ++i) jobs[j]();
+            const double us =
+                std::chrono::duration<double, std::micro>(Clock::now() - start).count() / calls[j];
+            best[j] = std::min(best[j], us);
+        }
+    }
+    return best;
+}
+
+// A camera frame of random-ish but plausible content.
+std::vector<uint8_t> makeFrame(int w, int h) {
+    std::vector<uint8_t> frame(static_cast<size_t>(w) * h * 2);
+    std::mt19937 rng(w * 7 + h);
+    for (size_t i = 0; i < frame.size(); ++i)
+        frame[i] = static_cast<uint8_t>((i % 4 == 1 || i % 4 == 3) ? 16 + (i / 2 + rng() % 16) % 220
+                                                                   : 64 + rng() % 128);
+    return frame;
+}
+
+struct Swscale {
+    SwsContext* context = nullptr;
+    int srcW, srcH;
+    Swscale(int sw, int sh, int dw, int dh, int flags) : srcW(sw), srcH(sh) {
+        context = sws_getContext(sw, sh, AV_PIX_FMT_UYVY422, dw, dh, AV_PIX_FMT_RGB565LE, flags,
+                                 nullptr, nullptr, nullptr);
+        if (!context) {
+            std::fprintf(stderr, "lumo-bench-preview: sws_getContext failed for %dx%d -> %dx%d\n",
+                         sw, sh, dw, dh);
+            std::exit(1);
+        }
+    }
+    ~Swscale() { sws_freeContext(context); }
+    void run(const uint8_t* src, uint16_t* dst, int dstW) const {
+        const uint8_t* const planes[1] = {src};
+        const int strides[1] = {srcW * 2};
+        uint8_t* const outPlanes[1] = {reinterpret_cast<uint8_t*>(dst)};
+        const int outStrides[1] = {dstW * 2};
+        sws_scale(context, planes, strides, 0, srcH, outPlanes, outStrides);
+    }
+};
+
+// One preview job: ours (the active variants and the scalar reference) and swscale's.
+struct Job {
+    std::string name;
+    int frameW, frameH;  // camera frame
+    int outW, outH;      // picture size in the camera's axes (what swscale produces)
+    std::function<void(const uint8_t*, uint16_t*)> ours;
+    std::function<void(const uint8_t*, uint16_t*)> oursScalar;
+};
+
+void report(const Job& job) {
+    const std::vector<uint8_t> frame = makeFrame(job.frameW, job.frameH);
+    std::vector<uint16_t> screen(kDisplayW * kDisplayH);
+    std::vector<uint16_t> swsOut(static_cast<size_t>(job.outW) * job.outH);
+    const Swscale fast(job.frameW, job.frameH, job.outW, job.outH, SWS_FAST_BILINEAR);
+    const Swscale point(job.frameW, job.frameH, job.outW, job.outH, SWS_POINT);
+    const std::vector<double> us = timeUs({
+        [&] { job.ours(frame.data(), screen.data()); },
+        [&] { job.oursScalar(frame.data(), screen.data()); },
+        [&] { fast.run(frame.data(), swsOut.data(), job.outW); },
+        [&] { point.run(frame.data(), swsOut.data(), job.outW); },
+    });
+    const double ours = us[0], scalar = us[1], fastUs = us[2], pointUs = us[3];
+    std::printf("%-52s %8.1f %8.1f %10.1f %10.1f %8.2fx %8.2fx\n", job.name.c_str(), ours, scalar,
+                fastUs, pointUs, fastUs / ours, pointUs / ours);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1) gBudgetMs = std::max(10.0, std::atof(argv[1]));
+    // One core: stay on the one we started on.
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(sched_getcpu(), &one);
+    sched_setaffinity(0, sizeof one, &one);
+
+    using namespace preview_kernels;
+    const KernelSet& scalarSet = kScalarKernels;
+    const ResizerSet& scalarResizers = kScalarResizers;
+
+    // The planar scratch of the general path (the preview borrows the photo buffer).
+    std::vector<uint8_t> scratch(1024 * 1024 * 3);
+    auto planesFor = [&](int pw, int ph) {
+        PlanarYuv p;
+        p.y = scratch.data();
+        p.cb = p.y + static_cast<size_t>(pw) * ph;
+        p.cr = p.cb + static_cast<size_t>(pw / 2) * (ph / 2);
+        p.yStride = pw;
+        p.cbStride = p.crStride = pw / 2;
+        return p;
+    };
+    // 16.16 steps of the general path: first and last samples on the even-rounded edges.
+    auto stepFor = [](int source, int output) {
+        return static_cast<int32_t>((int64_t{(source & ~1) - 1} << 16) / ((output & ~1) - 1));
+    };
+
+    std::vector<Job> jobs;
+    // (i) 640 x 480, step exactly 2.0: the integer-factor kernel.
+    jobs.push_back({"640x480 -> 240x320 scaleDownByFactor 2, turn 1", 640, 480, 320, 240,
+                    [](const uint8_t* f, uint16_t* s) {
+                        scaleDownByFactor(f, 1280, s, kPitch, 640, 480, 2, TurnRightEdgeUp);
+                    },
+                    [&](const uint8_t* f, uint16_t* s) {
+                        scalarSet.scaleDown[0][TurnRightEdgeUp](f, 1280, s, kPitch, 640, 480);
+                    }});
+    // (ii) 352 x 288: step 78643, picture 292 x 240 at 16 rows down; a small frame, so turned
+    // while converting (scratch 288 x 352) and resized unturned to 240 wide, 292 high.
+    {
+        const PlanarYuv planes = planesFor(288, 352);
+        const int32_t stepH = stepFor(288, 240), stepV = stepFor(352, 292);
+        const int offset = 16 * kDisplayW;
+        jobs.push_back({"352x288 -> 240x292 convertToPlanar + resizeRotate", 352, 288, 292, 240,
+                        [=](const uint8_t* f, uint16_t* s) {
+                            convertToPlanar(f, 704, planes, 352, 288, TurnRightEdgeUp);
+                            resizeRotate(planes, 288, 352, s + offset, kPitch, 240, 292, TurnNone,
+                                         stepH, stepV);
+                        },
+                        [=, &scalarSet, &scalarResizers](const uint8_t* f, uint16_t* s) {
+                            scalarSet.convertToPlanar[TurnRightEdgeUp](f, 704, planes, 352, 288);
+                            scalarResizers.resizeRotate[TurnNone](planes, 288, 352, s + offset,
+                                                                  kPitch, 240, 292, stepH, stepV);
+                        }});
+    }
+    // (iii) the portable path of the slow devices: 640 x 480 at step 2.0, walking the frame
+    // from the last pixel of its first row down the columns ("None").
+    jobs.push_back({"640x480 -> 240x320 drawFullColour step 2.0", 640, 480, 320, 240,
+                    [](const uint8_t* f, uint16_t* s) {
+                        drawFullColour(s, kPitch, 240, 320, f + 639 * 2, 640, -1, 0x20000);
+                    },
+                    [&](const uint8_t* f, uint16_t* s) {
+                        scalarSet.drawFullColour(s, kPitch, 240, 320, f + 639 * 2, 640, -1,
+                                                 0x20000);
+                    }});
+    // 320 x 240 fills the display at step 1.0: the general path and the portable path.
+    {
+        const PlanarYuv planes = planesFor(240, 320);
+        const int32_t step = stepFor(240, 240);
+        jobs.push_back({"320x240 -> 240x320 convertToPlanar + resizeRotate", 320, 240, 320, 240,
+                        [=](const uint8_t* f, uint16_t* s) {
+                            convertToPlanar(f, 640, planes, 320, 240, TurnRightEdgeUp);
+                            resizeRotate(planes, 240, 320, s, kPitch, 240, 320, TurnNone, step,
+                                         step);
+                        },
+                        [=, &scalarSet, &scalarResizers](const uint8_t* f, uint16_t* s) {
+                            scalarSet.convertToPlanar[TurnRightEdgeUp](f, 640, planes, 320, 240);
+                            scalarResizers.resizeRotate[TurnNone](planes, 240, 320, s, kPitch, 240,
+                                                                  320, step, step);
+                        }});
+    }
+    jobs.push_back({"320x240 -> 240x320 drawFullColour step 1.0", 320, 240, 320, 240,
+                    [](const uint8_t* f, uint16_t* s) {
+                        drawFullColour(s, kPitch, 240, 320, f + 319 * 2, 320, -1, 0x10000);
+                    },
+                    [&](const uint8_t* f, uint16_t* s) {
+                        scalarSet.drawFullColour(s, kPitch, 240, 320, f + 319 * 2, 320, -1,
+                                                 0x10000);
+                    }});
+    // A large frame (131072 pixels or more) at a step that is no integer: converted unturned and
+    // turned while resizing. 800 x 600 at step 2.5 fills the display.
+    {
+        const PlanarYuv planes = planesFor(800, 600);
+        const int32_t stepH = stepFor(800, 320), stepV = stepFor(600, 240);
+        jobs.push_back({"800x600 -> 240x320 convertToPlanar + resizeRotate", 800, 600, 320, 240,
+                        [=](const uint8_t* f, uint16_t* s) {
+                            convertToPlanar(f, 1600, planes, 800, 600, TurnNone);
+                            resizeRotate(planes, 800, 600, s, kPitch, 320, 240, TurnRightEdgeUp,
+                                         stepH, stepV);
+                        },
+                        [=, &scalarSet, &scalarResizers](const uint8_t* f, uint16_t* s) {
+                            scalarSet.convertToPlanar[TurnNone](f, 1600, planes, 800, 600);
+                            scalarResizers.resizeRotate[TurnRightEdgeUp](
+                                planes, 800, 600, s, kPitch, 320, 240, stepH, stepV);
+                        }});
+    }
+
+    std::printf("lumo-bench-preview: kernels %s / %s (simd level %s), display 240x320, turn 1\n",
+                activeKernels().name, activeResizers().name, simd::levelName(simd::level()));
+    std::printf("swscale: UYVY422 -> RGB565LE at the picture size, unturned (it cannot rotate)\n");
+    std::printf("%-52s %8s %8s %10s %10s %9s %9s\n", "job (us per frame)", "ours", "scalar",
+                "sws fast", "sws point", "fast/ours", "point/ours");
+    for (const Job& job : jobs) report(job);
+    return 0;
+}
