@@ -206,6 +206,123 @@ inline void storeBlock4x2(uint8_t* out, const TurnedPlacement& at, int32_t x0, i
     }
 }
 
+// ---- convertToPlanar ----
+
+// Where the three planes of a converted picture go: each plane's first-pixel pointer (already
+// moved to the placement's origin) and its placement.
+struct PlanarPlacement {
+    uint8_t* y;
+    uint8_t* cb;
+    uint8_t* cr;
+    TurnedPlacement luma, cbAt, crAt;
+};
+
+inline PlanarPlacement placePlanar(uint32_t turn, const PlanarYuv& planes, int32_t srcW,
+                                   int32_t srcH) {
+    const TurnedPlacement luma = placeTurned(turn, srcW, srcH, planes.yStride, 1);
+    const TurnedPlacement cbAt = placeTurned(turn, srcW / 2, srcH / 2, planes.cbStride, 1);
+    const TurnedPlacement crAt = placeTurned(turn, srcW / 2, srcH / 2, planes.crStride, 1);
+    return {
+        planes.y + luma.origin, planes.cb + cbAt.origin, planes.cr + crAt.origin, luma, cbAt, crAt};
+}
+
+// Eight rows of eight bytes (low half of each register) whose byte (x, y) belongs at
+// placed(plane, at, x0 + x, y0 + y).
+template <uint32_t kTurn>
+inline void storeBlock8x8(uint8_t* plane, const TurnedPlacement& at, int32_t x0, int32_t y0,
+                          const __m128i (&rows)[8]) {
+    if constexpr (kTurn == TurnNone) {
+        for (int r = 0; r < 8; ++r) store8Bytes(placed(plane, at, x0, y0 + r), rows[r]);
+    } else if constexpr (kTurn == TurnUpsideDown) {
+        for (int r = 0; r < 8; ++r)
+            store8Bytes(placed(plane, at, x0 + 7, y0 + r), reverseBytesPerHalf(rows[r]));
+    } else {
+        // Transpose: columns[n] holds block columns 2n and 2n + 1, each top to bottom.
+        const __m128i b0 = _mm_unpacklo_epi8(rows[0], rows[1]);
+        const __m128i b1 = _mm_unpacklo_epi8(rows[2], rows[3]);
+        const __m128i b2 = _mm_unpacklo_epi8(rows[4], rows[5]);
+        const __m128i b3 = _mm_unpacklo_epi8(rows[6], rows[7]);
+        const __m128i c0 = _mm_unpacklo_epi16(b0, b1);
+        const __m128i c1 = _mm_unpackhi_epi16(b0, b1);
+        const __m128i c2 = _mm_unpacklo_epi16(b2, b3);
+        const __m128i c3 = _mm_unpackhi_epi16(b2, b3);
+        __m128i columns[4] = {_mm_unpacklo_epi32(c0, c2), _mm_unpackhi_epi32(c0, c2),
+                              _mm_unpacklo_epi32(c1, c3), _mm_unpackhi_epi32(c1, c3)};
+        for (int n = 0; n < 4; ++n) {
+            if constexpr (kTurn == TurnRightEdgeUp) {  // a column runs rightwards from (x, y0)
+                store8Bytes(placed(plane, at, x0 + 2 * n, y0), columns[n]);
+                storeHigh8Bytes(placed(plane, at, x0 + 2 * n + 1, y0), columns[n]);
+            } else {  // leftwards: stored reversed from (x, y0 + 7)
+                const __m128i reversed = reverseBytesPerHalf(columns[n]);
+                store8Bytes(placed(plane, at, x0 + 2 * n, y0 + 7), reversed);
+                storeHigh8Bytes(placed(plane, at, x0 + 2 * n + 1, y0 + 7), reversed);
+            }
+        }
+    }
+}
+
+// A 4 x 4 byte block, rows in order (four bytes each), whose byte (x, y) belongs at
+// placed(plane, at, x0 + x, y0 + y).
+template <uint32_t kTurn>
+inline void storeBlock4x4Bytes(uint8_t* plane, const TurnedPlacement& at, int32_t x0, int32_t y0,
+                               __m128i block) {
+    if constexpr (kTurn == TurnRightEdgeUp || kTurn == TurnLeftEdgeUp) {
+        const __m128i t = _mm_unpacklo_epi8(block, _mm_srli_si128(block, 8));
+        block = _mm_unpacklo_epi8(t, _mm_srli_si128(t, 8));  // now its columns, in order
+    }
+    int32_t x = x0;
+    int32_t y = y0;
+    if constexpr (kTurn == TurnLeftEdgeUp) y = y0 + 3;
+    if constexpr (kTurn == TurnUpsideDown) x = x0 + 3;
+    if constexpr (kTurn == TurnLeftEdgeUp || kTurn == TurnUpsideDown)
+        block = reverseBytesPerWord(block);
+    for (int n = 0; n < 4; ++n) {
+        if constexpr (kTurn == TurnNone || kTurn == TurnUpsideDown) {
+            store4Bytes(placed(plane, at, x, y + n), block);
+        } else {
+            store4Bytes(placed(plane, at, x + n, y), block);
+        }
+        block = _mm_srli_si128(block, 4);
+    }
+}
+
+// Chroma of an 8 x 8 block from its eight rows (16 bytes each): per row pair the (Cb, Cr) of
+// four pixel pairs, rounded vertical average ((a + b + 1) >> 1 is exactly pavgw), as two 4 x 4
+// byte blocks in row order.
+inline void chromaBlocks(const __m128i (&rows)[8], __m128i& cb, __m128i& cr) {
+    const __m128i evenBytes = _mm_set1_epi16(0x00FF);
+    const __m128i lowWords = _mm_set1_epi32(0xFFFF);
+    __m128i average[4];
+    for (int c = 0; c < 4; ++c)
+        average[c] = _mm_avg_epu16(_mm_and_si128(rows[2 * c], evenBytes),
+                                   _mm_and_si128(rows[2 * c + 1], evenBytes));
+    cb = _mm_packus_epi16(
+        _mm_packs_epi32(_mm_and_si128(average[0], lowWords), _mm_and_si128(average[1], lowWords)),
+        _mm_packs_epi32(_mm_and_si128(average[2], lowWords), _mm_and_si128(average[3], lowWords)));
+    cr = _mm_packus_epi16(
+        _mm_packs_epi32(_mm_srli_epi32(average[0], 16), _mm_srli_epi32(average[1], 16)),
+        _mm_packs_epi32(_mm_srli_epi32(average[2], 16), _mm_srli_epi32(average[3], 16)));
+}
+
+// Converts the 8 x 8 block (bx, by) whose first row starts at `block`.
+template <uint32_t kTurn>
+inline void convertBlock8x8(const uint8_t* block, int32_t srcStride, const PlanarPlacement& at,
+                            int32_t bx, int32_t by) {
+    __m128i rows[8];
+    __m128i lumaRows[8];
+    for (int r = 0; r < 8; ++r) {
+        rows[r] =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + ptrdiff_t{r} * srcStride));
+        const __m128i odd = _mm_srli_epi16(rows[r], 8);
+        lumaRows[r] = _mm_packus_epi16(odd, odd);
+    }
+    storeBlock8x8<kTurn>(at.y, at.luma, 8 * bx, 8 * by, lumaRows);
+    __m128i cb, cr;
+    chromaBlocks(rows, cb, cr);
+    storeBlock4x4Bytes<kTurn>(at.cb, at.cbAt, 4 * bx, 4 * by, cb);
+    storeBlock4x4Bytes<kTurn>(at.cr, at.crAt, 4 * bx, 4 * by, cr);
+}
+
 }  // namespace
 }  // namespace preview_kernels::x86
 

@@ -19,6 +19,15 @@
 // Colour on sixteen 16-bit lanes: the green term 183 V + 88 U needs 32 bits and is one madd of the
 // word's (Cb - 128, Cr - 128) halves; (197 U) >> 8 and (103 V) >> 8 fit 16 bits. Shifts are
 // arithmetic, clamps and the 5/6/5 masks as in the scalar code.
+//
+// scaleDownByFactor: 4 x 8 output blocks; each row's eight sample words come from one 32-byte
+// load (factor 2) or the SSE2 sample loads, byte shuffles spread luma and the pairs' chroma to
+// 16-bit lanes, and the colour runs on sixteen lanes as in the SSE2 variant. A last four columns
+// go through the SSE2 step.
+//
+// convertToPlanar: as the SSE2 variant, two 8 x 8 blocks side by side per step (one 32-byte load
+// per row; each 128-bit lane works on one block, so the unpack transposes of turns 1 and 2 serve
+// both at once). An odd last block goes through the SSE2 code.
 #include "preview/kernel_variants.h"
 
 #if defined(__x86_64__)
@@ -320,6 +329,195 @@ LUMO_AVX2 void drawTiles(const Walk& w) {
     }
 }
 
+// ---- scaleDownByFactor: 4 x 8 output blocks ----
+
+// The words of eight consecutive reducer samples of one row, words 0-3 in the low lane.
+template <int kFactor>
+LUMO_AVX2 inline __m256i sampleWords8(const uint8_t* p) {
+    if constexpr (kFactor == 2) {
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+    } else {
+        return _mm256_inserti128_si256(_mm256_castsi128_si256(sampleWords<kFactor>(p)),
+                                       sampleWords<kFactor>(p + 8 * kFactor), 1);
+    }
+}
+
+// Luma and (Cb - 128, Cr - 128) of two rows of eight samples as sixteen 16-bit lanes, [row a
+// samples 0-3, row b 0-3 | row a 4-7, row b 4-7]: each sample its own luma (byte 1 of its word),
+// both samples of a pair the chroma of the first word (bytes 0 and 2).
+struct Lanes16 {
+    __m256i y, u, v;
+};
+
+LUMO_AVX2 inline Lanes16 reducerLanes(__m256i a, __m256i b) {
+    constexpr int8_t z = -128;                                                               // zero
+    const __m256i lumaA = _mm256_setr_epi8(1, z, 5, z, 9, z, 13, z, z, z, z, z, z, z, z, z,  //
+                                           1, z, 5, z, 9, z, 13, z, z, z, z, z, z, z, z, z);
+    const __m256i lumaB = _mm256_setr_epi8(z, z, z, z, z, z, z, z, 1, z, 5, z, 9, z, 13, z,  //
+                                           z, z, z, z, z, z, z, z, 1, z, 5, z, 9, z, 13, z);
+    const __m256i cbA = _mm256_setr_epi8(0, z, 0, z, 8, z, 8, z, z, z, z, z, z, z, z, z,  //
+                                         0, z, 0, z, 8, z, 8, z, z, z, z, z, z, z, z, z);
+    const __m256i cbB = _mm256_setr_epi8(z, z, z, z, z, z, z, z, 0, z, 0, z, 8, z, 8, z,  //
+                                         z, z, z, z, z, z, z, z, 0, z, 0, z, 8, z, 8, z);
+    const __m256i crA = _mm256_setr_epi8(2, z, 2, z, 10, z, 10, z, z, z, z, z, z, z, z, z,  //
+                                         2, z, 2, z, 10, z, 10, z, z, z, z, z, z, z, z, z);
+    const __m256i crB = _mm256_setr_epi8(z, z, z, z, z, z, z, z, 2, z, 2, z, 10, z, 10, z,  //
+                                         z, z, z, z, z, z, z, z, 2, z, 2, z, 10, z, 10, z);
+    const __m256i bias = _mm256_set1_epi16(128);
+    return {_mm256_or_si256(_mm256_shuffle_epi8(a, lumaA), _mm256_shuffle_epi8(b, lumaB)),
+            _mm256_sub_epi16(
+                _mm256_or_si256(_mm256_shuffle_epi8(a, cbA), _mm256_shuffle_epi8(b, cbB)), bias),
+            _mm256_sub_epi16(
+                _mm256_or_si256(_mm256_shuffle_epi8(a, crA), _mm256_shuffle_epi8(b, crB)), bias)};
+}
+
+template <int kFactor, uint32_t kTurn>
+LUMO_AVX2 void scaleDownAvx2(const uint8_t* src, int32_t srcStride, uint16_t* dst, int32_t dstPitch,
+                             int32_t srcW, int32_t srcH) {
+    const int32_t q = srcW / kFactor;
+    const int32_t p = srcH / kFactor;
+    const TurnedPlacement at = placeTurned(kTurn, q, p, dstPitch, 2);
+    uint8_t* const out = reinterpret_cast<uint8_t*>(dst) + at.origin;
+    const ptrdiff_t sampleRow = ptrdiff_t{kFactor} * srcStride;
+    for (int32_t k = 0; k + 4 <= p; k += 4) {
+        const uint8_t* row0 = src + k * sampleRow;
+        int32_t i = 0;
+        for (; i + 8 <= q; i += 8) {
+            const uint8_t* s = row0 + ptrdiff_t{2 * kFactor} * i;
+            const Lanes16 ab =
+                reducerLanes(sampleWords8<kFactor>(s), sampleWords8<kFactor>(s + sampleRow));
+            const Lanes16 cd = reducerLanes(sampleWords8<kFactor>(s + 2 * sampleRow),
+                                            sampleWords8<kFactor>(s + 3 * sampleRow));
+            const __m256i top = studioToRgb565x16<kReducerColour>(ab.y, ab.u, ab.v);
+            const __m256i bottom = studioToRgb565x16<kReducerColour>(cd.y, cd.u, cd.v);
+            storeBlock4x4<kTurn>(out, at, i, k, _mm256_castsi256_si128(top),
+                                 _mm256_castsi256_si128(bottom));
+            storeBlock4x4<kTurn>(out, at, i + 4, k, _mm256_extracti128_si256(top, 1),
+                                 _mm256_extracti128_si256(bottom, 1));
+        }
+        if (i < q) {  // four columns left: the SSE2 step
+            const uint8_t* s = row0 + ptrdiff_t{2 * kFactor} * i;
+            const Lanes8 ab = joinRows(splitSampleWords(sampleWords<kFactor>(s)),
+                                       splitSampleWords(sampleWords<kFactor>(s + sampleRow)));
+            const Lanes8 cd = joinRows(splitSampleWords(sampleWords<kFactor>(s + 2 * sampleRow)),
+                                       splitSampleWords(sampleWords<kFactor>(s + 3 * sampleRow)));
+            storeBlock4x4<kTurn>(out, at, i, k, studioToRgb565x8<kReducerColour>(ab.y, ab.u, ab.v),
+                                 studioToRgb565x8<kReducerColour>(cd.y, cd.u, cd.v));
+        }
+    }
+}
+
+// ---- convertToPlanar: two 8 x 8 blocks side by side per step ----
+
+// Eight rows of two blocks' luma (block A in the low 8 bytes of the low lane, block B in the low 8
+// bytes of the high lane) whose byte (x, y) belongs at placed(at.y, at.luma, x0 + x, y0 + y),
+// x < 16.
+template <uint32_t kTurn>
+LUMO_AVX2 inline void storeLumaPair(const PlanarPlacement& at, int32_t x0, int32_t y0,
+                                    const __m256i (&luma)[8]) {
+    if constexpr (kTurn == TurnNone || kTurn == TurnUpsideDown) {
+        const __m128i reverse = _mm_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+        for (int r = 0; r < 8; ++r) {
+            // Both halves side by side: sixteen bytes of one row in column order.
+            const __m128i row =
+                _mm256_castsi256_si128(_mm256_permute4x64_epi64(luma[r], _MM_SHUFFLE(3, 1, 2, 0)));
+            if constexpr (kTurn == TurnNone) {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(placed(at.y, at.luma, x0, y0 + r)),
+                                 row);
+            } else {
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(placed(at.y, at.luma, x0 + 15, y0 + r)),
+                                 _mm_shuffle_epi8(row, reverse));
+            }
+        }
+    } else {
+        // Transpose both blocks at once: columns[n] holds columns 2n and 2n + 1 of each block.
+        const __m256i b0 = _mm256_unpacklo_epi8(luma[0], luma[1]);
+        const __m256i b1 = _mm256_unpacklo_epi8(luma[2], luma[3]);
+        const __m256i b2 = _mm256_unpacklo_epi8(luma[4], luma[5]);
+        const __m256i b3 = _mm256_unpacklo_epi8(luma[6], luma[7]);
+        const __m256i c0 = _mm256_unpacklo_epi16(b0, b1);
+        const __m256i c1 = _mm256_unpackhi_epi16(b0, b1);
+        const __m256i c2 = _mm256_unpacklo_epi16(b2, b3);
+        const __m256i c3 = _mm256_unpackhi_epi16(b2, b3);
+        const __m256i columns[4] = {_mm256_unpacklo_epi32(c0, c2), _mm256_unpackhi_epi32(c0, c2),
+                                    _mm256_unpacklo_epi32(c1, c3), _mm256_unpackhi_epi32(c1, c3)};
+        for (int n = 0; n < 4; ++n) {
+            for (int half = 0; half < 2; ++half) {
+                __m128i pair = half ? _mm256_extracti128_si256(columns[n], 1)
+                                    : _mm256_castsi256_si128(columns[n]);
+                const int32_t x = x0 + 8 * half + 2 * n;
+                if constexpr (kTurn == TurnRightEdgeUp) {  // a column runs rightwards from (x, y0)
+                    store8Bytes(placed(at.y, at.luma, x, y0), pair);
+                    storeHigh8Bytes(placed(at.y, at.luma, x + 1, y0), pair);
+                } else {  // leftwards: stored reversed from (x, y0 + 7)
+                    pair = reverseBytesPerHalf(pair);
+                    store8Bytes(placed(at.y, at.luma, x, y0 + 7), pair);
+                    storeHigh8Bytes(placed(at.y, at.luma, x + 1, y0 + 7), pair);
+                }
+            }
+        }
+    }
+}
+
+template <uint32_t kTurn>
+LUMO_AVX2 void convertToPlanarAvx2(const uint8_t* src, int32_t srcStride, const PlanarYuv& planes,
+                                   int32_t srcW, int32_t srcH) {
+    const PlanarPlacement at = placePlanar(kTurn, planes, srcW, srcH);
+    // The odd bytes (luma) of each 8-pixel half to the low 8 bytes of its lane.
+    const __m256i lumaBytes =
+        _mm256_setr_epi8(1, 3, 5, 7, 9, 11, 13, 15, -128, -128, -128, -128, -128, -128, -128, -128,
+                         1, 3, 5, 7, 9, 11, 13, 15, -128, -128, -128, -128, -128, -128, -128, -128);
+    const __m256i evenBytes = _mm256_set1_epi16(0x00FF);
+    const __m256i lowWords = _mm256_set1_epi32(0xFFFF);
+    const int32_t across = srcW / 8;
+    const int32_t down = srcH / 8;
+    // Turns 1 and 2 write each block's columns as destination rows: walking down a column of
+    // blocks keeps those rows' cache lines in use, where walking across would touch every row of
+    // the planes for each row of blocks.
+    const bool downFirst = kTurn == TurnRightEdgeUp || kTurn == TurnLeftEdgeUp;
+    const int32_t outer = downFirst ? across / 2 : down;
+    const int32_t inner = downFirst ? down : across / 2;
+    for (int32_t o = 0; o < outer; ++o) {
+        for (int32_t n = 0; n < inner; ++n) {
+            const int32_t bx = 2 * (downFirst ? o : n);
+            const int32_t by = downFirst ? n : o;
+            const uint8_t* block = src + ptrdiff_t{8} * by * srcStride + bx * 16;
+            __m256i rows[8], luma[8];
+            for (int r = 0; r < 8; ++r) {
+                rows[r] = _mm256_loadu_si256(
+                    reinterpret_cast<const __m256i*>(block + ptrdiff_t{r} * srcStride));
+                luma[r] = _mm256_shuffle_epi8(rows[r], lumaBytes);
+            }
+            storeLumaPair<kTurn>(at, 8 * bx, 8 * by, luma);
+            // Chroma as chromaBlocks does, both blocks at once: lane k is block bx + k.
+            __m256i average[4];
+            for (int c = 0; c < 4; ++c)
+                average[c] = _mm256_avg_epu16(_mm256_and_si256(rows[2 * c], evenBytes),
+                                              _mm256_and_si256(rows[2 * c + 1], evenBytes));
+            const __m256i cb =
+                _mm256_packus_epi16(_mm256_packs_epi32(_mm256_and_si256(average[0], lowWords),
+                                                       _mm256_and_si256(average[1], lowWords)),
+                                    _mm256_packs_epi32(_mm256_and_si256(average[2], lowWords),
+                                                       _mm256_and_si256(average[3], lowWords)));
+            const __m256i cr =
+                _mm256_packus_epi16(_mm256_packs_epi32(_mm256_srli_epi32(average[0], 16),
+                                                       _mm256_srli_epi32(average[1], 16)),
+                                    _mm256_packs_epi32(_mm256_srli_epi32(average[2], 16),
+                                                       _mm256_srli_epi32(average[3], 16)));
+            storeBlock4x4Bytes<kTurn>(at.cb, at.cbAt, 4 * bx, 4 * by, _mm256_castsi256_si128(cb));
+            storeBlock4x4Bytes<kTurn>(at.cb, at.cbAt, 4 * bx + 4, 4 * by,
+                                      _mm256_extracti128_si256(cb, 1));
+            storeBlock4x4Bytes<kTurn>(at.cr, at.crAt, 4 * bx, 4 * by, _mm256_castsi256_si128(cr));
+            storeBlock4x4Bytes<kTurn>(at.cr, at.crAt, 4 * bx + 4, 4 * by,
+                                      _mm256_extracti128_si256(cr, 1));
+        }
+    }
+    if (across % 2)  // an odd last column of blocks
+        for (int32_t by = 0; by < down; ++by)
+            convertBlock8x8<kTurn>(src + ptrdiff_t{8} * by * srcStride + (across - 1) * 16,
+                                   srcStride, at, across - 1, by);
+}
+
 template <bool kGray>
 LUMO_AVX2 void drawPortableAvx2(uint16_t* dst, int32_t dstPitch, int32_t outW, int32_t outH,
                                 const uint8_t* src, int32_t stepC, int32_t stepR, int32_t step) {
@@ -340,6 +538,14 @@ const KernelSet kAvx2Kernels = {
     .name = "avx2",
     .drawFullColour = drawPortableAvx2<false>,
     .drawGray = drawPortableAvx2<true>,
+    .scaleDown =
+        {
+            {scaleDownAvx2<2, 0>, scaleDownAvx2<2, 1>, scaleDownAvx2<2, 2>, scaleDownAvx2<2, 3>},
+            {scaleDownAvx2<4, 0>, scaleDownAvx2<4, 1>, scaleDownAvx2<4, 2>, scaleDownAvx2<4, 3>},
+            {scaleDownAvx2<8, 0>, scaleDownAvx2<8, 1>, scaleDownAvx2<8, 2>, scaleDownAvx2<8, 3>},
+        },
+    .convertToPlanar = {convertToPlanarAvx2<0>, convertToPlanarAvx2<1>, convertToPlanarAvx2<2>,
+                        convertToPlanarAvx2<3>},
 };
 
 }  // namespace preview_kernels

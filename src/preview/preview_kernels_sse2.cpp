@@ -47,109 +47,14 @@ void scaleDownSse2(const uint8_t* src, int32_t srcStride, uint16_t* dst, int32_t
     }
 }
 
-// ---- convertToPlanar ----
-
-// Eight rows of eight bytes (low half of each register) whose byte (x, y) belongs at
-// placed(plane, at, x0 + x, y0 + y).
-template <uint32_t kTurn>
-inline void storeBlock8x8(uint8_t* plane, const TurnedPlacement& at, int32_t x0, int32_t y0,
-                          const __m128i (&rows)[8]) {
-    if constexpr (kTurn == TurnNone) {
-        for (int r = 0; r < 8; ++r) store8Bytes(placed(plane, at, x0, y0 + r), rows[r]);
-    } else if constexpr (kTurn == TurnUpsideDown) {
-        for (int r = 0; r < 8; ++r)
-            store8Bytes(placed(plane, at, x0 + 7, y0 + r), reverseBytesPerHalf(rows[r]));
-    } else {
-        // Transpose: columns[n] holds block columns 2n and 2n + 1, each top to bottom.
-        const __m128i b0 = _mm_unpacklo_epi8(rows[0], rows[1]);
-        const __m128i b1 = _mm_unpacklo_epi8(rows[2], rows[3]);
-        const __m128i b2 = _mm_unpacklo_epi8(rows[4], rows[5]);
-        const __m128i b3 = _mm_unpacklo_epi8(rows[6], rows[7]);
-        const __m128i c0 = _mm_unpacklo_epi16(b0, b1);
-        const __m128i c1 = _mm_unpackhi_epi16(b0, b1);
-        const __m128i c2 = _mm_unpacklo_epi16(b2, b3);
-        const __m128i c3 = _mm_unpackhi_epi16(b2, b3);
-        __m128i columns[4] = {_mm_unpacklo_epi32(c0, c2), _mm_unpackhi_epi32(c0, c2),
-                              _mm_unpacklo_epi32(c1, c3), _mm_unpackhi_epi32(c1, c3)};
-        for (int n = 0; n < 4; ++n) {
-            if constexpr (kTurn == TurnRightEdgeUp) {  // a column runs rightwards from (x, y0)
-                store8Bytes(placed(plane, at, x0 + 2 * n, y0), columns[n]);
-                storeHigh8Bytes(placed(plane, at, x0 + 2 * n + 1, y0), columns[n]);
-            } else {  // leftwards: stored reversed from (x, y0 + 7)
-                const __m128i reversed = reverseBytesPerHalf(columns[n]);
-                store8Bytes(placed(plane, at, x0 + 2 * n, y0 + 7), reversed);
-                storeHigh8Bytes(placed(plane, at, x0 + 2 * n + 1, y0 + 7), reversed);
-            }
-        }
-    }
-}
-
-// A 4 x 4 byte block, rows in order (four bytes each), whose byte (x, y) belongs at
-// placed(plane, at, x0 + x, y0 + y).
-template <uint32_t kTurn>
-inline void storeBlock4x4Bytes(uint8_t* plane, const TurnedPlacement& at, int32_t x0, int32_t y0,
-                               __m128i block) {
-    if constexpr (kTurn == TurnRightEdgeUp || kTurn == TurnLeftEdgeUp) {
-        const __m128i t = _mm_unpacklo_epi8(block, _mm_srli_si128(block, 8));
-        block = _mm_unpacklo_epi8(t, _mm_srli_si128(t, 8));  // now its columns, in order
-    }
-    int32_t x = x0;
-    int32_t y = y0;
-    if constexpr (kTurn == TurnLeftEdgeUp) y = y0 + 3;
-    if constexpr (kTurn == TurnUpsideDown) x = x0 + 3;
-    if constexpr (kTurn == TurnLeftEdgeUp || kTurn == TurnUpsideDown)
-        block = reverseBytesPerWord(block);
-    for (int n = 0; n < 4; ++n) {
-        if constexpr (kTurn == TurnNone || kTurn == TurnUpsideDown) {
-            store4Bytes(placed(plane, at, x, y + n), block);
-        } else {
-            store4Bytes(placed(plane, at, x + n, y), block);
-        }
-        block = _mm_srli_si128(block, 4);
-    }
-}
-
 template <uint32_t kTurn>
 void convertToPlanarSse2(const uint8_t* src, int32_t srcStride, const PlanarYuv& planes,
                          int32_t srcW, int32_t srcH) {
-    const TurnedPlacement luma = placeTurned(kTurn, srcW, srcH, planes.yStride, 1);
-    const TurnedPlacement cbAt = placeTurned(kTurn, srcW / 2, srcH / 2, planes.cbStride, 1);
-    const TurnedPlacement crAt = placeTurned(kTurn, srcW / 2, srcH / 2, planes.crStride, 1);
-    uint8_t* const yOut = planes.y + luma.origin;
-    uint8_t* const cbOut = planes.cb + cbAt.origin;
-    uint8_t* const crOut = planes.cr + crAt.origin;
-    const __m128i evenBytes = _mm_set1_epi16(0x00FF);
-    const __m128i lowWords = _mm_set1_epi32(0xFFFF);
-    for (int32_t by = 0; by < srcH / 8; ++by) {
-        for (int32_t bx = 0; bx < srcW / 8; ++bx) {
-            const uint8_t* block = src + ptrdiff_t{8} * by * srcStride + bx * 16;
-            __m128i rows[8];
-            __m128i lumaRows[8];
-            for (int r = 0; r < 8; ++r) {
-                rows[r] = _mm_loadu_si128(
-                    reinterpret_cast<const __m128i*>(block + ptrdiff_t{r} * srcStride));
-                const __m128i odd = _mm_srli_epi16(rows[r], 8);
-                lumaRows[r] = _mm_packus_epi16(odd, odd);
-            }
-            storeBlock8x8<kTurn>(yOut, luma, 8 * bx, 8 * by, lumaRows);
-
-            // Per row pair: (Cb, Cr) x 4 as 16-bit lanes, rounded vertical average.
-            __m128i average[4];
-            for (int c = 0; c < 4; ++c)
-                average[c] = _mm_avg_epu16(_mm_and_si128(rows[2 * c], evenBytes),
-                                           _mm_and_si128(rows[2 * c + 1], evenBytes));
-            const __m128i cb =
-                _mm_packus_epi16(_mm_packs_epi32(_mm_and_si128(average[0], lowWords),
-                                                 _mm_and_si128(average[1], lowWords)),
-                                 _mm_packs_epi32(_mm_and_si128(average[2], lowWords),
-                                                 _mm_and_si128(average[3], lowWords)));
-            const __m128i cr = _mm_packus_epi16(
-                _mm_packs_epi32(_mm_srli_epi32(average[0], 16), _mm_srli_epi32(average[1], 16)),
-                _mm_packs_epi32(_mm_srli_epi32(average[2], 16), _mm_srli_epi32(average[3], 16)));
-            storeBlock4x4Bytes<kTurn>(cbOut, cbAt, 4 * bx, 4 * by, cb);
-            storeBlock4x4Bytes<kTurn>(crOut, crAt, 4 * bx, 4 * by, cr);
-        }
-    }
+    const PlanarPlacement at = placePlanar(kTurn, planes, srcW, srcH);
+    for (int32_t by = 0; by < srcH / 8; ++by)
+        for (int32_t bx = 0; bx < srcW / 8; ++bx)
+            convertBlock8x8<kTurn>(src + ptrdiff_t{8} * by * srcStride + bx * 16, srcStride, at, bx,
+                                   by);
 }
 
 }  // namespace
