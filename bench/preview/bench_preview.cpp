@@ -131,8 +131,6 @@ int main(int argc, char** argv) {
     sched_setaffinity(0, sizeof one, &one);
 
     using namespace preview_kernels;
-    const KernelSet& scalarSet = kScalarKernels;
-    const ResizerSet& scalarResizers = kScalarResizers;
 
     // The planar scratch of the general path (the preview borrows the photo buffer).
     std::vector<uint8_t> scratch(1024 * 1024 * 3);
@@ -157,7 +155,7 @@ int main(int argc, char** argv) {
                         scaleDownByFactor(f, 1280, s, kPitch, 640, 480, 2, TurnRightEdgeUp);
                     },
                     [&](const uint8_t* f, uint16_t* s) {
-                        scalarSet.scaleDown[0][TurnRightEdgeUp](f, 1280, s, kPitch, 640, 480);
+                        kScalarKernels.scaleDown[0][TurnRightEdgeUp](f, 1280, s, kPitch, 640, 480);
                     }});
     // (ii) 352 x 288: step 78643, picture 292 x 240 at 16 rows down; a small frame, so turned
     // while converting (scratch 288 x 352) and resized unturned to 240 wide, 292 high.
@@ -171,10 +169,11 @@ int main(int argc, char** argv) {
                             resizeRotate(planes, 288, 352, s + offset, kPitch, 240, 292, TurnNone,
                                          stepH, stepV);
                         },
-                        [=, &scalarSet, &scalarResizers](const uint8_t* f, uint16_t* s) {
-                            scalarSet.convertToPlanar[TurnRightEdgeUp](f, 704, planes, 352, 288);
-                            scalarResizers.resizeRotate[TurnNone](planes, 288, 352, s + offset,
-                                                                  kPitch, 240, 292, stepH, stepV);
+                        [=](const uint8_t* f, uint16_t* s) {
+                            kScalarKernels.convertToPlanar[TurnRightEdgeUp](f, 704, planes, 352,
+                                                                            288);
+                            kScalarResizers.resizeRotate[TurnNone](planes, 288, 352, s + offset,
+                                                                   kPitch, 240, 292, stepH, stepV);
                         }});
     }
     // (iii) the portable path of the slow devices: 640 x 480 at step 2.0, walking the frame
@@ -184,32 +183,32 @@ int main(int argc, char** argv) {
                         drawFullColour(s, kPitch, 240, 320, f + 639 * 2, 640, -1, 0x20000);
                     },
                     [&](const uint8_t* f, uint16_t* s) {
-                        scalarSet.drawFullColour(s, kPitch, 240, 320, f + 639 * 2, 640, -1,
-                                                 0x20000);
+                        kScalarKernels.drawFullColour(s, kPitch, 240, 320, f + 639 * 2, 640, -1,
+                                                      0x20000);
                     }});
     // 320 x 240 fills the display at step 1.0: the general path and the portable path.
     {
         const PlanarYuv planes = planesFor(240, 320);
         const int32_t step = stepFor(240, 240);
-        jobs.push_back({"320x240 -> 240x320 convertToPlanar + resizeRotate", 320, 240, 320, 240,
-                        [=](const uint8_t* f, uint16_t* s) {
-                            convertToPlanar(f, 640, planes, 320, 240, TurnRightEdgeUp);
-                            resizeRotate(planes, 240, 320, s, kPitch, 240, 320, TurnNone, step,
-                                         step);
-                        },
-                        [=, &scalarSet, &scalarResizers](const uint8_t* f, uint16_t* s) {
-                            scalarSet.convertToPlanar[TurnRightEdgeUp](f, 640, planes, 320, 240);
-                            scalarResizers.resizeRotate[TurnNone](planes, 240, 320, s, kPitch, 240,
-                                                                  320, step, step);
-                        }});
+        jobs.push_back(
+            {"320x240 -> 240x320 convertToPlanar + resizeRotate", 320, 240, 320, 240,
+             [=](const uint8_t* f, uint16_t* s) {
+                 convertToPlanar(f, 640, planes, 320, 240, TurnRightEdgeUp);
+                 resizeRotate(planes, 240, 320, s, kPitch, 240, 320, TurnNone, step, step);
+             },
+             [=](const uint8_t* f, uint16_t* s) {
+                 kScalarKernels.convertToPlanar[TurnRightEdgeUp](f, 640, planes, 320, 240);
+                 kScalarResizers.resizeRotate[TurnNone](planes, 240, 320, s, kPitch, 240, 320, step,
+                                                        step);
+             }});
     }
     jobs.push_back({"320x240 -> 240x320 drawFullColour step 1.0", 320, 240, 320, 240,
                     [](const uint8_t* f, uint16_t* s) {
                         drawFullColour(s, kPitch, 240, 320, f + 319 * 2, 320, -1, 0x10000);
                     },
                     [&](const uint8_t* f, uint16_t* s) {
-                        scalarSet.drawFullColour(s, kPitch, 240, 320, f + 319 * 2, 320, -1,
-                                                 0x10000);
+                        kScalarKernels.drawFullColour(s, kPitch, 240, 320, f + 319 * 2, 320, -1,
+                                                      0x10000);
                     }});
     // A large frame (131072 pixels or more) at a step that is no integer: converted unturned and
     // turned while resizing. 800 x 600 at step 2.5 fills the display.
@@ -222,9 +221,9 @@ int main(int argc, char** argv) {
                             resizeRotate(planes, 800, 600, s, kPitch, 320, 240, TurnRightEdgeUp,
                                          stepH, stepV);
                         },
-                        [=, &scalarSet, &scalarResizers](const uint8_t* f, uint16_t* s) {
-                            scalarSet.convertToPlanar[TurnNone](f, 1600, planes, 800, 600);
-                            scalarResizers.resizeRotate[TurnRightEdgeUp](
+                        [=](const uint8_t* f, uint16_t* s) {
+                            kScalarKernels.convertToPlanar[TurnNone](f, 1600, planes, 800, 600);
+                            kScalarResizers.resizeRotate[TurnRightEdgeUp](
                                 planes, 800, 600, s, kPitch, 320, 240, stepH, stepV);
                         }});
     }
