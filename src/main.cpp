@@ -15,6 +15,9 @@
 #include "app/program_resources.h"
 #include "app/startup.h"
 #include "frontend/headless.h"
+#ifdef LUMO_WINDOW_FRONTEND
+#include "frontend/window_frontend.h"
+#endif
 #include "platform/hooks.h"
 #include "sim/device_profile.h"
 #include "sim/handheld.h"
@@ -37,6 +40,9 @@ const char* const kUsage =
     "  --script FILE        drive the program with a device script (headless; see below);\n"
     "                       without one the program runs until it is closed (Ctrl-C)\n"
     "  --shots DIR          where script screenshots go (default: ./lumovatrix-shots)\n"
+    "  --window [ZOOM]      show the device's screen in a desktop window, enlarged ZOOM times\n"
+    "                       (1 to 8, default 2), and use the desktop's keys and mouse (below);\n"
+    "                       a script may drive the program at the same time\n"
     "  --allow-desktop-open let the program open files with this desktop's programs\n"
     "  --trace FILE         write the device's log of platform calls to FILE at the end\n"
     "  --list-profiles      list the built-in device profiles and exit\n"
@@ -53,7 +59,15 @@ const char* const kUsage =
     "\"Digit 0\"-\"Digit 9\", or a key code. The run ends when the script does.\n"
     "\n"
     "Exit status: the program's own, 1 when a script command failed, 2 for bad options,\n"
-    "profiles or scripts.\n";
+    "profiles or scripts, or when the window cannot be opened.\n";
+
+void printWindowHelp() {
+#ifdef LUMO_WINDOW_FRONTEND
+    printf("\nIn the window (--window):\n%s", windowKeyHelp());
+#else
+    printf("\nThis build has no desktop window (SDL2 was not found).\n");
+#endif
+}
 
 struct Options {
     std::string profile = defaultProfileName();
@@ -63,6 +77,7 @@ struct Options {
     bool desktopOpen = false;
     std::string trace;
     std::string commandLine;
+    int windowZoom = 0;  // 0: no desktop window
 };
 
 int usageError(const std::string& message) {
@@ -81,6 +96,7 @@ int parseOptions(int argc, char** argv, Options& options) {
         };
         if (arg == "--help" || arg == "-h") {
             fputs(kUsage, stdout);
+            printWindowHelp();
             return 0;
         } else if (arg == "--list-profiles") {
             for (const DeviceProfile& p : builtinProfiles())
@@ -96,6 +112,19 @@ int parseOptions(int argc, char** argv, Options& options) {
              : arg == "--script" ? options.script
              : arg == "--trace" ? options.trace
                                  : options.shots) = v;
+        } else if (arg == "--window") {
+#ifdef LUMO_WINDOW_FRONTEND
+            options.windowZoom = kDefaultWindowZoom;
+            if (i + 1 < argc && argv[i + 1][0] >= '0' && argv[i + 1][0] <= '9') {
+                std::string zoom = argv[++i];
+                if (zoom.size() > 1 || zoom[0] < '1' || zoom[0] - '0' > kMaxWindowZoom)
+                    return usageError("--window takes a zoom of 1 to " +
+                                      std::to_string(kMaxWindowZoom));
+                options.windowZoom = zoom[0] - '0';
+            }
+#else
+            return usageError("this build has no desktop window (SDL2 was not found)");
+#endif
         } else if (arg == "--allow-desktop-open") {
             options.desktopOpen = true;
         } else if (arg == "--") {
@@ -183,6 +212,21 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);  // every thread made from here on too
     watchSignals(signals);
 
+#ifdef LUMO_WINDOW_FRONTEND
+    std::unique_ptr<WindowFrontend> window;
+    if (options.windowZoom) {
+        bool snapper = !options.commandLine.empty() && options.commandLine[0] == '1';
+        std::string title = std::string(snapper ? "Lumosnapper" : "Lumovatrix") + " on " +
+                            (profile.name.empty() ? options.profile : profile.name);
+        window = std::make_unique<WindowFrontend>(keys);
+        if (!window->open(options.windowZoom, title, error)) {
+            fprintf(stderr, "lumovatrix: %s\n", error.c_str());
+            installDevice(nullptr);
+            return kExitBadUsage;
+        }
+    }
+#endif
+
     std::unique_ptr<HeadlessFrontend> frontend;
     if (!options.script.empty()) {
         frontend = std::make_unique<HeadlessFrontend>(commands, verbs, keys, options.shots);
@@ -190,8 +234,18 @@ int main(int argc, char** argv) {
     }
     std::u16string commandLine = toUtf16(options.commandLine);
     HINSTANCE instance = createProgramModule(kProgramDevicePath, &kProgramResources);
-    int result = WinMain(instance, nullptr, commandLine.data(), SW_SHOW);
-    destroyProgramWindow();  // the end of the program's process
+    auto program = [&] {
+        int exitCode = WinMain(instance, nullptr, commandLine.data(), SW_SHOW);
+        destroyProgramWindow();  // the end of the program's process
+        return exitCode;
+    };
+#ifdef LUMO_WINDOW_FRONTEND
+    // The desktop window keeps the main thread (some desktops deliver its events nowhere else);
+    // the program's window thread is then a thread of its own.
+    int result = window ? window->run(program) : program();
+#else
+    int result = program();
+#endif
     if (frontend) {
         frontend->stop();
         if (!frontend->succeeded(error)) {

@@ -1,0 +1,375 @@
+// The desktop window: a scan-out of the display memory, and the desktop's input turned into the
+// messages the handheld's own keys and touch screen would send.
+//
+// Picture: about 60 times a second the display memory (RGB565, rows packed) is read as the LCD
+// controller would scan it out and widened to 8 bits per field by repeating each field's top
+// bits below it, exactly as the headless screenshots do, so a window pixel and a screenshot pixel
+// of the same display pixel are equal. The renderer enlarges it by the zoom with nearest-pixel
+// scaling, so each display pixel becomes a zoom x zoom square. The software renderer is used: a
+// 240x320 display needs no graphics card, and the pixels it shows are exactly the ones computed.
+//
+// Keys: each desktop key presses one device key. The program's navigation keys (Up, Down, Left,
+// Right, the soft keys, Start) are roles of its active key list, which follows the screen
+// orientation; the role is looked up on the window thread, in order with the messages before
+// it. A held key repeats with the desktop's own key repeat; every repeat is one more WM_KEYDOWN
+// with the code of the first press.
+//
+// Clicks: a left click is a tap at the display pixel under the pointer (window coordinates
+// divided by the zoom). Keys and taps reach the program only while it is in the foreground, as
+// on the handheld, where they go to the program in front; while another program is in front, a
+// click brings the program back instead.
+#include "frontend/window_frontend.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <thread>
+#include <vector>
+
+#include "platform/device.h"
+#include "platform/hooks.h"
+#include "platform/window.h"
+
+static_assert(sizeof(SDL_Keycode) == sizeof(int32_t));
+
+namespace {
+
+// The refresh period of the window, in ms (about 60 Hz).
+constexpr Uint32 kRefreshPeriodMs = 16;
+
+// Key message flags in lParam: one press (repeat count 1 in bits 0-15), bit 30 set when the key
+// was already down (a repeat, or any release), bit 31 set for a release.
+constexpr DWORD kKeyRepeatCount = 1;
+constexpr DWORD kKeyWasDown = DWORD{1} << 30;
+constexpr DWORD kKeyReleased = DWORD{1} << 31;
+
+constexpr WindowKey kWindowKeys[] = {
+    {SDLK_UP, "Up"},
+    {SDLK_DOWN, "Down"},
+    {SDLK_LEFT, "Left"},
+    {SDLK_RIGHT, "Right"},
+    {SDLK_RETURN, "Start"},
+    {SDLK_KP_ENTER, "Start"},
+    {SDLK_F1, "A"},
+    {SDLK_F2, "B"},
+    {SDLK_F3, "Green"},
+    {SDLK_F4, "Red"},
+    {SDLK_F5, "VolUp"},
+    {SDLK_KP_PLUS, "VolUp"},
+    {SDLK_PLUS, "VolUp"},
+    {SDLK_F6, "VolDown"},
+    {SDLK_KP_MINUS, "VolDown"},
+    {SDLK_MINUS, "VolDown"},
+    {SDLK_F7, "Prog1"},
+    {SDLK_F8, "Prog2"},
+    {SDLK_F9, "Prog3"},
+    {SDLK_F10, "Prog4"},
+    {SDLK_F11, "Star(*)"},
+    {SDLK_KP_MULTIPLY, "Star(*)"},
+    {SDLK_ASTERISK, "Star(*)"},
+    {SDLK_F12, "Sharp(#)"},
+    {SDLK_HASH, "Sharp(#)"},
+    {SDLK_ESCAPE, "Back"},
+    {SDLK_BACKSPACE, "Back"},
+    {SDLK_0, "Digit 0"},
+    {SDLK_1, "Digit 1"},
+    {SDLK_2, "Digit 2"},
+    {SDLK_3, "Digit 3"},
+    {SDLK_4, "Digit 4"},
+    {SDLK_5, "Digit 5"},
+    {SDLK_6, "Digit 6"},
+    {SDLK_7, "Digit 7"},
+    {SDLK_8, "Digit 8"},
+    {SDLK_9, "Digit 9"},
+    {SDLK_KP_0, "Digit 0"},
+    {SDLK_KP_1, "Digit 1"},
+    {SDLK_KP_2, "Digit 2"},
+    {SDLK_KP_3, "Digit 3"},
+    {SDLK_KP_4, "Digit 4"},
+    {SDLK_KP_5, "Digit 5"},
+    {SDLK_KP_6, "Digit 6"},
+    {SDLK_KP_7, "Digit 7"},
+    {SDLK_KP_8, "Digit 8"},
+    {SDLK_KP_9, "Digit 9"},
+};
+
+const char* const kWindowKeyHelp =
+    "  arrow keys: Up Down Left Right (the program's, following the screen orientation)\n"
+    "  Enter: Start (the action key)    F1: soft key A    F2: soft key B\n"
+    "  F3: Green    F4: Red    F5 or +: VolUp    F6 or -: VolDown\n"
+    "  F7 F8 F9 F10: Prog1 Prog2 Prog3 Prog4    F11 or keypad *: Star(*)    F12 or #: Sharp(#)\n"
+    "  Escape or Backspace: Back    0-9 (and the keypad's): \"Digit 0\"-\"Digit 9\"\n"
+    "  A left click taps the screen; while another program is in front it brings the program\n"
+    "  back. The window losing the focus sends the program to the background.\n";
+
+// The display hardware reads the memory while the program writes it; a refresh may mix two
+// frames, as a camera pointed at the screen would see. Each RGB565 field is widened to 8 bits
+// with its top bits repeated below, so white stays 255 (as in the PNG screenshots).
+__attribute__((no_sanitize("thread"))) void scanOut(const uint8_t* display, uint32_t* out,
+                                                    size_t pixels) {
+    for (size_t i = 0; i < pixels; ++i) {
+        uint32_t p = display[2 * i] | (display[2 * i + 1] << 8);
+        uint32_t r = (p >> 11) & 31, g = (p >> 5) & 63, b = p & 31;
+        out[i] = (((r << 3) | (r >> 2)) << 16) | (((g << 2) | (g >> 4)) << 8) | (b << 3) | (b >> 2);
+    }
+}
+
+}  // namespace
+
+std::span<const WindowKey> windowKeys() {
+    return kWindowKeys;
+}
+
+const char* windowKeyHelp() {
+    return kWindowKeyHelp;
+}
+
+bool windowKeySpec(int32_t desktopKey, const KeyMap& keys, KeySpec& spec) {
+    for (const WindowKey& key : kWindowKeys)
+        if (key.desktopKey == desktopKey) return parseKey(key.deviceKey, keys, spec);
+    return false;
+}
+
+struct WindowFrontend::State {
+    KeyMap keys;
+    bool sdlStarted = false;
+    SDL_Window* window = nullptr;
+    SDL_Renderer* renderer = nullptr;
+    SDL_Texture* texture = nullptr;
+    int zoom = kDefaultWindowZoom;
+    int width = 0;  // the display, in device pixels
+    int height = 0;
+    std::vector<uint32_t> frame;  // the display as last scanned out, 0x00RRGGBB
+    std::vector<uint32_t> shown;  // what the window shows
+    bool redraw = true;
+
+    Uint32 wakeEvent = 0;  // pushed by the program's thread when the program has ended
+    std::atomic<bool> programEnded{false};
+
+    // Requests that wait for the program's window to exist.
+    int closeRequests = 0;
+    int wantForeground = -1;  // 1 focus gained, 0 focus lost, -1 nothing to pass on
+    bool tapDown = false;     // a WM_LBUTTONDOWN was posted and its release is due
+
+    // The code posted for each held desktop key; touched only on the program's window thread.
+    std::shared_ptr<std::map<int32_t, int>> heldCodes = std::make_shared<std::map<int32_t, int>>();
+
+    void closeWindow();
+    void refresh();
+    void handle(const SDL_Event& event);
+    void key(const SDL_KeyboardEvent& event);
+    void click(const SDL_MouseButtonEvent& event);
+    void passOnRequests();
+};
+
+void WindowFrontend::State::closeWindow() {
+    if (texture) SDL_DestroyTexture(texture);
+    if (renderer) SDL_DestroyRenderer(renderer);
+    if (window) SDL_DestroyWindow(window);
+    texture = nullptr;
+    renderer = nullptr;
+    window = nullptr;
+}
+
+void WindowFrontend::State::refresh() {
+    scanOut(device().displayMemory(), frame.data(), frame.size());
+    if (!redraw && frame == shown) return;
+    redraw = false;
+    shown.swap(frame);
+    SDL_UpdateTexture(texture, nullptr, shown.data(), width * static_cast<int>(sizeof(uint32_t)));
+    SDL_SetRenderDrawColor(renderer, 0, 0, 0, 255);
+    SDL_RenderClear(renderer);
+    SDL_Rect picture{0, 0, width * zoom, height * zoom};
+    SDL_RenderCopy(renderer, texture, nullptr, &picture);
+    SDL_RenderPresent(renderer);
+}
+
+void WindowFrontend::State::key(const SDL_KeyboardEvent& event) {
+    KeySpec spec;
+    if (!windowKeySpec(event.keysym.sym, keys, spec)) return;
+    HWND target = programWindow();
+    if (!target) return;
+    const bool down = event.type == SDL_KEYDOWN;
+    if (down && !programInForeground()) return;
+    const int32_t desktopKey = event.keysym.sym;
+    const bool repeat = event.repeat != 0;
+    runOnWindowThread(
+        [target, spec, down, repeat, desktopKey, held = heldCodes, activeKey = keys.activeKey] {
+            auto it = held->find(desktopKey);
+            if (!down) {
+                // A release goes out only for a press that went out, with the same code.
+                if (it == held->end()) return;
+                int code = it->second;
+                held->erase(it);
+                PostMessageW(target, WM_KEYUP, static_cast<WPARAM>(code),
+                             static_cast<LPARAM>(kKeyRepeatCount | kKeyWasDown | kKeyReleased));
+                return;
+            }
+            int code = 0;
+            if (repeat && it != held->end()) {
+                code = it->second;
+            } else {
+                code = spec.role >= 0 ? (activeKey ? activeKey(spec.role) : 0) : spec.code;
+                if (code == 0) return;  // the device has no such key
+                (*held)[desktopKey] = code;
+            }
+            trace("window: key " + std::to_string(code) + (repeat ? " repeat" : ""));
+            PostMessageW(target, WM_KEYDOWN, static_cast<WPARAM>(code),
+                         static_cast<LPARAM>(kKeyRepeatCount | (repeat ? kKeyWasDown : 0)));
+        });
+}
+
+void WindowFrontend::State::click(const SDL_MouseButtonEvent& event) {
+    if (event.button != SDL_BUTTON_LEFT) return;
+    HWND target = programWindow();
+    if (!target) return;
+    const int x = event.x / zoom, y = event.y / zoom;
+    if (event.type == SDL_MOUSEBUTTONUP) {
+        if (!tapDown) return;
+        tapDown = false;
+        PostMessageW(target, WM_LBUTTONUP, 0,
+                     MAKELPARAM(std::clamp(x, 0, width - 1), std::clamp(y, 0, height - 1)));
+        return;
+    }
+    if (event.x < 0 || event.y < 0 || x >= width || y >= height) return;  // beside the picture
+    if (!programInForeground()) {
+        bringToForeground();
+        return;
+    }
+    trace("window: tap " + std::to_string(x) + " " + std::to_string(y));
+    tapDown = true;
+    PostMessageW(target, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+}
+
+void WindowFrontend::State::handle(const SDL_Event& event) {
+    switch (event.type) {
+        case SDL_QUIT:
+            ++closeRequests;
+            break;
+        case SDL_KEYDOWN:
+        case SDL_KEYUP:
+            key(event.key);
+            break;
+        case SDL_MOUSEBUTTONDOWN:
+        case SDL_MOUSEBUTTONUP:
+            click(event.button);
+            break;
+        case SDL_WINDOWEVENT:
+            switch (event.window.event) {
+                case SDL_WINDOWEVENT_FOCUS_GAINED:
+                    wantForeground = 1;
+                    break;
+                case SDL_WINDOWEVENT_FOCUS_LOST:
+                    wantForeground = 0;
+                    break;
+                case SDL_WINDOWEVENT_CLOSE:
+                    ++closeRequests;
+                    break;
+                case SDL_WINDOWEVENT_EXPOSED:
+                case SDL_WINDOWEVENT_SIZE_CHANGED:
+                case SDL_WINDOWEVENT_RESTORED:
+                    redraw = true;
+                    break;
+                default:
+                    break;
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+// Closing and focus changes are passed on once the program's window exists; before that they
+// wait (a window closed during start-up still closes the program).
+void WindowFrontend::State::passOnRequests() {
+    HWND target = programWindow();
+    if (!target) return;
+    for (; closeRequests > 0; --closeRequests) {
+        trace("window: close");
+        PostMessageW(target, WM_CLOSE, 0, 0);
+    }
+    if (wantForeground == 1) bringToForeground();
+    if (wantForeground == 0) sendToBackground();
+    wantForeground = -1;
+}
+
+WindowFrontend::WindowFrontend(KeyMap keys) : state_(std::make_unique<State>()) {
+    state_->keys = std::move(keys);
+}
+
+WindowFrontend::~WindowFrontend() {
+    state_->closeWindow();
+    if (state_->sdlStarted) SDL_Quit();
+}
+
+bool WindowFrontend::open(int zoom, const std::string& title, std::string& error) {
+    State& s = *state_;
+    if (zoom < 1 || zoom > kMaxWindowZoom) {
+        error = "the zoom must be 1 to " + std::to_string(kMaxWindowZoom);
+        return false;
+    }
+    // The Linux entry handles Ctrl-C itself (it closes the program's window).
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
+    if (!s.sdlStarted) {
+        if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+            error = std::string("cannot open a window: ") + SDL_GetError();
+            return false;
+        }
+        s.sdlStarted = true;
+        s.wakeEvent = SDL_RegisterEvents(1);
+    }
+    const DeviceIdentity& id = device().identity();
+    s.zoom = zoom;
+    s.width = id.displayWidth;
+    s.height = id.displayHeight;
+    s.frame.assign(static_cast<size_t>(s.width) * s.height, 0);
+    s.shown = s.frame;
+    s.window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                s.width * zoom, s.height * zoom, SDL_WINDOW_SHOWN);
+    if (s.window) s.renderer = SDL_CreateRenderer(s.window, -1, SDL_RENDERER_SOFTWARE);
+    if (s.renderer)
+        s.texture = SDL_CreateTexture(s.renderer, SDL_PIXELFORMAT_RGB888,
+                                      SDL_TEXTUREACCESS_STREAMING, s.width, s.height);
+    if (!s.texture) {
+        error = std::string("cannot open a window: ") + SDL_GetError();
+        s.closeWindow();
+        return false;
+    }
+    s.redraw = true;
+    return true;
+}
+
+int WindowFrontend::run(const std::function<int()>& program) {
+    State& s = *state_;
+    int result = 0;
+    s.programEnded.store(false);
+    std::thread programThread([&] {
+        result = program();
+        s.programEnded.store(true);
+        SDL_Event wake{};
+        wake.type = s.wakeEvent;
+        SDL_PushEvent(&wake);
+    });
+    Uint32 nextRefresh = SDL_GetTicks();
+    while (!s.programEnded.load()) {
+        const Uint32 now = SDL_GetTicks();
+        const int wait =
+            static_cast<int32_t>(nextRefresh - now) > 0 ? static_cast<int>(nextRefresh - now) : 0;
+        SDL_Event event;
+        if (SDL_WaitEventTimeout(&event, wait)) {
+            do s.handle(event);
+            while (SDL_PollEvent(&event));
+        }
+        s.passOnRequests();
+        if (static_cast<int32_t>(SDL_GetTicks() - nextRefresh) >= 0) {
+            if (s.window) s.refresh();
+            nextRefresh = SDL_GetTicks() + kRefreshPeriodMs;
+        }
+    }
+    programThread.join();
+    s.closeWindow();
+    return result;
+}
