@@ -3,7 +3,12 @@
 
 #include <cstdint>
 
+// Reads the user's backlight time-outs (once, at start-up).
 void readUserBacklight();
 // 0 "Normal": the saved time-outs; 1 "Always On": the always-on time-out.
 void applyBacklight(uint32_t mode);
+// Writes the saved time-outs back (deactivation and shutdown).
 void restoreBacklight();
+
+// The time-out "Always On" writes, in seconds (about four years).
+constexpr uint32_t kAlwaysOnTimeout = 0x8000000;

@@ -1,16 +1,12 @@
-// Keys, persistence, backlight and the command dispatcher until they land.
-#include "app/backlight.h"
+// The command dispatcher until it lands.
 #include "app/commands.h"
-#include "app/keys.h"
-#include "app/persistence.h"
 
-void applyOrientation() {}
-bool loadSettings() { return false; }
-void saveSettings() {}
-bool readConfigFile(LPCWSTR) { return false; }
-void readUserBacklight() {}
-void applyBacklight(uint32_t) {}
-void restoreBacklight() {}
-int runAction(int) { return 1; }
-int runEnded(uint32_t) { return 1; }
-int dispatchTap(WPARAM, int, int, int, int) { return 1; }
+int runAction(int) {
+    return 1;
+}
+int runEnded(uint32_t) {
+    return 1;
+}
+int dispatchTap(WPARAM, int, int, int, int) {
+    return 1;
+}

@@ -11,12 +11,14 @@ struct ValueEntry {
     int32_t value;
 };
 
+// The capture thread (the overlay) reads lists while the window thread changes them: the chosen
+// index and the table (the size lists switch to the labels of a new aspect) are atomic. Counts,
+// defaults, base and step are settled at start-up, or changed only while the camera is closed.
 struct ValueList {
-    // Read by the capture thread while the window thread steps it.
-    std::atomic<int32_t> current{-1};  // chosen index; -1: the default applies
-    int32_t defaultIndex = 0;          // index used while `current` is -1
-    int32_t count = 0;                 // entries; 0 makes the setting unavailable
-    const ValueEntry* table = nullptr;  // labelled values, or null for base + step x index
+    std::atomic<int32_t> current{-1};               // chosen index; -1: the default applies
+    int32_t defaultIndex = 0;                       // index used while `current` is -1
+    int32_t count = 0;                              // entries; 0 makes the setting unavailable
+    std::atomic<const ValueEntry*> table{nullptr};  // labelled values, or null: base + step x index
     int32_t base = 0;
     int32_t step = 0;
 };
@@ -28,3 +30,8 @@ int32_t valueOf(const ValueList& list);
 // Delta 0 resets to the default; otherwise moves by delta, clamped to the list (no wrap-around).
 // True when the effective choice changed.
 bool stepValue(ValueList& list, int32_t delta);
+
+// For drawing a list: the label of entry `index`, or null when the list has no labels or the
+// index is outside it; and the value of entry `index` (0 outside the list).
+const char* entryLabel(const ValueList& list, int32_t index);
+int32_t entryValue(const ValueList& list, int32_t index);

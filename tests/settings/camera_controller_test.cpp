@@ -1,0 +1,436 @@
+// The camera controller against a recording fake source: opening and the settings sent, the
+// property ids, the restart and reopen rules, the geometry walk, the status texts and the
+// encoder's arguments.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "camera/frame.h"
+#include "platform/hooks.h"
+#include "preview/preview_loop.h"
+#include "settings/settings_test_support.h"
+#include "settings/size_table.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+std::string text(const StatusText& status) {
+    char buffer[kStatusTextBytes];
+    const uint32_t length = readStatusText(status, buffer);
+    EXPECT_EQ(length, std::strlen(buffer));
+    return buffer;
+}
+
+struct Window {
+    uint32_t left, top, right, bottom;
+};
+
+Window crop(const CaptureGeometry& g) {
+    return {g.cropLeft, g.cropTop, g.cropRight, g.cropBottom};
+}
+
+void expectCrop(const CaptureGeometry& g, Window w) {
+    EXPECT_EQ(g.cropLeft, w.left);
+    EXPECT_EQ(g.cropTop, w.top);
+    EXPECT_EQ(g.cropRight, w.right);
+    EXPECT_EQ(g.cropBottom, w.bottom);
+}
+
+// Selects the size entry whose row is `row`.
+void chooseRow(ValueList& sizes, int32_t row) {
+    for (int32_t i = 0; i < sizes.count; ++i)
+        if (entryValue(sizes, i) == row) {
+            sizes.current.store(i);
+            return;
+        }
+    FAIL() << "row " << row << " is not in the list";
+}
+
+void openAndStart() {
+    ASSERT_EQ(openCamera(), 1u);
+    reconfigureForMode(false);
+    ASSERT_EQ(startCapture(), 1u);
+    gFakeCamera.calls.clear();
+}
+
+}  // namespace
+
+TEST(CameraControllerTest, OpenShowsTheWaitCursorAndSendsOnlyChosenSettings) {
+    buildModel({.cameraType = 1});
+    traceClear();
+    EXPECT_EQ(openCamera(), 1u);
+    EXPECT_EQ(gFakeCamera.calls, Calls{"open"});  // every setting at its default: nothing sent
+    EXPECT_EQ(traceCount("SetCursor wait"), 1u);
+    EXPECT_EQ(traceCount("SetCursor none"), 1u);
+    EXPECT_EQ(gController.opened.load(), 1);
+    EXPECT_EQ(gController.running.load(), 0);
+    EXPECT_EQ(openCamera(), 1u);  // already open: nothing
+    EXPECT_EQ(gFakeCamera.calls.size(), 1u);
+    closeCamera();
+    EXPECT_EQ(gFakeCamera.calls, (Calls{"open", "close"}));
+
+    gFakeCamera.calls.clear();
+    gController.brightness.current.store(6);  // 7
+    gController.flicker.current.store(2);     // "60hz"
+    gController.effect.current.store(0);      // "Normal", chosen explicitly
+    gController.gamma.current.store(0);       // never sent on open
+    openCamera();
+    EXPECT_EQ(gFakeCamera.calls, (Calls{"open", "set 5=7", "set 1=4", "set 10=1"}));
+    closeCamera();
+}
+
+TEST(CameraControllerTest, FailedOpenAndEmptySourceTables) {
+    buildModel();
+    gFakeCamera.openResult = 0;
+    EXPECT_EQ(openCamera(), 0u);
+    EXPECT_EQ(gController.opened.load(), 0);
+    EXPECT_EQ(startCapture(), 0u);  // a closed camera is not started
+    EXPECT_EQ(gFakeCamera.calls, Calls{"open"});
+
+    // A source whose library did not load has no operations: nothing is called through them.
+    gController.backend = &kLcm1Backend;
+    const CameraBackend empty = {};
+    gController.backend = &empty;
+    EXPECT_EQ(openCamera(), 0u);
+    gController.opened.store(1);
+    EXPECT_EQ(startCapture(), 0u);
+    applySetting(gController.brightness);
+    closeCamera();
+    EXPECT_EQ(gController.opened.load(), 0);
+    gController.backend = nullptr;
+    EXPECT_EQ(openCamera(), 0u);
+    gController.backend = &kFakeBackend;
+}
+
+TEST(CameraControllerTest, PropertyIdsAndTheType13Exchange) {
+    buildModel({.cameraType = 1});
+    EXPECT_EQ(propertyId(gController.flicker), 1u);
+    EXPECT_EQ(propertyId(gController.ambience), 2u);
+    EXPECT_EQ(propertyId(gController.contrast), 4u);
+    EXPECT_EQ(propertyId(gController.brightness), 5u);
+    EXPECT_EQ(propertyId(gController.saturation), 6u);
+    EXPECT_EQ(propertyId(gController.hue), 7u);
+    EXPECT_EQ(propertyId(gController.gamma), 8u);
+    EXPECT_EQ(propertyId(gController.sharpness), 9u);
+    EXPECT_EQ(propertyId(gController.effect), 10u);
+    EXPECT_EQ(propertyId(gController.nightMode), 10u);
+    EXPECT_EQ(propertyId(gController.photoSize), 0u);
+    EXPECT_EQ(propertyId(setting(kSlotBacklight)), 0u);
+
+    buildModel({.cameraType = 13});
+    openCamera();
+    gController.brightness.current.store(2);
+    applySetting(gController.brightness);
+    gController.contrast.current.store(6);
+    applySetting(gController.contrast);
+    EXPECT_EQ(gFakeCamera.properties(), (Calls{"set 4=2", "set 5=6"}));
+    closeCamera();
+}
+
+TEST(CameraControllerTest, Type5ProbesTheBrightnessRangeBothWays) {
+    buildModel({.cameraType = 5});
+    gFakeCamera.setPropertyResult = 1;
+    gController.brightness.current.store(12);
+    openCamera();
+    EXPECT_EQ(gFakeCamera.properties(), (Calls{"set 5=120", "set 5=180"}));
+    EXPECT_EQ(gController.brightness.count, 18);
+    EXPECT_EQ(gController.brightness.defaultIndex, 8);
+    EXPECT_EQ(gController.brightness.current.load(), 12);
+    closeCamera();
+
+    // The camera refuses 120: 0 to 8. An index beyond the new range returns to the default.
+    gFakeCamera = FakeCamera{};
+    gFakeCamera.setPropertyResult = 0;
+    openCamera();
+    EXPECT_EQ(gFakeCamera.properties(), Calls{"set 5=120"});
+    EXPECT_EQ(gController.brightness.count, 9);
+    EXPECT_EQ(gController.brightness.defaultIndex, 4);
+    EXPECT_EQ(gController.brightness.current.load(), -1);
+    EXPECT_EQ(valueOf(gController.brightness), 4);
+    closeCamera();
+
+    // An index inside the new range stays, unless it is the new default.
+    gController.brightness.current.store(2);
+    openCamera();
+    EXPECT_EQ(gController.brightness.current.load(), 2);
+    closeCamera();
+    gController.brightness.current.store(4);
+    openCamera();
+    EXPECT_EQ(gController.brightness.current.load(), -1);
+    closeCamera();
+}
+
+TEST(CameraControllerTest, ApplyingSettingsRestartsOrReopensWhereNeeded) {
+    buildModel({.cameraType = 1});
+    gController.brightness.current.store(7);
+    applySetting(gController.brightness);  // closed: only the list changed
+    EXPECT_TRUE(gFakeCamera.calls.empty());
+
+    openAndStart();
+    applySetting(gController.brightness);
+    EXPECT_EQ(gFakeCamera.calls, Calls{"set 5=8"});
+
+    gFakeCamera.calls.clear();
+    gController.flicker.current.store(1);
+    applySetting(gController.flicker);
+    EXPECT_EQ(gFakeCamera.calls, (Calls{"stop", "set 1=2", "start 640x480"}));
+
+    // Night mode: the plain effect carries the night bit, and the stream restarts.
+    gFakeCamera.calls.clear();
+    gController.nightMode.current.store(1);
+    applySetting(gController.nightMode);
+    EXPECT_EQ(gFakeCamera.calls, (Calls{"stop", "set 10=128", "start 640x480"}));
+    EXPECT_EQ(valueOf(gController.effect), 128);
+
+    // Back to the plain effect while open: closed and opened again, all settings sent.
+    gFakeCamera.calls.clear();
+    gController.effect.current.store(0);
+    applySetting(gController.effect);
+    EXPECT_EQ(gFakeCamera.calls, (Calls{"stop", "close", "open", "set 5=8", "set 1=2", "set 10=128",
+                                        "set 10=128", "set 10=128", "start 640x480"}));
+    EXPECT_EQ(gController.running.load(), 1);
+    closeCamera();
+    EXPECT_EQ(gFakeCamera.calls.back(), "close");
+}
+
+TEST(CameraControllerTest, StartPassesTheGeometryAndHandsOverASnapshot) {
+    buildModel({.cameraType = 1});
+    openCamera();
+    reconfigureForMode(false);
+    gController.snapshotFrames.store(2);
+    gController.snapshotRequested.store(1);
+    SetEvent(gController.frameEvent);
+    ASSERT_EQ(startCapture(), 1u);
+    const CaptureParams& p = gFakeCamera.lastParams;
+    EXPECT_EQ(p.exposure, 2u);  // "Auto"
+    EXPECT_EQ(p.exposureAgain, 2u);
+    EXPECT_EQ(p.sensorWidth, 640u);
+    EXPECT_EQ(p.cropRight, 639u);
+    EXPECT_EQ(p.cropBottomAgain, 479u);
+    const uint32_t constants[6] = {128, 0, 0, 240, 320, 0};
+    EXPECT_EQ(std::memcmp(p.constants, constants, sizeof constants), 0);
+    EXPECT_EQ(p.frameHandler, gController.frameHandler);
+    EXPECT_EQ(gFrame.frameWidth, 640u);
+    EXPECT_EQ(gFrame.frameHeight, 480u);
+    EXPECT_EQ(gFrame.frameFormat, uint32_t{Uyvy});
+    EXPECT_EQ(gController.snapshotArmed.load(), 1u);
+    EXPECT_EQ(gController.snapshotRequested.load(), 0u);
+    EXPECT_EQ(previewMode.load(), 2u);
+    EXPECT_EQ(WaitForSingleObject(gController.frameEvent, 0), WAIT_TIMEOUT);  // reset
+    // Already running: nothing more, and the frame record is left to the capture thread.
+    gFrame.frameWidth = 7;
+    EXPECT_EQ(startCapture(), 1u);
+    EXPECT_EQ(gFrame.frameWidth, 7u);
+    closeCamera();
+    previewMode.store(Live);
+}
+
+TEST(CameraControllerTest, ReconfigureRestartsOnlyForANewGeometryOrExposure) {
+    buildModel({.cameraType = 1});
+    openAndStart();
+    EXPECT_EQ(reconfigure(true, true, kPreviewGeometry), 0u);  // unchanged
+    EXPECT_TRUE(gFakeCamera.calls.empty());
+
+    // A snapshot request waiting on an unchanged stream is handed over at once.
+    gController.snapshotFrames.store(1);
+    gController.snapshotRequested.store(1);
+    gController.snapshotArmed.store(0);
+    EXPECT_EQ(reconfigure(false, true, kPreviewGeometry), 0u);
+    EXPECT_EQ(gController.snapshotArmed.load(), 1u);
+    EXPECT_EQ(gController.snapshotRequested.load(), 0u);
+    previewMode.store(Live);
+
+    // The snapshot of a 1280x960 photo: a new geometry, with the snapshot exposure.
+    chooseRow(gController.photoSize, 4);
+    EXPECT_EQ(reconfigure(true, true, kSnapshotGeometry), 1u);
+    EXPECT_EQ(gFakeCamera.calls, (Calls{"stop", "start 1280x960"}));
+    EXPECT_EQ(gFakeCamera.lastParams.exposure, 4u);  // "Locked"
+    EXPECT_EQ(gController.appliedExposure, 4u);
+
+    // Only the exposure changes: a restart with the same geometry.
+    gFakeCamera.calls.clear();
+    gController.previewExposure.current.store(2);  // "Auto(Night)"
+    EXPECT_EQ(reconfigure(false, true, kPreviewGeometry), 1u);
+    EXPECT_EQ(gFakeCamera.calls, (Calls{"stop", "start 1280x960"}));
+    EXPECT_EQ(gFakeCamera.lastParams.exposure, 6u);
+
+    // Stopped: the new values are kept for the next start.
+    closeCamera();
+    gFakeCamera.calls.clear();
+    gController.previewExposure.current.store(-1);
+    EXPECT_EQ(reconfigure(true, true, kPreviewGeometry), 1u);
+    EXPECT_TRUE(gFakeCamera.calls.empty());
+    EXPECT_EQ(gController.streamGeometry.sensorWidth, 640u);
+}
+
+TEST(CaptureGeometryTest, ZoomWalkOverRows1_3_4) {
+    buildModel({.cameraType = 1});
+    const uint8_t capable[kSizeRows] = {0, 1, 0, 1, 1, 0, 0, 0};
+    std::memcpy(gPhotoCapableRows, capable, sizeof capable);
+    buildSizeList(true);
+    chooseRow(gController.photoSize, 1);  // 320x240
+    struct Step {
+        uint32_t sensorWidth;
+        Window crop;
+        uint32_t scale;
+        const char* zoomText;
+    };
+    const Step steps[] = {
+        {320, {0, 0, 319, 239}, 0x10000, "100%%"},       // whole field
+        {640, {0, 0, 639, 479}, 0x10000, "100%%h"},      // whole field at half sampling
+        {640, {160, 120, 479, 359}, 0x20000, "200%%"},   // 320x240 out of 640x480
+        {1280, {480, 360, 799, 599}, 0x40000, "400%%"},  // out of 1280x960
+    };
+    for (int32_t z = 0; z < 4; ++z) {
+        gController.photoZoom.current.store(z);
+        CaptureGeometry stream{}, published{};
+        ASSERT_TRUE(computeCaptureGeometry(true, kSnapshotGeometry, stream, published)) << z;
+        EXPECT_EQ(stream.sensorWidth, steps[z].sensorWidth) << z;
+        expectCrop(stream, steps[z].crop);
+        EXPECT_EQ(stream.scale, steps[z].scale) << z;
+        EXPECT_EQ(stream.outWidth, 320u);
+        EXPECT_EQ(stream.outHeight, 240u);
+        EXPECT_EQ(stream.outRight, steps[z].crop.right - steps[z].crop.left);
+        EXPECT_EQ(gController.photoZoom.current.load(), z);
+
+        gController.publishedGeometry = published;
+        refreshStatusTexts();
+        EXPECT_EQ(text(gZoomText), steps[z].zoomText) << z;
+        EXPECT_EQ(text(gSizeText), "320x240");
+    }
+    // Step 4 is beyond the rows: step 3 again, and the list steps back.
+    gController.photoZoom.current.store(4);
+    CaptureGeometry stream{}, published{};
+    ASSERT_TRUE(computeCaptureGeometry(true, kSnapshotGeometry, stream, published));
+    EXPECT_EQ(stream.sensorWidth, 1280u);
+    expectCrop(stream, steps[3].crop);
+    EXPECT_EQ(gController.photoZoom.current.load(), 3);
+}
+
+TEST(CaptureGeometryTest, WideAspectIsCentredInTheSensorImage) {
+    buildModel({.cameraType = 1});
+    chooseRow(gController.videoSize, 3);
+    gController.videoZoom.current.store(0);
+    gController.videoAspect.current.store(2);  // "16:9": 640x352
+    CaptureGeometry stream{}, published{};
+    ASSERT_TRUE(computeCaptureGeometry(false, kPreviewGeometry, stream, published));
+    EXPECT_EQ(stream.sensorWidth, 640u);
+    EXPECT_EQ(stream.sensorHeight, 480u);
+    expectCrop(stream, {0, 64, 639, 415});
+    EXPECT_EQ(stream.outWidth, 640u);
+    EXPECT_EQ(stream.outHeight, 352u);
+    EXPECT_EQ(stream.scale, 0x10000u);
+}
+
+TEST(CaptureGeometryTest, PhotoPreviewIsReducedToTheStreamMaximum) {
+    buildModel({.cameraType = 1});  // streams at most 640x480
+    chooseRow(gController.photoSize, 4);
+    CaptureGeometry stream{}, published{};
+    ASSERT_TRUE(computeCaptureGeometry(true, kPreviewGeometry, stream, published));
+    EXPECT_EQ(published.sensorWidth, 1280u);
+    expectCrop(published, {0, 0, 1279, 959});
+    EXPECT_EQ(stream.sensorWidth, 640u);
+    EXPECT_EQ(stream.sensorHeight, 480u);
+    expectCrop(stream, {0, 0, 639, 479});
+    EXPECT_EQ(stream.outWidth, 640u);
+    EXPECT_EQ(stream.outBottom, 479u);
+
+    // 16:9: the crop keeps its ratio at multiples of 8 (960 / 720 in 16.16 is 87381, and
+    // 480 / that is 360).
+    gController.photoAspect.current.store(2);
+    ASSERT_TRUE(computeCaptureGeometry(true, kPreviewGeometry, stream, published));
+    expectCrop(published, {0, 120, 1279, 839});
+    expectCrop(stream, {0, 56, 639, 415});
+    EXPECT_EQ(stream.outHeight, 360u);
+
+    // The snapshot and the video geometry are never reduced; WYSIWYG only when the size cannot
+    // be streamed as video.
+    ASSERT_TRUE(computeCaptureGeometry(true, kSnapshotGeometry, stream, published));
+    EXPECT_EQ(stream.sensorWidth, 1280u);
+    gVideoCapableRows[4] = 1;
+    ASSERT_TRUE(computeCaptureGeometry(true, kWysiwygGeometry, stream, published));
+    EXPECT_EQ(stream.sensorWidth, 1280u);
+    gVideoCapableRows[4] = 0;
+    ASSERT_TRUE(computeCaptureGeometry(true, kWysiwygGeometry, stream, published));
+    EXPECT_EQ(stream.sensorWidth, 640u);
+}
+
+TEST(CaptureGeometryTest, NoQualifyingRowFailsAndKeepsTheGeometry) {
+    buildModel({.cameraType = 1});
+    openCamera();
+    reconfigureForMode(false);
+    const Window before = crop(gController.streamGeometry);
+    gController.photoSize.count = 0;
+    CaptureGeometry stream{}, published{};
+    EXPECT_FALSE(computeCaptureGeometry(true, kPreviewGeometry, stream, published));
+    reconfigureForMode(false);
+    expectCrop(gController.streamGeometry, before);
+    closeCamera();
+}
+
+TEST(CaptureGeometryTest, ScreenCaptureWindowIsAlignedAndUsedAsTheOutput) {
+    gApp.captureWindow[0] = 3;
+    gApp.captureWindow[1] = 27;
+    gApp.captureWindow[2] = 241;
+    gApp.captureWindow[3] = 270;
+    buildModel({.cameraType = 14, .screenCapture = true});
+    EXPECT_EQ(gController.captureWindowValid, 1);
+    EXPECT_EQ(gController.alignedCaptureWindow[0], 2);
+    EXPECT_EQ(gController.alignedCaptureWindow[1], 26);
+    EXPECT_EQ(gController.alignedCaptureWindow[2], 240);
+    EXPECT_EQ(gController.alignedCaptureWindow[3], 256);
+    CaptureGeometry stream{}, published{};
+    ASSERT_TRUE(computeCaptureGeometry(true, kPreviewGeometry, stream, published));
+    EXPECT_EQ(stream.sensorWidth, 240u);
+    EXPECT_EQ(stream.sensorHeight, 320u);
+    EXPECT_EQ(stream.outLeft, 2u);
+    EXPECT_EQ(stream.outTop, 26u);
+    EXPECT_EQ(stream.outRight, 241u);
+    EXPECT_EQ(stream.outBottom, 281u);
+    EXPECT_EQ(stream.outWidth, 240u);
+
+    // No window (no Config.txt), or one entirely off the top left: not used.
+    for (int32_t& v : gApp.captureWindow) v = -1;
+    buildModel({.cameraType = 14, .screenCapture = true});
+    EXPECT_EQ(gController.captureWindowValid, 0);
+    gApp.captureWindow[0] = -4;
+    gApp.captureWindow[1] = -4;
+    gApp.captureWindow[2] = 64;
+    gApp.captureWindow[3] = 64;
+    buildModel({.cameraType = 14, .screenCapture = true});
+    EXPECT_EQ(gController.captureWindowValid, 0);
+    for (int32_t& v : gApp.captureWindow) v = 0;
+    buildModel();
+}
+
+TEST(StatusTextTest, SizeTextTurnsWithThePicture) {
+    buildModel({.cameraType = 1});
+    reconfigureForMode(false);
+    EXPECT_EQ(text(gSizeText), "640x480");
+    setting(kSlotOrientation).current.store(1);  // "Portrait"
+    refreshStatusTexts();
+    EXPECT_EQ(text(gSizeText), "480x640");
+    setting(kSlotRotation).current.store(1);  // "90L": turned back
+    refreshStatusTexts();
+    EXPECT_EQ(text(gSizeText), "640x480");
+    setting(kSlotOrientation).current.store(0);  // 0 - 1: three quarter turns
+    refreshStatusTexts();
+    EXPECT_EQ(text(gSizeText), "480x640");
+}
+
+TEST(EncoderArgumentsTest, ModeFormatQualityFactorsAndTurn) {
+    buildModel({.cameraType = 1, .encoder = false});
+    chooseRow(gController.photoSize, 1);
+    gController.photoZoom.current.store(1);  // 640x480 at half sampling
+    setting(kSlotOrientation).current.store(3);
+    setting(kSlotRotation).current.store(1);
+    reconfigureForMode(false);
+    EXPECT_EQ(prepareEncoderArguments(), 1u);  // "BMP": the raw path
+    EXPECT_EQ(gEncoderSetup.quality, 0u);
+    EXPECT_EQ(gEncoderSetup.width, 320u);
+    EXPECT_EQ(gEncoderSetup.height, 240u);
+    EXPECT_EQ(gEncoderSetup.scaleX, 2u);
+    EXPECT_EQ(gEncoderSetup.scaleY, 2u);
+    EXPECT_EQ(gEncoderSetup.rotation, 2u);
+}

@@ -1,0 +1,440 @@
+// The key handler: bound keys, key translation, the menu toggle and back keys, browsing and
+// editing, each page's handling, and the mode and zoom keys with the menu hidden.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+#include "app/app_state.h"
+#include "app/startup.h"
+#include "media/avi_sink.h"
+#include "media/avi_writer.h"
+#include "platform/hooks.h"
+#include "preview/preview_loop.h"
+#include "settings/key_dispatch.h"
+#include "settings/settings_test_support.h"
+#include "support/temp_device.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+// The active key list of these tests.
+constexpr int kUp = 38, kDown = 40, kLeft = 37, kRight = 39, kA = 193, kB = 194, kStart = 13;
+
+class KeyDispatchTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        buildModel({.cameraType = 1});
+        GXKeyList& keys = gApp.activeKeys;
+        keys = GXKeyList{};
+        keys.vkUp = kUp;
+        keys.vkDown = kDown;
+        keys.vkLeft = kLeft;
+        keys.vkRight = kRight;
+        keys.vkA = kA;
+        keys.vkB = kB;
+        keys.vkC = 0x86;
+        keys.vkStart = kStart;
+        gApp.normalKeys = keys;
+        gApp.landscapeKeys = keys;
+        previewMode.store(Live);
+    }
+    void TearDown() override {
+        closeCamera();
+        gApp.menuVisible.store(0);
+    }
+
+    static MenuPage* page() { return gApp.currentPage.load(); }
+    static std::string selected() {
+        MenuPage* p = page();
+        return p->items[p->selected.load()].label.load();
+    }
+    // Opens the menu on the Main page and then the page of Main's item `item`.
+    static void openPage(uint32_t item) {
+        ASSERT_EQ(handleKey(kA), 1);
+        ASSERT_EQ(page(), &gMenuPages[kPageMain]);
+        gMenuPages[kPageMain].selected.store(item);
+        ASSERT_EQ(handleKey(kStart), 1);
+    }
+    static void select(const char* label) {
+        MenuPage* p = page();
+        for (uint32_t i = 0; i < p->itemCount; ++i) {
+            const char* l = p->items[i].label.load();
+            if (l && std::string(l) == label) {
+                p->selected.store(i);
+                return;
+            }
+        }
+        FAIL() << label;
+    }
+};
+
+}  // namespace
+
+TEST_F(KeyDispatchTest, MenuToggleAndBack) {
+    EXPECT_EQ(handleKey(kA), 1);
+    EXPECT_EQ(gApp.menuVisible.load(), 1);
+    EXPECT_EQ(page(), &gMenuPages[kPageMain]);
+    EXPECT_EQ(handleKey(kA), 1);
+    EXPECT_EQ(gApp.menuVisible.load(), 0);
+    EXPECT_EQ(handleKey(kB), 1);  // B on the Main page toggles too
+    EXPECT_EQ(gApp.menuVisible.load(), 1);
+
+    handleKey(kStart);  // "Settings"
+    EXPECT_EQ(page(), &gMenuPages[kPageSettings]);
+    EXPECT_EQ(page()->parent, &gMenuPages[kPageMain]);
+    EXPECT_EQ(handleKey(kB), 1);  // back to the parent, menu still shown
+    EXPECT_EQ(page(), &gMenuPages[kPageMain]);
+    EXPECT_EQ(gApp.menuVisible.load(), 1);
+
+    // The "Menu Prev" binding ("Back", 27) is key B.
+    handleKey(kStart);
+    EXPECT_EQ(handleKey(27), 1);
+    EXPECT_EQ(page(), &gMenuPages[kPageMain]);
+}
+
+TEST_F(KeyDispatchTest, ControlPageSkipsTheHeadingAndWraps) {
+    openPage(3);
+    ASSERT_EQ(page(), &gMenuPages[kPageControl]);
+    EXPECT_EQ(selected(), "Flicker");
+    handleKey(kUp);
+    EXPECT_EQ(selected(), "Back");
+    handleKey(kDown);
+    EXPECT_EQ(selected(), "Flicker");
+    select("Night Mode");
+    handleKey(kDown);
+    EXPECT_EQ(selected(), "Preview");
+    handleKey(kUp);
+    EXPECT_EQ(selected(), "Night Mode");
+}
+
+TEST_F(KeyDispatchTest, EditingIsCancelledByKeyBAndAppliedOnlyWhenChanged) {
+    openPage(1);
+    ASSERT_EQ(page(), &gMenuPages[kPagePhoto]);
+    select("Quality");
+    ValueList& quality = setting(kSlotPhotoQuality);
+    quality.current.store(3);  // "80%"
+    handleKey(kStart);
+    EXPECT_EQ(page()->editStartIndex.load(), 3);
+    handleKey(kUp);
+    handleKey(kUp);
+    EXPECT_EQ(valueOf(quality), 90);
+    handleKey(kLeft);  // ignored while editing
+    EXPECT_EQ(valueOf(quality), 90);
+    handleKey(kB);
+    EXPECT_EQ(quality.current.load(), 3);
+    EXPECT_EQ(page()->editStartIndex.load(), -1);
+    EXPECT_EQ(page(), &gMenuPages[kPagePhoto]);  // an edit cancelled stays on the page
+    EXPECT_EQ(gApp.menuVisible.load(), 1);
+
+    // Editing a default value starts from the default index; action without a step applies
+    // nothing.
+    openCamera();
+    gFakeCamera.calls.clear();
+    handleKey(kB);  // back on Main
+    handleKey(kA);  // menu hidden
+    openPage(2);
+    ASSERT_EQ(page(), &gMenuPages[kPageAdjust]);
+    handleKey(kStart);
+    EXPECT_EQ(page()->editStartIndex.load(), 4);
+    handleKey(kStart);
+    EXPECT_EQ(page()->editStartIndex.load(), -1);
+    EXPECT_TRUE(gFakeCamera.properties().empty());
+    // With a step it is applied when editing ends.
+    handleKey(kStart);
+    handleKey(kDown);
+    EXPECT_TRUE(gFakeCamera.properties().empty());
+    handleKey(kStart);
+    EXPECT_EQ(gFakeCamera.properties(), Calls{"set 5=6"});
+    // Left and right while browsing step and apply at once.
+    handleKey(kLeft);
+    EXPECT_EQ(gFakeCamera.properties(), (Calls{"set 5=6", "set 5=5"}));
+}
+
+TEST_F(KeyDispatchTest, MainPageExitAndAbout) {
+    handleKey(kA);
+    select("Exit");
+    EXPECT_EQ(handleKey(kLeft), 1);  // left does nothing on Main
+    EXPECT_EQ(page(), &gMenuPages[kPageMain]);
+    EXPECT_EQ(handleKey(kRight), 0);
+    EXPECT_EQ(handleKey(kStart), 0);
+    select("About");
+    EXPECT_EQ(handleKey(kStart), 1);
+    EXPECT_EQ(gApp.activity.load(), About);
+    handleKey(kA);  // closing the menu ends the About screen
+    EXPECT_EQ(gApp.activity.load(), Idle);
+}
+
+TEST_F(KeyDispatchTest, PagesOpenedFromMainStartOverFromTheirLastItem) {
+    openPage(0);
+    ASSERT_EQ(page(), &gMenuPages[kPageSettings]);
+    select("Back");
+    EXPECT_EQ(handleKey(kLeft), 1);  // "Back" with the left key
+    EXPECT_EQ(page(), &gMenuPages[kPageMain]);
+    handleKey(kStart);
+    EXPECT_EQ(page(), &gMenuPages[kPageSettings]);
+    EXPECT_EQ(selected(), "Backlight");
+    select("Define Keys");
+    handleKey(kStart);
+    EXPECT_EQ(page(), &gMenuPages[kPageDefineKeys]);
+    EXPECT_EQ(page()->parent, &gMenuPages[kPageSettings]);
+    select("Back");
+    handleKey(kStart);
+    EXPECT_EQ(page(), &gMenuPages[kPageSettings]);
+}
+
+TEST_F(KeyDispatchTest, ModeAndZoomKeysWithTheMenuHidden) {
+    openCamera();
+    reconfigureForMode(false);
+    startCapture();
+    gFakeCamera.calls.clear();
+    EXPECT_EQ(handleKey(kLeft), 1);  // already " Photo >": nothing
+    EXPECT_EQ(effectiveIndex(setting(kSlotCaptureMode)), 0);
+    EXPECT_TRUE(gFakeCamera.calls.empty());
+
+    handleKey(kRight);  // "< Video >": 320x240 at zoom 1 is 640x480 at half sampling
+    EXPECT_EQ(effectiveIndex(setting(kSlotCaptureMode)), 1);
+    EXPECT_STREQ(gMenuPages[kPageMain].items[1].label.load(), "Video");
+    EXPECT_EQ(gFakeCamera.calls, Calls{});
+    handleKey(kDown);  // zoom 0: the 320x240 field
+    EXPECT_EQ(gController.videoZoom.current.load(), 0);
+    EXPECT_EQ(gFakeCamera.calls, (Calls{"stop", "start 320x240"}));
+    for (int i = 0; i < 4; ++i) handleKey(kRight);
+    EXPECT_EQ(effectiveIndex(setting(kSlotCaptureMode)), 3);  // clamped at "< Webcam"
+    EXPECT_STREQ(gMenuPages[kPageMain].items[1].label.load(), "Webcam");
+    handleKey(0x86);  // any other key: ignored
+    EXPECT_EQ(handleKey(0), 1);
+}
+
+TEST_F(KeyDispatchTest, BoundKeys) {
+    openCamera();
+    gFakeCamera.calls.clear();
+    setting(kSlotKeyBrightnessUp).current.store(1);    // "Green"
+    setting(kSlotKeyBrightnessDown).current.store(2);  // "Red"
+    setting(kSlotKeyExposure).current.store(3);        // "VolUp"
+    setting(kSlotKeyNightMode).current.store(4);       // "VolDown"
+    setting(kSlotKeyWysiwyg).current.store(9);         // "Star(*)"
+    handleKey(114);
+    handleKey(114);
+    handleKey(115);
+    EXPECT_EQ(gFakeCamera.properties(), (Calls{"set 5=6", "set 5=7", "set 5=6"}));
+
+    handleKey(117);
+    EXPECT_EQ(effectiveIndex(gController.previewExposure), 1);
+    EXPECT_STREQ(gApp.osdMessage.load(), "Exposure Locked");
+    EXPECT_EQ(gApp.osdMessageDuration.load(), 2000u);
+    handleKey(117);
+    EXPECT_STREQ(gApp.osdMessage.load(), "Exposure Auto");
+
+    handleKey(118);
+    EXPECT_EQ(valueOf(gController.nightMode), 128);
+    EXPECT_EQ(gFakeCamera.properties().back(), "set 10=128");
+
+    handleKey(119);
+    EXPECT_EQ(valueOf(setting(kSlotWysiwyg)), 1);
+    gApp.activity.store(Active);  // the Wysiwyg key acts only while idle
+    handleKey(119);
+    EXPECT_EQ(valueOf(setting(kSlotWysiwyg)), 1);
+    gApp.activity.store(Idle);
+
+    // Minimize and Sleep leave full screen, with their reasons.
+    setting(kSlotKeyMinimize).current.store(5);  // "Prog1"
+    setting(kSlotKeySleep).current.store(6);     // "Prog2"
+    traceClear();
+    handleKey(194 - 1);  // Prog1 is 193, as key A here: the binding wins
+    EXPECT_EQ(traceCount("SHFullScreen 0x15"), 1u);
+    EXPECT_EQ(gApp.minimizeReason, 0u);
+    EXPECT_EQ(gApp.menuVisible.load(), 0);
+    handleKey(194);
+    EXPECT_EQ(gApp.minimizeReason, 1u);
+    gApp.minimizeReason = 0;
+}
+
+TEST_F(KeyDispatchTest, ExitBindingWinsOverTheMenu) {
+    handleKey(kA);
+    setting(kSlotKeyExit).current.store(12);  // "Digit 0"
+    EXPECT_EQ(handleKey(48), 0);
+    setting(kSlotKeyExit).current.store(11);  // "Back", also the "Menu Prev" key
+    EXPECT_EQ(handleKey(27), 0);
+    setting(kSlotKeyExit).current.store(0);  // "None" never matches
+    EXPECT_EQ(handleKey(27), 1);
+}
+
+TEST_F(KeyDispatchTest, SnapshotAndMenuPrevOnOneKeyMakeItTheActionKey) {
+    setting(kSlotKeySnapshot).current.store(12);  // "Digit 0"
+    setting(kSlotKeyMenuPrev).current.store(12);
+    handleKey(kA);
+    select("Exit");
+    EXPECT_EQ(handleKey(48), 0);  // the action key on "Exit"
+}
+
+TEST_F(KeyDispatchTest, ActionKeyIgnoredOutsideFullScreen) {
+    handleKey(kA);
+    select("Exit");
+    gApp.fullScreen.store(0);
+    EXPECT_EQ(handleKey(kStart), 1);
+    gApp.fullScreen.store(1);
+    EXPECT_EQ(handleKey(kStart), 0);
+}
+
+TEST_F(KeyDispatchTest, PhotoAndVideoPagesRelabelAndReconfigure) {
+    openPage(1);
+    select("Aspect");
+    handleKey(kRight);  // "3:4"
+    EXPECT_STREQ(entryLabel(gController.photoSize, effectiveIndex(gController.photoSize)),
+                 "352 x 480");
+    EXPECT_EQ(gController.publishedGeometry.outWidth, 352u);
+    select("Back");
+    handleKey(kStart);
+    EXPECT_EQ(page(), &gMenuPages[kPageMain]);
+
+    // The video aspect relabels the video list; in photo mode the preview stays as it is.
+    const CaptureGeometry before = gController.publishedGeometry;
+    gMenuPages[kPageVideo].parent = &gMenuPages[kPageMain];
+    gApp.currentPage.store(&gMenuPages[kPageVideo]);
+    select("Aspect");
+    handleKey(kRight);
+    EXPECT_STREQ(entryLabel(gController.videoSize, effectiveIndex(gController.videoSize)),
+                 "176 x 240");
+    EXPECT_EQ(gController.publishedGeometry.outWidth, before.outWidth);
+}
+
+TEST_F(KeyDispatchTest, ToggleMenuShowsTheCurrentModePage) {
+    gApp.currentPage.store(&gMenuPages[kPagePhoto]);
+    setting(kSlotCaptureMode).current.store(kModeInterval);
+    toggleMenu();
+    EXPECT_EQ(page(), &gMenuPages[kPageInterval]);
+    EXPECT_EQ(page()->parent, &gMenuPages[kPageMain]);
+    toggleMenu();
+    EXPECT_EQ(gApp.menuVisible.load(), 0);
+}
+
+TEST_F(KeyDispatchTest, AdjustAndControlPagesApplyAtOnce) {
+    openCamera();
+    reconfigureForMode(false);
+    startCapture();
+    gFakeCamera.calls.clear();
+    openPage(3);
+    select("Preview");
+    handleKey(kRight);  // "Locked": a restart with the new exposure, no property
+    EXPECT_EQ(gFakeCamera.calls, (Calls{"stop", "start 640x480"}));
+    EXPECT_EQ(gFakeCamera.lastParams.exposure, 4u);
+    gFakeCamera.calls.clear();
+    select("Ambience");
+    handleKey(kRight);
+    EXPECT_EQ(gFakeCamera.calls, (Calls{"stop", "set 2=2", "start 640x480"}));
+}
+
+TEST(KeyDispatchDeviceTest, SettingsPageActions) {
+    TempDevice device;
+    buildModel({.cameraType = 1});
+    gApp.registryKeyPath = u"Software\\Quorvale\\Lumovatrix";
+    GXKeyList& keys = gApp.activeKeys;
+    keys = GXKeyList{};
+    keys.vkUp = kUp, keys.vkDown = kDown, keys.vkLeft = kLeft, keys.vkRight = kRight;
+    keys.vkA = kA, keys.vkB = kB, keys.vkStart = kStart;
+    gApp.landscapeKeys = keys;
+    gApp.normalKeys = keys;
+    std::swap(gApp.normalKeys.vkUp, gApp.normalKeys.vkLeft);
+    gApp.savedBatteryTimeout = 60;
+    gApp.savedACTimeout = 300;
+
+    handleKey(kA);
+    handleKey(kStart);  // "Settings", on "Backlight"
+    traceClear();
+    handleKey(kLeft);  // "Always On" to "Normal": the saved time-outs, and the event
+    EXPECT_EQ(traceCount("RegSetValueExW HKCU\\ControlPanel\\Backlight\\BatteryTimeout"), 1u);
+    EXPECT_EQ(traceCount("EventModify BackLightChangeEvent SET"), 1u);
+
+    gMenuPages[kPageSettings].selected.store(1);  // "Orientation"
+    handleKey(kRight);                            // "Portrait": the normal key list
+    EXPECT_EQ(gApp.activeKeys.vkUp, kLeft);
+
+    // "Reset All Menus": every setting back, the camera closed, reopened and started.
+    gController.brightness.current.store(2);
+    gFakeCamera.calls.clear();
+    openCamera();
+    gFakeCamera.calls.clear();
+    gMenuPages[kPageSettings].selected.store(6);
+    handleKey(gApp.activeKeys.vkStart);
+    for (ValueList* list : gSettingsTable) EXPECT_EQ(list->current.load(), -1);
+    EXPECT_EQ(gFakeCamera.calls, (Calls{"close", "open", "set 10=1", "start 640x480"}));
+    EXPECT_EQ(gApp.activeKeys.vkUp, kUp);  // "Landscape L" again
+
+    // "Edit Config.txt" opens the file next to the program and ends the program.
+    std::filesystem::create_directories(device.root() + "/Program Files/Lumovatrix");
+    std::ofstream(device.root() + "/Program Files/Lumovatrix/Config.txt") << "WebcamIP: x\n";
+    std::u16string program = u"\\Program Files\\Lumovatrix\\lumovatrix.exe";
+    std::copy(program.begin(), program.end(), gApp.programPath);
+    gApp.programPath[program.size()] = 0;
+    gMenuPages[kPageSettings].selected.store(4);
+    EXPECT_EQ(handleKey(kStart), 0);
+    ASSERT_FALSE(shellExecuteRequests().empty());
+    EXPECT_EQ(shellExecuteRequests().back(), "\\Program Files\\Lumovatrix\\Config.txt");
+    closeCamera();
+    gApp.menuVisible.store(0);
+}
+
+TEST(KeyDispatchDeviceTest, ChoicePages) {
+    TempDevice device;
+    buildModel({.cameraType = 1});
+    GXKeyList& keys = gApp.activeKeys;
+    keys = GXKeyList{};
+    keys.vkUp = kUp, keys.vkDown = kDown, keys.vkLeft = kLeft, keys.vkRight = kRight;
+    keys.vkA = kA, keys.vkB = kB, keys.vkStart = kStart;
+    WCHAR path[MAX_PATH] = u"\\photo.jpg";
+    gApp.lastFilePath = path;
+    const std::string host = device.root() + "/photo.jpg";
+    std::ofstream(host) << "jpeg";
+
+    auto openChoice = [](int index) {
+        MenuPage& choice = gMenuPages[index];
+        choice.parent = &gMenuPages[kPageMain];
+        choice.selected.store(0);
+        gApp.currentPage.store(&choice);
+        gApp.menuVisible.store(1);
+        gApp.activity.store(Choosing);
+    };
+
+    // Photo: "View in Album" stays; "Don't save photo" deletes the file and returns.
+    openChoice(kPagePhotoChoice);
+    previewMode.store(Blank);
+    EXPECT_EQ(handleKey(kA), 1);  // no menu toggle while choosing
+    EXPECT_EQ(gApp.menuVisible.load(), 1);
+    const size_t requests = shellExecuteRequests().size();
+    gMenuPages[kPagePhotoChoice].selected.store(2);
+    handleKey(kStart);
+    EXPECT_EQ(gApp.activity.load(), Choosing);
+    EXPECT_EQ(shellExecuteRequests().size(), requests + 1);
+    EXPECT_EQ(shellExecuteRequests().back(), "\\photo.jpg");
+    gApp.fullScreen.store(1);  // back from the album
+    gMenuPages[kPagePhotoChoice].selected.store(1);
+    handleKey(kStart);
+    EXPECT_FALSE(std::filesystem::exists(host));
+    EXPECT_EQ(gApp.activity.load(), Idle);
+    EXPECT_EQ(previewMode.load(), uint32_t{Live});
+    EXPECT_EQ(gApp.menuVisible.load(), 0);
+    EXPECT_EQ(gApp.currentPage.load(), &gMenuPages[kPageMain]);
+
+    // Movie: "Continue record" only with a movie open; "Save movie" closes it.
+    openChoice(kPageMovieChoice);
+    handleKey(kStart);
+    EXPECT_EQ(gApp.activity.load(), Choosing);
+    AviMemoryFile file;
+    gAviWriter.frameMs.store(40);
+    ASSERT_TRUE(aviOpen(gAviWriter, aviMemorySink(&file), 320, 240, false));
+    gAviWriter.ticksSinceResume.store(9);
+    handleKey(kStart);
+    EXPECT_EQ(gApp.activity.load(), Active);
+    EXPECT_EQ(gAviWriter.ticksSinceResume.load(), 0u);
+    EXPECT_EQ(gApp.menuVisible.load(), 0);
+    openChoice(kPageMovieChoice);
+    gMenuPages[kPageMovieChoice].selected.store(1);
+    handleKey(kStart);
+    EXPECT_EQ(file.closed, 1);
+    EXPECT_EQ(gApp.activity.load(), Idle);
+    EXPECT_EQ(gApp.menuVisible.load(), 0);
+    gApp.lastFilePath = nullptr;
+}
