@@ -72,12 +72,6 @@ LUMO_AVX2 inline __m256i gatherBytes(const uint8_t* row, const ByteGather& g) {
     return _mm256_and_si256(_mm256_srlv_epi32(words, g.shift), _mm256_set1_epi32(0xFF));
 }
 
-// Packs two registers of eight 32-bit values (each fitting 16 unsigned bits) into sixteen 16-bit
-// lanes in order: a0..a7, b0..b7.
-LUMO_AVX2 inline __m256i packInOrder(__m256i a, __m256i b) {
-    return _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), _MM_SHUFFLE(3, 1, 2, 0));
-}
-
 }  // namespace
 }  // namespace preview_kernels::x86
 

@@ -7,8 +7,8 @@
 // 16-byte load and one byte shuffle per row fetch all eight, already widened to 16-bit lanes;
 // within 16 bytes per half group (steps up to about 5), two. Its four chroma columns, each wanted
 // twice, come the same way. Larger steps gather each sample with a 32-bit gather of the word
-// ending at it. Windows are placed so that they never reach past a row's last sample, and gathers
-// never read past their sample.
+// ending at it. Windows are placed within the row's sw (or sw / 2) bytes, and gathers never read
+// past their sample.
 //
 // Two groups (sixteen columns) of both rows of a block row are converted per step on sixteen
 // 16-bit lanes with exact 32-bit multiply-adds (lane pairs (Y - 16, V) x (298, 409),

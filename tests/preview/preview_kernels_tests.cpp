@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "preview/kernel_test_support.h"
+#include "preview/kernel_variants.h"
 #include "preview/preview_kernels.h"
 #include "preview/resize_rotate.h"
 
@@ -213,6 +214,32 @@ TEST(ScaleDownByFactor, EveryTurnAndFactorPlacesTheF) {
                     for (int c = outW; c < pitchPixels; ++c)
                         ASSERT_EQ(out[r * pitchPixels + c], 0x1234) << "beyond the picture";
             }
+        }
+    }
+}
+
+TEST(ScaleDownByFactor, QuarterVgaByTwoSamplesEveryOtherPixel) {
+    // 320 x 240 by 2: 160 x 120, both multiples of 4, the shape the vector variants serve.
+    Uyvy frame(320, 240);
+    std::mt19937 rng(5);
+    randomise(frame.bytes, rng);
+    for (uint32_t turn = 0; turn < 4; ++turn) {
+        std::vector<uint16_t> out(160 * 120, 0x1234);
+        std::vector<uint16_t> scalar(160 * 120, 0x1234);
+        const int pitch = turnSwapsAxes(turn) ? 240 : 320;
+        scaleDownByFactor(frame.data(), frame.stride, out.data(), pitch, 320, 240, 2,
+                          static_cast<KernelTurn>(turn));
+        preview_kernels::kScalarKernels.scaleDown[0][turn](frame.data(), frame.stride,
+                                                           scalar.data(), pitch, 320, 240);
+        ASSERT_EQ(out, scalar) << "turn " << turn;
+        // Output (i, k) is source (2i, 2k) with the chroma of source (2i & ~3, 2k).
+        for (const auto& [i, k] : {std::pair{0, 0}, std::pair{1, 0}, std::pair{159, 119}}) {
+            const auto [c, r] = turned(turn, i, k, 160, 120);
+            EXPECT_EQ(out[r * (pitch / 2) + c],
+                      preview_kernels::studioToRgb565<preview_kernels::kReducerColour>(
+                          frame.luma(2 * i, 2 * k), frame.cb(4 * (i / 2), 2 * k),
+                          frame.cr(4 * (i / 2), 2 * k)))
+                << "turn " << turn << " at " << i << "," << k;
         }
     }
 }
