@@ -18,6 +18,8 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
+#include <vector>
 #include <mutex>
 #include <set>
 #include <string>
@@ -41,7 +43,10 @@ struct WindowRecord {
 
 std::mutex windowsMutex;
 std::map<std::u16string, WNDCLASSW> classes;  // lpszClassName points into the key
-std::set<WindowRecord*> windows;
+std::set<WindowRecord*> windows;  // the live ones
+// Every record ever made. A destroyed window's record stays until the process ends: messages may
+// still be queued for it, and a stale handle must never alias a new window.
+std::vector<std::unique_ptr<WindowRecord>> records;
 std::atomic<WindowRecord*> mainWindow{nullptr};
 std::atomic<bool> inFront{false};
 std::condition_variable windowCreated;
@@ -232,15 +237,15 @@ ATOM RegisterClassW(const WNDCLASSW* windowClass) {
 
 HWND CreateWindowExW(DWORD, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y,
                      int width, int height, HWND, HMENU, HINSTANCE, LPVOID) {
-    auto* r = new WindowRecord;
+    WindowRecord* r;
     {
         std::lock_guard lock(windowsMutex);
         auto it = className ? classes.find(className) : classes.end();
         if (it == classes.end()) {
-            delete r;
             SetLastError(ERROR_INVALID_PARAMETER);
             return nullptr;
         }
+        r = records.emplace_back(std::make_unique<WindowRecord>()).get();
         r->className = it->first;
         r->proc = it->second.lpfnWndProc;
         r->title = windowName ? windowName : u"";
@@ -252,7 +257,6 @@ HWND CreateWindowExW(DWORD, LPCWSTR className, LPCWSTR windowName, DWORD style, 
     if (r->proc(handleOf(r), WM_CREATE, 0, 0) == -1) {
         std::lock_guard lock(windowsMutex);
         windows.erase(r);
-        delete r;
         return nullptr;
     }
     mainWindow.store(r);
@@ -274,8 +278,6 @@ BOOL DestroyWindow(HWND window) {
     }
     std::lock_guard lock(windowsMutex);
     windows.erase(r);
-    // The record stays allocated: messages may still be queued for it, and a stale handle must
-    // not alias a new window. It is small and there is one window per run.
     return TRUE;
 }
 
@@ -290,12 +292,12 @@ HWND FindWindowW(LPCWSTR className, LPCWSTR windowName) {
     if (!deviceInstalled()) return nullptr;
     pid_t pid = findRemote(cls, ttl);
     if (!pid) return nullptr;
-    auto* r = new WindowRecord;
+    std::lock_guard lock(windowsMutex);
+    WindowRecord* r = records.emplace_back(std::make_unique<WindowRecord>()).get();
     r->className = cls;
     r->title = ttl;
     r->remote = true;
     r->pid = pid;
-    std::lock_guard lock(windowsMutex);
     windows.insert(r);
     return handleOf(r);
 }
