@@ -61,12 +61,19 @@ LUMO_AVX2 inline PairWords gatherPairWords(const uint8_t* base, __m256i at) {
 // RGB565 of sixteen pixels (a then b), in order. Luma, U and V go to 16-bit lanes; the green
 // term 183 V + 88 U needs 32 bits and is one madd of the word's (U, V) halves; 197 U and 103 V fit
 // 16 bits, so their shifted products are exact 16-bit multiplies.
-template <bool kGray>
+// Words rebuilt by the shuffle windows are (Cb, Y, Cr, 0), so their luma is simply the high
+// byte of the low half (kRebuilt); gathered words hold both lumas of the pair.
+template <bool kGray, bool kRebuilt = false>
 LUMO_AVX2 inline __m256i portablePixels16(const PairWords& a, const PairWords& b) {
-    const __m256i byteMask = _mm256_set1_epi32(0xFF);
-    const __m256i y =
-        _mm256_packus_epi32(_mm256_and_si256(_mm256_srlv_epi32(a.words, a.lumaShift), byteMask),
-                            _mm256_and_si256(_mm256_srlv_epi32(b.words, b.lumaShift), byteMask));
+    __m256i y;
+    if constexpr (kRebuilt) {
+        y = _mm256_packus_epi32(_mm256_srli_epi16(a.words, 8), _mm256_srli_epi16(b.words, 8));
+    } else {
+        const __m256i byteMask = _mm256_set1_epi32(0xFF);
+        y = _mm256_packus_epi32(
+            _mm256_and_si256(_mm256_srlv_epi32(a.words, a.lumaShift), byteMask),
+            _mm256_and_si256(_mm256_srlv_epi32(b.words, b.lumaShift), byteMask));
+    }
     __m256i r, g, bl;
     if constexpr (kGray) {
         r = g = bl = y;
@@ -79,8 +86,9 @@ LUMO_AVX2 inline __m256i portablePixels16(const PairWords& a, const PairWords& b
         const __m256i gv = _mm256_set1_epi32(lanePair(kJfifGu, kJfifGv));
         const __m256i gTerm = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_madd_epi16(uvA, gv), 8),
                                                  _mm256_srai_epi32(_mm256_madd_epi16(uvB, gv), 8));
-        const __m256i u = _mm256_packs_epi32(_mm256_srai_epi32(_mm256_slli_epi32(uvA, 16), 16),
-                                             _mm256_srai_epi32(_mm256_slli_epi32(uvB, 16), 16));
+        const __m256i lowHalf = _mm256_set1_epi32(lanePair(1, 0));  // madd: U sign-extended
+        const __m256i u =
+            _mm256_packs_epi32(_mm256_madd_epi16(uvA, lowHalf), _mm256_madd_epi16(uvB, lowHalf));
         const __m256i v =
             _mm256_packs_epi32(_mm256_srai_epi32(uvA, 16), _mm256_srai_epi32(uvB, 16));
         const __m256i bTerm =
@@ -252,13 +260,15 @@ LUMO_AVX2 void drawAlongRows(const Walk& w) {
             uint16_t* out = w.outRow(r) + first;
             int32_t g = 0;
             for (; g + 2 <= groups; g += 2)
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8 * g),
-                                    portablePixels16<kGray>(windowWords(origin, plan, g),
-                                                            windowWords(origin, plan, g + 1)));
+                _mm256_storeu_si256(
+                    reinterpret_cast<__m256i*>(out + 8 * g),
+                    portablePixels16<kGray, true>(windowWords(origin, plan, g),
+                                                  windowWords(origin, plan, g + 1)));
             if (g < groups) {
                 const PairWords words = windowWords(origin, plan, g);
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * g),
-                                 _mm256_castsi256_si128(portablePixels16<kGray>(words, words)));
+                _mm_storeu_si128(
+                    reinterpret_cast<__m128i*>(out + 8 * g),
+                    _mm256_castsi256_si128(portablePixels16<kGray, true>(words, words)));
             }
         }
         if (count % 8) drawGathered<kGray>(w, first + 8 * groups, first + count, 0, w.outH);
@@ -312,14 +322,14 @@ LUMO_AVX2 void drawTiles(const Walk& w) {
                 uint16_t* out = w.outRow(first + 8 * g);
                 for (int32_t t = band; t < bandEnd; ++t) {
                     const uint8_t* const* o = origin + 8 * (t - band);
-                    const __m256i v0 = portablePixels16<kGray>(windowWords(o[0], plan, g),
-                                                               windowWords(o[4], plan, g));
-                    const __m256i v1 = portablePixels16<kGray>(windowWords(o[1], plan, g),
-                                                               windowWords(o[5], plan, g));
-                    const __m256i v2 = portablePixels16<kGray>(windowWords(o[2], plan, g),
-                                                               windowWords(o[6], plan, g));
-                    const __m256i v3 = portablePixels16<kGray>(windowWords(o[3], plan, g),
-                                                               windowWords(o[7], plan, g));
+                    const __m256i v0 = portablePixels16<kGray, true>(windowWords(o[0], plan, g),
+                                                                     windowWords(o[4], plan, g));
+                    const __m256i v1 = portablePixels16<kGray, true>(windowWords(o[1], plan, g),
+                                                                     windowWords(o[5], plan, g));
+                    const __m256i v2 = portablePixels16<kGray, true>(windowWords(o[2], plan, g),
+                                                                     windowWords(o[6], plan, g));
+                    const __m256i v3 = portablePixels16<kGray, true>(windowWords(o[3], plan, g),
+                                                                     windowWords(o[7], plan, g));
                     storeTransposed(out + 8 * t, w.dstPitch, v0, v1, v2, v3);
                 }
             }

@@ -127,12 +127,12 @@ TEST(Scene, LooksChangeThePicture) {
     const size_t barBytes = size_t{rows} * plain.scene.width * 2;
 
     SceneLook look;
-    look.effect = 2;  // grayscale
+    look.effect = SceneEffectGrayscale;
     looked.render(9, kNoMarker, look);
     for (size_t i = 0; i < looked.pixels.size(); i += 2) ASSERT_EQ(looked.pixels[i], 128) << i;
 
     look = {};
-    look.effect = 16;  // negative
+    look.effect = SceneEffectNegative;
     looked.render(9, kNoMarker, look);
     for (size_t i = 1; i < barBytes; i += 2)
         ASSERT_EQ(looked.pixels[i], 16 + 235 - plain.pixels[i]) << "luma byte " << i;
@@ -158,13 +158,13 @@ TEST(Scene, LooksChangeThePicture) {
     EXPECT_GT(meanOf(looked.pixels, 1), meanOf(plain.pixels, 1) + 20);
 
     look = {};
-    look.effect = 4;  // sepia: one warm tint
+    look.effect = SceneEffectSepia;  // one warm tint
     looked.render(9, kNoMarker, look);
     EXPECT_EQ(looked.cb(0, 0), looked.cb(plain.scene.width * 5 / 16, 0));
     EXPECT_GT(looked.cr(0, 0), 128);
 
     look = {};
-    look.effect = 8;  // cool
+    look.effect = SceneEffectCool;
     looked.render(9, kNoMarker, look);
     EXPECT_GT(meanOf(looked.pixels, 0), meanOf(plain.pixels, 0) + 5);
 

@@ -131,9 +131,10 @@ struct LookTables {
 
 void prepareLook(const SceneLook& look, LookTables& t) {
     const uint32_t effect = look.effect;
-    const bool negative = (effect & 16) != 0;
+    const bool negative = (effect & SceneEffectNegative) != 0;
     t.neutral = look.brightness == 0 && look.contrastQ8 == 256 && look.saturationQ8 == 256 &&
-                look.hueDegrees % 360 == 0 && (effect & ~1u) == 0 && !look.night;
+                look.hueDegrees % 360 == 0 && (effect & ~uint32_t{SceneEffectNormal}) == 0 &&
+                !look.night;
     for (int y = 0; y < 256; ++y) {
         int v = (((y - 128) * look.contrastQ8) >> 8) + 128 + look.brightness;
         if (look.night) v += (v - kLumaBlack) / 4 + 12;  // the camera's night gain
@@ -151,9 +152,10 @@ void prepareLook(const SceneLook& look, LookTables& t) {
     t.crFromV = cosine;
     t.cbBase = 128;
     t.crBase = 128;
-    if (effect & (2 | 4)) t.cbFromU = t.cbFromV = t.crFromU = t.crFromV = 0;  // no colour
-    if (effect & 4) t.cbBase = 108, t.crBase = 148;                           // sepia tint
-    if (effect & 8) t.cbBase += 16, t.crBase -= 12;                           // cool: bluer
+    if (effect & (SceneEffectGrayscale | SceneEffectSepia))
+        t.cbFromU = t.cbFromV = t.crFromU = t.crFromV = 0;          // no colour of its own
+    if (effect & SceneEffectSepia) t.cbBase = 108, t.crBase = 148;  // a warm brown tint
+    if (effect & SceneEffectCool) t.cbBase += 16, t.crBase -= 12;   // bluer
     if (negative) {
         t.cbFromU = -t.cbFromU, t.cbFromV = -t.cbFromV;
         t.crFromU = -t.crFromU, t.crFromV = -t.crFromV;

@@ -24,15 +24,24 @@ constexpr bool sceneMarkerVisible(uint32_t tickMs) {
 // The disk crosses the picture and comes back in this time.
 constexpr uint32_t kSceneDiskPeriodMs = 4000;
 
+// The camera's picture effects (SceneLook::effect).
+enum SceneEffect : uint32_t {
+    SceneEffectNormal = 1,
+    SceneEffectGrayscale = 2,
+    SceneEffectSepia = 4,
+    SceneEffectCool = 8,
+    SceneEffectNegative = 16,
+};
+
 // How the camera's picture settings change the rendered picture. Neutral values leave it as is.
 // The marker and the frame counter are drawn after the look, so they stay readable.
 struct SceneLook {
-    int brightness = 0;      // added to luma, -128..127
-    int contrastQ8 = 256;    // luma gain around 128, 256 = 1.0
-    int saturationQ8 = 256;  // chroma gain around 128, 256 = 1.0
-    int hueDegrees = 0;      // chroma rotation
-    uint32_t effect = 1;     // 1 normal, 2 grayscale, 4 sepia, 8 cool, 16 negative
-    bool night = false;      // brighter, noisier, desaturated
+    int brightness = 0;                   // added to luma, -128..127
+    int contrastQ8 = 256;                 // luma gain around 128, 256 = 1.0
+    int saturationQ8 = 256;               // chroma gain around 128, 256 = 1.0
+    int hueDegrees = 0;                   // chroma rotation
+    uint32_t effect = SceneEffectNormal;  // a SceneEffect
+    bool night = false;                   // brighter, noisier, desaturated
 };
 
 // Where the parts of the scene are, in pixels; fixed by sceneInit for the sensor size.
