@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <vector>
 
 #include "platform/device.h"
 #include "platform/files.h"
@@ -95,16 +96,25 @@ BOOL KernelIoControl(DWORD code, LPVOID input, DWORD inputSize, LPVOID output, D
 HMODULE LoadLibraryW(LPCWSTR fileName) {
     std::u16string name = fileName ? fileName : u"";
     trace("LoadLibraryW " + toUtf8(name));
-    if (name.empty() || name.find_first_of(u"\\/") != std::u16string::npos) {
+    // A full device path ("\\Program Files\\...\\x.dll") names the file; a bare name is looked
+    // for in the program's own folder first, then in \Windows.
+    const bool fullPath = !name.empty() && name[0] == u'\\';
+    if (name.empty() || name.find(u'/') != std::u16string::npos ||
+        (!fullPath && name.find(u'\\') != std::u16string::npos)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return nullptr;
     }
-    // The program's own folder first, then \Windows.
-    WCHAR program[MAX_PATH];
-    GetModuleFileNameW(nullptr, program, MAX_PATH);
-    std::u16string own(program);
-    own = own.substr(0, own.rfind(u'\\') + 1) + name;
-    for (const std::u16string& path : {own, u"\\Windows\\" + name}) {
+    std::vector<std::u16string> candidates;
+    if (fullPath) {
+        candidates.push_back(name);
+    } else {
+        WCHAR program[MAX_PATH] = {};  // stays empty when there is no program module
+        GetModuleFileNameW(nullptr, program, MAX_PATH);
+        std::u16string own(program);
+        candidates.push_back(own.substr(0, own.rfind(u'\\') + 1) + name);
+        candidates.push_back(u"\\Windows\\" + name);
+    }
+    for (const std::u16string& path : candidates) {
         std::string host = hostPathOf(path.c_str());
         struct stat st;
         if (host.empty() || stat(host.c_str(), &st) != 0) continue;

@@ -38,7 +38,8 @@ struct PROCESSOR_INFO {
 };
 static_assert(sizeof(PROCESSOR_INFO) == 576);
 
-// Loads "X.dll" from the program's folder or \Windows of the device.
+// Loads "X.dll" from the program's folder or \Windows of the device, or the library a full device
+// path names.
 HMODULE LoadLibraryW(LPCWSTR fileName);
 FARPROC GetProcAddressW(HMODULE module, LPCWSTR procName);
 BOOL FreeLibrary(HMODULE module);

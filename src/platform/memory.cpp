@@ -20,7 +20,12 @@ struct Reservation {
 };
 
 std::mutex mutex;
-std::map<uint8_t*, Reservation> reservations;  // by the address handed out
+// By the address handed out. Outlives static destruction: process-wide records release their
+// mappings when they are destroyed at exit.
+std::map<uint8_t*, Reservation>& reservationMap() {
+    static auto* map = new std::map<uint8_t*, Reservation>;
+    return *map;
+}
 
 size_t pageSize() {
     static const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
@@ -44,7 +49,7 @@ LPVOID VirtualAlloc(LPVOID address, DWORD size, DWORD type, DWORD protect) {
     }
     auto* handedOut = static_cast<uint8_t*>(base) + pageSize();
     std::lock_guard lock(mutex);
-    reservations[handedOut] = {static_cast<uint8_t*>(base), total, size};
+    reservationMap()[handedOut] = {static_cast<uint8_t*>(base), total, size};
     return handedOut;
 }
 
@@ -62,8 +67,8 @@ BOOL VirtualCopy(LPVOID destination, LPVOID source, DWORD size, DWORD protect) {
     }
     auto* dest = static_cast<uint8_t*>(destination);
     std::lock_guard lock(mutex);
-    auto it = reservations.find(dest);
-    if (it == reservations.end() || size > it->second.size) {
+    auto it = reservationMap().find(dest);
+    if (it == reservationMap().end() || size > it->second.size) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -82,12 +87,12 @@ BOOL VirtualCopy(LPVOID destination, LPVOID source, DWORD size, DWORD protect) {
 BOOL VirtualFree(LPVOID address, DWORD, DWORD type) {
     if (type != MEM_RELEASE) return FALSE;
     std::lock_guard lock(mutex);
-    auto it = reservations.find(static_cast<uint8_t*>(address));
-    if (it == reservations.end()) {
+    auto it = reservationMap().find(static_cast<uint8_t*>(address));
+    if (it == reservationMap().end()) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     munmap(it->second.base, it->second.total);
-    reservations.erase(it);
+    reservationMap().erase(it);
     return TRUE;
 }

@@ -1,13 +1,125 @@
-// The table of simulated components. Drivers, the microphone and the LCD controller are added
-// here as they are built.
+// The table of simulated components: which stream drivers a profile installs, the hardware
+// layer's camera power codes, the LCD controller of PXA27x devices, the OEM camera library's
+// configuration file, and the commands that change them while the program runs.
 #include "sim/components.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 
+#include "sim/component_state.h"
 #include "sim/handheld.h"
+#include "sim/stream_drivers.h"
 
-std::unique_ptr<StreamDriver> openSimulatedDriver(SimulatedHandheld&, const std::u16string&,
-                                                  DWORD, DWORD) {
+namespace {
+
+constexpr uint32_t kMaxCameraFps = 60;
+
+std::string upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool hasPxa27xLcd(const DeviceProfile& profile) {
+    return upper(profile.processorName).find("PXA27") != std::string::npos;
+}
+
+bool installsCameraLibrary(const DeviceProfile& profile) {
+    return profile.installs("HTCcamera.dll") || profile.installs("HTCcamera1.dll");
+}
+
+// The camera library is a shared object of its own; it reads its settings from a file beside it
+// whenever the camera is initialised or started. Written whole, then renamed into place.
+void writeCameraLibraryConfig(SimulatedHandheld& device, const CameraSettings& camera) {
+    if (!installsCameraLibrary(device.profile())) return;
+    const std::filesystem::path path =
+        std::filesystem::path(device.root()) / "Windows" / kCameraLibraryConfigName;
+    const std::filesystem::path temporary = path.string() + ".new";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << "fps=" << camera.fps.load() << "\n"
+            << "frames=" << (camera.framesOn.load() ? "on" : "off") << "\n"
+            << "init=" << (camera.initAccepted.load() ? "accept" : "refuse") << "\n"
+            << "brightness-max=" << camera.brightnessMax.load() << "\n";
+        if (!out) return;
+    }
+    std::error_code ec;
+    std::filesystem::rename(temporary, path, ec);
+}
+
+bool parseCount(const std::string& text, uint32_t& value) {
+    if (text.empty() || text.size() > 3 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    value = static_cast<uint32_t>(std::stoul(text));
+    return true;
+}
+
+// Parses a "camera ..." command into the settings it changes.
+std::string parseCameraCommand(const std::vector<std::string>& words, CameraSettings* camera) {
+    const std::string usage =
+        "expected 'camera fps N', 'camera frames on|off' or 'camera init accept|refuse'";
+    if (words.size() != 3) return usage;
+    if (words[1] == "fps") {
+        uint32_t fps;
+        if (!parseCount(words[2], fps) || fps == 0 || fps > kMaxCameraFps)
+            return "camera fps must be 1 to " + std::to_string(kMaxCameraFps);
+        if (camera) camera->fps.store(fps);
+        return "";
+    }
+    if (words[1] == "frames" && (words[2] == "on" || words[2] == "off")) {
+        if (camera) camera->framesOn.store(words[2] == "on");
+        return "";
+    }
+    if (words[1] == "init" && (words[2] == "accept" || words[2] == "refuse")) {
+        if (camera) camera->initAccepted.store(words[2] == "accept");
+        return "";
+    }
+    return usage;
+}
+
+std::string parseCommand(const std::vector<std::string>& words, CameraSettings* camera,
+                         int& overlay, OverlaySetup& setup) {
+    if (words.empty()) return "expected a device command (overlay1, overlay2, camera)";
+    if (words[0] == "overlay1" || words[0] == "overlay2")
+        return parseOverlayCommand(words, overlay, setup);
+    if (words[0] == "camera") return parseCameraCommand(words, camera);
+    return "unknown device command '" + words[0] + "' (overlay1, overlay2, camera)";
+}
+
+}  // namespace
+
+SimulatedComponents::SimulatedComponents(SimulatedHandheld& device) : owner_(&device) {}
+
+void SimulatedComponents::record(std::string entry) {
+    std::lock_guard lock(ownerMutex_);
+    if (owner_) owner_->record(std::move(entry));
+}
+
+void SimulatedComponents::detach() {
+    std::lock_guard lock(ownerMutex_);
+    owner_ = nullptr;
+}
+
+std::string hexBytes(const void* data, size_t size) {
+    std::string text;
+    char byte[4];
+    for (size_t i = 0; i < size; ++i) {
+        snprintf(byte, sizeof byte, i ? " %02x" : "%02x", static_cast<const uint8_t*>(data)[i]);
+        text += byte;
+    }
+    return text;
+}
+
+std::unique_ptr<StreamDriver> openSimulatedDriver(SimulatedHandheld& device,
+                                                  const std::u16string& name, DWORD access,
+                                                  DWORD share) {
+    const std::shared_ptr<SimulatedComponents>& components = device.components();
+    if (!components) return nullptr;
+    if (name == u"LCM1:" && device.profile().installs("LCM1:"))
+        return openLcm1Driver(components, access, share);
+    if (name == u"DSC1:" && device.profile().installs("DSC1:"))
+        return openDsc1Driver(components, access, share);
     return nullptr;
 }
 
@@ -16,10 +128,49 @@ BOOL simulatedKernelIoControl(SimulatedHandheld& device, DWORD code, const void*
     char text[32];
     snprintf(text, sizeof text, "HAL 0x%08X", code);
     device.record(text);
+    const std::shared_ptr<SimulatedComponents>& components = device.components();
+    if (!components || (code != kHalCameraPowerOn && code != kHalCameraPowerOff)) return FALSE;
+    std::lock_guard lock(components->mutex);
+    components->cameraPowered = code == kHalCameraPowerOn;
     return TRUE;
 }
 
-std::unique_ptr<WaveSource> openSimulatedMicrophone(SimulatedHandheld&) { return nullptr; }
+std::unique_ptr<WaveSource> openSimulatedMicrophone(SimulatedHandheld&) {
+    return nullptr;
+}
 
-void startSimulatedHardware(SimulatedHandheld&) {}
-void stopSimulatedHardware(SimulatedHandheld&) {}
+void startSimulatedHardware(SimulatedHandheld& device) {
+    auto components = std::make_shared<SimulatedComponents>(device);
+    const DeviceProfile& profile = device.profile();
+    components->camera.fps.store(profile.cameraFps);
+    components->camera.brightnessMax.store(profile.cameraBrightnessMax);
+    components->lcd = std::make_unique<LcdController>(device, hasPxa27xLcd(profile));
+    writeCameraLibraryConfig(device, components->camera);
+    device.components() = std::move(components);
+}
+
+void stopSimulatedHardware(SimulatedHandheld& device) {
+    if (std::shared_ptr<SimulatedComponents> components = std::move(device.components())) {
+        components->lcd.reset();
+        components->detach();
+    }
+}
+
+std::string simulatedCommand(SimulatedHandheld& device, const std::vector<std::string>& words) {
+    const std::shared_ptr<SimulatedComponents>& components = device.components();
+    if (!components) return "the device is not mounted";
+    int overlay = 0;
+    OverlaySetup setup;
+    std::string error = parseCommand(words, &components->camera, overlay, setup);
+    if (!error.empty()) return error;
+    if (overlay) return components->lcd->setOverlay(overlay, setup);
+    writeCameraLibraryConfig(device, components->camera);
+    device.record("device " + words[0] + " " + words[1] + " " + words[2]);
+    return "";
+}
+
+std::string checkSimulatedCommand(const std::vector<std::string>& words) {
+    int overlay = 0;
+    OverlaySetup setup;
+    return parseCommand(words, nullptr, overlay, setup);
+}

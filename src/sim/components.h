@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/device.h"
 
@@ -18,6 +19,21 @@ BOOL simulatedKernelIoControl(SimulatedHandheld& device, DWORD code, const void*
 // The microphone when the profile has wave input, else null.
 std::unique_ptr<WaveSource> openSimulatedMicrophone(SimulatedHandheld& device);
 // Called after mounting and before unmounting, for components with hardware state (the LCD
-// controller's registers).
+// controller's registers, the camera settings).
 void startSimulatedHardware(SimulatedHandheld& device);
 void stopSimulatedHardware(SimulatedHandheld& device);
+
+// Commands that change the simulated hardware while the program runs (a device script's
+// "device ..." lines, tests):
+//   overlay1 FORMAT WxH at X Y | overlay1 off      overlay 1 of the PXA27x LCD controller
+//   overlay2 FORMAT WxH at X Y | overlay2 off      overlay 2 (also the YCbCr formats)
+//   camera fps N                                   frames per second of every camera (1 to 60)
+//   camera frames on|off                           off: no frame is ever finished
+//   camera init accept|refuse                      refuse: the camera fails to initialise
+// Returns an error text or "".
+std::string simulatedCommand(SimulatedHandheld& device, const std::vector<std::string>& words);
+// Checks a command's words without a device (when a script is read).
+std::string checkSimulatedCommand(const std::vector<std::string>& words);
+
+// The configuration file the OEM camera library reads, next to the installed library.
+constexpr const char* kCameraLibraryConfigName = "HTCcamera.cfg";

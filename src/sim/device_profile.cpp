@@ -241,6 +241,14 @@ bool parseProfile(const std::string& text, const std::string& origin, DeviceProf
             for (const std::string& c : profile.cards)
                 if (c.find_first_of("\\/:*?\"<>|") != std::string::npos || c == "." || c == "..")
                     return fail("card name '" + c + "' is not a folder name");
+        } else if (key == "camera-fps") {
+            if (!parseUnsigned(value, n) || n < 1 || n > 60)
+                return fail("camera-fps must be 1 to 60");
+            profile.cameraFps = static_cast<uint32_t>(n);
+        } else if (key == "camera-brightness-max") {
+            if (!parseUnsigned(value, n) || n > 255)
+                return fail("camera-brightness-max must be 0 to 255");
+            profile.cameraBrightnessMax = static_cast<uint32_t>(n);
         } else if (key == "wave-input") {
             if (!parseBool(value, flag)) return fail("expected yes or no");
             profile.waveInput = flag;

@@ -27,6 +27,10 @@ struct DeviceProfile {
     // "scr_cap.dll"; a library may name a variant build after a slash ("HTCcamera.dll/noflash").
     std::vector<std::string> install;
     std::vector<std::string> cards;  // storage card names, e.g. "Storage Card"
+    // The cameras: frames per second, and the highest brightness the OEM camera library accepts
+    // (255: the wide range; a device with the narrow range refuses anything above 8).
+    uint32_t cameraFps = 15;
+    uint32_t cameraBrightnessMax = 255;
     bool waveInput = true;
     // The user's backlight time-outs in seconds (battery, AC); absent: no backlight key.
     std::optional<std::pair<uint32_t, uint32_t>> backlight = std::make_pair(60u, 300u);

@@ -292,3 +292,11 @@ std::vector<std::string> SimulatedHandheld::records() {
     std::lock_guard lock(recordsMutex_);
     return records_;
 }
+
+std::string SimulatedHandheld::command(const std::vector<std::string>& words) {
+    return simulatedCommand(*this, words);
+}
+
+std::string SimulatedHandheld::checkCommand(const std::vector<std::string>& words) {
+    return checkSimulatedCommand(words);
+}

@@ -14,6 +14,8 @@
 #include "platform/device.h"
 #include "sim/device_profile.h"
 
+struct SimulatedComponents;
+
 // Physical address map of the simulated device (PXA27x-like).
 constexpr uint64_t kLcdRegistersPhysical = 0x44000000;  // the LCD controller's registers
 constexpr uint64_t kLcdRegistersBytes = 4096;
@@ -62,6 +64,16 @@ public:
     void record(std::string entry);
     std::vector<std::string> records();
 
+    // Changes the simulated hardware while the program runs, as a device script's "device ..."
+    // line asks ("overlay2 yuv420 176x144 at 10 20", "overlay2 off", "camera fps 5"; the list is
+    // in sim/components.h). Returns an error text or "".
+    std::string command(const std::vector<std::string>& words);
+    // Checks a command's words without a device; returns an error text or "".
+    static std::string checkCommand(const std::vector<std::string>& words);
+
+    // The simulated components' shared state, made when the device is mounted.
+    std::shared_ptr<SimulatedComponents>& components() { return components_; }
+
 private:
     void installLibraries(std::string& error);
     void homeScreenLoop();
@@ -81,6 +93,7 @@ private:
     bool desktopOpen_ = false;
     std::mutex recordsMutex_;
     std::vector<std::string> records_;
+    std::shared_ptr<SimulatedComponents> components_;
 };
 
 // Where the simulated components' shared objects are found (LUMO_DEVICE_LIBDIR overrides the
