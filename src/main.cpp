@@ -53,7 +53,10 @@ const char* const kUsage =
     "\n"
     "Device scripts hold one command per line ('#' starts a comment):\n"
     "  wait MS | key NAME | tap X Y | background | foreground | screenshot FILE.png |\n"
-    "  echo TEXT | quit\n"
+    "  echo TEXT | quit | device WORDS\n"
+    "'device' changes the simulated hardware: overlay1|overlay2 FORMAT WxH at X Y (FORMAT\n"
+    "rgb16 rgb18 rgb18p rgb19 rgb19p, for overlay2 also yuv444 yuv444p yuv422 yuv420),\n"
+    "overlay1|overlay2 off, camera fps N, camera frames on|off, camera init accept|refuse.\n"
     "Key names: Up Down Left Right A B C Start (as the program's keys follow the screen\n"
     "orientation), the named keys Green Red VolUp VolDown Prog1-Prog4 Star(*) Sharp(#) Back\n"
     "\"Digit 0\"-\"Digit 9\", or a key code. The run ends when the script does.\n"
@@ -190,6 +193,13 @@ int main(int argc, char** argv) {
     };
     std::vector<ScriptCommand> commands;
     ScriptVerbs verbs = standardVerbs(keys);
+    // "device WORDS...": the simulated hardware changes while the program runs.
+    SimulatedHandheld* scriptDevice = nullptr;
+    verbs["device"] = {1, 99, SimulatedHandheld::checkCommand,
+                       [&scriptDevice](const std::vector<std::string>& words) {
+                           return scriptDevice ? scriptDevice->command(words)
+                                               : std::string("the device is not mounted");
+                       }};
     if (!options.script.empty()) {
         std::string text, error;
         if (!readFile(options.script, text)) return usageError(options.script + ": cannot read");
@@ -204,6 +214,7 @@ int main(int argc, char** argv) {
         return kExitBadUsage;
     }
     installDevice(&handheld);
+    scriptDevice = &handheld;
 
     sigset_t signals;
     sigemptyset(&signals);

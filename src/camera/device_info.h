@@ -38,6 +38,16 @@ struct DeviceInfo {
 
 extern DeviceInfo gDeviceInfo;
 
+// Fills `info` once at start-up: loads the OEM camera library (loadCameraLibrary), reads the model
+// and picks the camera type from the device table, asks for the platform and the processor, sets
+// the device's setting defaults, describes the display and, on PXA27x devices, creates the LCD
+// plane reader.
 void detectDevice(DeviceInfo& info);
+// Loads "HTCcamera.dll" (or "HTCcamera1.dll") and fills gCameraLibraryBackend; true when the six
+// required entry points are there. A library without them is not used at all.
 bool loadCameraLibrary();
+// Finds an external JPEG encoder ("JPEGENC.dll", else "scr_cap.dll" beside the program) and keeps
+// its creation function in gCreateJpegImageEncoder and the library in gEncoderLibrary; true when
+// an entry point is available.
 bool loadEncoderLibrary();
+extern HMODULE gEncoderLibrary;
