@@ -21,7 +21,7 @@ LUMO_AVX2 inline __m256i mulHigh(__m256i a, __m256i k) {
     return _mm256_mulhi_epi16(a, k);
 }
 
-LUMO_AVX2 void transform8(__m256i v[8]) {
+LUMO_AVX2 inline __attribute__((always_inline)) void transform8(__m256i v[8]) {
     const __m256i c1 = _mm256_set1_epi16(23170);  // 0.707106781 in Q15
     const __m256i c2 = _mm256_set1_epi16(25080);  // 0.765366865 in Q15
     const __m256i c3 = _mm256_set1_epi16(21407);  // 0.653281482 in Q15
@@ -54,7 +54,7 @@ LUMO_AVX2 void transform8(__m256i v[8]) {
 }
 
 // Transposes both 8 x 8 halves.
-LUMO_AVX2 void transpose(const __m256i r[8], __m256i c[8]) {
+LUMO_AVX2 inline __attribute__((always_inline)) void transpose(const __m256i r[8], __m256i c[8]) {
     const __m256i a0 = _mm256_unpacklo_epi16(r[0], r[1]), a1 = _mm256_unpackhi_epi16(r[0], r[1]);
     const __m256i a2 = _mm256_unpacklo_epi16(r[2], r[3]), a3 = _mm256_unpackhi_epi16(r[2], r[3]);
     const __m256i a4 = _mm256_unpacklo_epi16(r[4], r[5]), a5 = _mm256_unpackhi_epi16(r[4], r[5]);

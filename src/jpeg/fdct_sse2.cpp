@@ -22,7 +22,7 @@ inline __m128i mulHigh(__m128i a, __m128i k) {
     return _mm_mulhi_epi16(a, k);
 }
 
-void transform8(__m128i v[8]) {
+inline __attribute__((always_inline)) void transform8(__m128i v[8]) {
     const __m128i c1 = _mm_set1_epi16(23170);  // 0.707106781 in Q15
     const __m128i c2 = _mm_set1_epi16(25080);  // 0.765366865 in Q15
     const __m128i c3 = _mm_set1_epi16(21407);  // 0.653281482 in Q15

@@ -8,8 +8,7 @@
 // blocks join into one continuous bit stream and the last byte of the picture ends in 0-bits.
 #include "jpeg/huffman.h"
 
-#include <bit>
-#include <cstring>
+#include "jpeg/huffman_wide.h"
 
 namespace {
 
@@ -49,36 +48,6 @@ constexpr int countSum(const uint8_t (&counts)[16]) {
     return n;
 }
 
-constexpr uint8_t kZrl = 0xF0;  // run of 16 zeros
-constexpr uint8_t kEob = 0x00;  // end of block
-
-// For each byte r of a by-index mask (block indices 8r..8r+7) and each value of that byte, the
-// same bits placed at their zigzag positions.
-struct ZigzagBits {
-    uint64_t bits[8][256];
-};
-constexpr ZigzagBits makeZigzagBits() {
-    uint8_t position[64] = {};
-    for (int k = 0; k < 64; ++k) position[kReadOrder.index[k]] = static_cast<uint8_t>(k);
-    ZigzagBits t{};
-    for (int r = 0; r < 8; ++r)
-        for (int value = 0; value < 256; ++value)
-            for (int b = 0; b < 8; ++b)
-                if (value & (1 << b)) t.bits[r][value] |= uint64_t{1} << position[r * 8 + b];
-    return t;
-}
-constexpr ZigzagBits kZigzagBits = makeZigzagBits();
-
-// Number of bits of |v|, and the extra bits T.81 sends for v in that many bits.
-inline uint32_t magnitudeBits(int32_t v) {
-    const uint32_t magnitude = static_cast<uint32_t>(v < 0 ? -v : v);
-    return static_cast<uint32_t>(std::bit_width(magnitude));
-}
-inline uint32_t extraBits(int32_t v, uint32_t size) {
-    const uint32_t bits = static_cast<uint32_t>(v < 0 ? v - 1 : v);
-    return bits & ((uint32_t{1} << size) - 1);
-}
-
 // The reference packer: pending bits in the low end of a 64-bit accumulator, written out a byte
 // at a time whenever 32 or more have gathered.
 struct ReferencePacker {
@@ -105,50 +74,19 @@ struct ReferencePacker {
     }
 };
 
-// The fast packer: `free` bits remain in a 64-bit buffer whose low 64 - free bits are pending
-// (bits above them are stale and shifted out); a full buffer leaves as eight bytes at once unless
-// one of them is 0xFF.
-struct WidePacker {
-    uint8_t* position;
-    uint64_t buffer;
-    int free;
-
-    static bool hasFfByte(uint64_t v) {
-        const uint64_t inverted = ~v;
-        return ((inverted - 0x0101010101010101ull) & v & 0x8080808080808080ull) != 0;
-    }
-    void writeByte(uint8_t b) {
-        *position++ = b;
-        if (b == 0xFF) *position++ = 0x00;
-    }
-    void writeFull(uint64_t full) {
-        if (!hasFfByte(full)) {
-            uint8_t bytes[8];
-            for (int i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(full >> (56 - 8 * i));
-            std::memcpy(position, bytes, 8);
-            position += 8;
-        } else {
-            for (int i = 0; i < 8; ++i) writeByte(static_cast<uint8_t>(full >> (56 - 8 * i)));
-        }
-    }
-    // length <= 32; 1 <= free <= 64 always holds.
-    void append(uint32_t field, int length) {
-        if (length < free) {
-            buffer = (buffer << length) | field;
-            free -= length;
-            return;
-        }
-        const int over = length - free;  // the field's low bits that do not fit
-        writeFull((buffer << free) | (uint64_t{field} >> over));
-        buffer = field;
-        free = 64 - over;
-    }
-    void appendCode(uint32_t entry, uint32_t bits, uint32_t size) {
-        append(((entry & 0xFFFF) << size) | bits, static_cast<int>((entry >> 16) + size));
-    }
-};
-
+constexpr ZigzagBits makeZigzagBits() {
+    uint8_t position[64] = {};
+    for (int k = 0; k < 64; ++k) position[kReadOrder.index[k]] = static_cast<uint8_t>(k);
+    ZigzagBits t{};
+    for (int r = 0; r < 8; ++r)
+        for (int value = 0; value < 256; ++value)
+            for (int b = 0; b < 8; ++b)
+                if (value & (1 << b)) t.bits[r][value] |= uint64_t{1} << position[r * 8 + b];
+    return t;
+}
 }  // namespace
+
+constinit const ZigzagBits kZigzagBits = makeZigzagBits();
 
 const HuffmanSpec kDcLumaSpec = {{0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0}, kDcSymbols, 12};
 const HuffmanSpec kDcChromaSpec = {
@@ -208,42 +146,6 @@ void encodeBlock(const int16_t* block, uint8_t* output, uint32_t* cursor, int16_
     *cursor = static_cast<uint32_t>(packer.position - output) * 8 + packer.pending;
 }
 
-void encodeBlockMasked(const int16_t* block, uint64_t nonZero, uint8_t* output, uint32_t* cursor,
-                       int16_t* dcPredictor, const uint32_t* dcTable, const uint32_t* acTable) {
-    const uint32_t pending = *cursor & 7;
-    WidePacker packer{output + (*cursor >> 3), 0, 64 - static_cast<int>(pending)};
-    if (pending != 0) packer.buffer = *packer.position >> (8 - pending);
-
-    const int32_t difference = int32_t{block[0]} - *dcPredictor;
-    *dcPredictor = block[0];
-    const uint32_t dcSize = magnitudeBits(difference);
-    packer.appendCode(dcTable[dcSize], extraBits(difference, dcSize), dcSize);
-
-    const uint32_t zrl = acTable[kZrl];
-    uint64_t rest = nonZero & ~uint64_t{1};
-    int last = 0;
-    while (rest != 0) {
-        const int k = std::countr_zero(rest);
-        rest &= rest - 1;
-        uint32_t run = static_cast<uint32_t>(k - last - 1);
-        last = k;
-        for (; run >= 16; run -= 16) packer.appendCode(zrl, 0, 0);
-        const int32_t f = block[kReadOrder.index[k]];
-        const uint32_t size = magnitudeBits(f);
-        packer.appendCode(acTable[(run << 4) + size], extraBits(f, size), size);
-    }
-    if (last != 63) packer.appendCode(acTable[kEob], 0, 0);
-
-    // Out with the whole pending bytes; the rest stays at the position with low bits 0.
-    int valid = 64 - packer.free;
-    uint64_t top = valid == 0 ? 0 : packer.buffer << packer.free;
-    for (; valid >= 8; valid -= 8, top <<= 8) packer.writeByte(static_cast<uint8_t>(top >> 56));
-    *packer.position = static_cast<uint8_t>(top >> 56);
-    *cursor = static_cast<uint32_t>(packer.position - output) * 8 + static_cast<uint32_t>(valid);
-}
-
 uint64_t zigzagMask(uint64_t byIndex) {
-    uint64_t mask = 0;
-    for (int r = 0; r < 8; ++r) mask |= kZigzagBits.bits[r][(byIndex >> (8 * r)) & 0xFF];
-    return mask;
+    return zigzagMaskOf(byIndex);
 }

@@ -53,17 +53,14 @@ static_assert(kReadOrder.index[1] == 8 && kReadOrder.index[2] == 1 && kReadOrder
 void encodeBlock(const int16_t* block, uint8_t* output, uint32_t* cursor, int16_t* dcPredictor,
                  const uint32_t* dcTable, const uint32_t* acTable);
 
-// The same coding when the caller knows which zigzag positions hold non-zero coefficients (bit k
-// of `nonZero` for position k; bit 0, the DC, is ignored): a 64-bit accumulator that is written
-// out eight bytes at a time, skipping the zero runs by counting bits. Same bytes as encodeBlock.
-void encodeBlockMasked(const int16_t* block, uint64_t nonZero, uint8_t* output, uint32_t* cursor,
-                       int16_t* dcPredictor, const uint32_t* dcTable, const uint32_t* acTable);
-
 // Turns a mask of non-zero coefficients by block index (bit i for block[i]) into the mask by
-// zigzag position that encodeBlockMasked takes.
+// zigzag position (bit k for position k).
 uint64_t zigzagMask(uint64_t byIndex);
 
-// Vector variants (x86-64 only): the non-zero mask comes from vector compares.
+// Vector variants (x86-64 only): vector compares find the non-zero coefficients, the coder skips
+// the zero runs by counting bits, and a 64-bit buffer leaves eight bytes at a time. Same stream
+// and cursor as encodeBlock; they may also write up to seven zero bytes after the cursor's byte,
+// which the next block or the EOI marker overwrites (kMaxCodedBlockBytes allows for them).
 void encodeBlockSse2(const int16_t* block, uint8_t* output, uint32_t* cursor, int16_t* dcPredictor,
                      const uint32_t* dcTable, const uint32_t* acTable);
 void encodeBlockAvx2(const int16_t* block, uint8_t* output, uint32_t* cursor, int16_t* dcPredictor,

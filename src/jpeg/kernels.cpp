@@ -35,7 +35,10 @@ const JpegKernels* jpegKernelsFor(simd::Level level) {
             return &kSse2JpegKernels;
         case simd::Level::Avx2:
             __builtin_cpu_init();
-            return __builtin_cpu_supports("avx2") ? &kAvx2JpegKernels : nullptr;
+            // The AVX2 coder is also compiled for BMI2, which every AVX2 processor has.
+            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2")
+                       ? &kAvx2JpegKernels
+                       : nullptr;
 #endif
         default:
             return nullptr;
