@@ -30,6 +30,8 @@ bool stepValue(ValueList& list, int32_t delta) {
         list.current.store(-1, std::memory_order_relaxed);
         return old != list.defaultIndex;
     }
+    // A list without entries has no index to choose.
+    if (list.count <= 0) return false;
     int32_t next = old + delta;
     if (next > list.count - 1) next = list.count - 1;
     if (next < 0) next = 0;

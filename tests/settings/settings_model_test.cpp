@@ -61,6 +61,7 @@ TEST(ValueListTest, NumericListsAndListsWithoutEntries) {
     EXPECT_EQ(valueOf(gController.gamma), 0);
     EXPECT_EQ(entryLabel(gController.gamma, 0), nullptr);
     EXPECT_FALSE(stepValue(gController.gamma, 1));
+    EXPECT_EQ(gController.gamma.current.load(), -1);
 }
 
 TEST(SettingsTableTest, StaticListsCarryTheirLabelsAndDefaults) {
