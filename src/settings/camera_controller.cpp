@@ -25,12 +25,7 @@ namespace {
 constexpr uint32_t kParamsConstants[6] = {128, 0, 0, 240, 320, 0};
 // Camera type 5 is asked whether its "Brightness" takes this value (0 to 255 scale).
 constexpr uint32_t kBrightnessProbeValue = 120;
-constexpr uint32_t kTypeWizard = 5;
-constexpr uint32_t kTypeDsc1 = 13;  // "Brightness" and "Contrast" exchange their ids
-// Brightness on the 0 to 255 scale: 0, 15 ... 255, default 120; else 0 to 8, default 4.
-constexpr int32_t kWideBrightnessCount = 18;
-constexpr int32_t kWideBrightnessStep = 15;
-constexpr int32_t kWideBrightnessDefault = 8;
+// The other camera of type 5 takes brightness 0 to 8, default 4.
 constexpr int32_t kNarrowBrightnessCount = 9;
 constexpr int32_t kNarrowBrightnessDefault = 4;
 
@@ -95,7 +90,7 @@ void probeBrightness() {
 // whatever the camera's own default is. "Gamma" is sent only when changed.
 void applyAllSettings() {
     CameraController& c = gController;
-    if (modelCameraType() == kTypeWizard) probeBrightness();
+    if (modelCameraType() == kCameraTypeProbed) probeBrightness();
     const ValueList* lists[] = {&c.brightness, &c.contrast, &c.saturation, &c.hue,   &c.sharpness,
                                 &c.flicker,    &c.ambience, &c.nightMode,  &c.effect};
     for (const ValueList* list : lists)
@@ -149,7 +144,8 @@ CameraController::~CameraController() {
 
 uint32_t propertyId(const ValueList& list) {
     const CameraController& c = gController;
-    const bool exchanged = modelCameraType() == kTypeDsc1;
+    // "Brightness" and "Contrast" exchange their ids on the "DSC1:" camera.
+    const bool exchanged = modelCameraType() == kCameraTypeDsc1;
     if (&list == &c.flicker) return 1;
     if (&list == &c.ambience) return 2;
     if (&list == &c.contrast) return exchanged ? 5 : 4;

@@ -18,17 +18,8 @@
 
 namespace {
 
-// Camera types of the device table that the model distinguishes.
-constexpr uint32_t kTypeLcm1 = 0;       // "LCM1:" stream driver
-constexpr uint32_t kTypeDsc1 = 13;      // "DSC1:" stream driver
-constexpr uint32_t kTypeNoCamera = 14;  // no camera known: the screen source
-
 // The zoom lists: only the index is used.
 constexpr int32_t kZoomSteps = 100;
-// "Brightness" on the devices whose camera takes 0 to 255: 0, 15, ... 255, default 120.
-constexpr int32_t kWideBrightnessCount = 18;
-constexpr int32_t kWideBrightnessStep = 15;
-constexpr int32_t kWideBrightnessDefault = 8;
 // A screen height of 220 lines is captured as 224 (a multiple of 16).
 constexpr uint32_t kOddScreenHeight = 220;
 constexpr uint32_t kCapturedOddScreenHeight = 224;
@@ -40,7 +31,7 @@ constexpr PictureSize kVideoDefaultSize = {320, 240};
 constexpr PictureSize kStreamSize = {320, 240};
 constexpr PictureSize kFastStreamSize = {640, 480};
 
-uint32_t gCameraType = kTypeNoCamera;
+uint32_t gCameraType = kCameraTypeNoCamera;
 
 // Every size list entry in each of the four aspects, so that a change of aspect only switches
 // tables: the overlay may be drawing the old labels meanwhile.
@@ -144,11 +135,11 @@ bool buildSettingsModel(const DeviceInfo& device) {
     CameraController& c = gController;
     gCameraType = type;
 
-    if (screenEdition || type == kTypeNoCamera)
+    if (screenEdition || type == kCameraTypeNoCamera)
         c.backend = &kScreenSourceBackend;
-    else if (type == kTypeLcm1)
+    else if (type == kCameraTypeLcm1)
         c.backend = &kLcm1Backend;
-    else if (type == kTypeDsc1)
+    else if (type == kCameraTypeDsc1)
         c.backend = &kDsc1Backend;
     else
         c.backend = &gCameraLibraryBackend;
@@ -165,7 +156,7 @@ bool buildSettingsModel(const DeviceInfo& device) {
         setNumeric(c.saturation, 10, 0, 4);
         setNumeric(c.hue, 10, 0, 4);
     }
-    if (type == kTypeDsc1) {
+    if (type == kCameraTypeDsc1) {
         setNumeric(c.brightness, 9, 0, 4);
         setNumeric(c.contrast, 7, 0, 4);
     } else if (isOneOf(type, {5, 6, 8, 9, 11})) {
@@ -180,7 +171,7 @@ bool buildSettingsModel(const DeviceInfo& device) {
     setTable(c.nightMode, kNightModeTable, kNightModeCount, 0);
     setTable(c.previewExposure, kExposureTable, kExposureCount, 0);
     setTable(c.snapshotExposure, kExposureTable, kExposureCount, 1);
-    const int32_t aspects = type == kTypeDsc1 || screenEdition ? 1 : kAspectCount;
+    const int32_t aspects = type == kCameraTypeDsc1 || screenEdition ? 1 : kAspectCount;
     setTable(c.videoAspect, kAspectTable, aspects, 0);
     setTable(c.photoAspect, kAspectTable, aspects, 0);
 
@@ -271,9 +262,8 @@ void completeDeviceLists(const DeviceInfo& device) {
 }
 
 void setSaveToEntries(const ValueEntry* entries, int32_t count) {
-    static const ValueEntry kMainMemory[] = {{"\\My Documents\\My..", 0}};
     if (!entries || count <= 0) {
-        entries = kMainMemory;
+        entries = kMainMemoryPlace;
         count = 1;
     }
     const int32_t defaultIndex = count >= 2 ? 1 : 0;

@@ -42,6 +42,12 @@ enum PageIndex : int {
 
 extern MenuPage gMenuPages[kPageCount];
 
+// Camera types of the device table that the settings and the controller tell apart by number.
+constexpr uint32_t kCameraTypeLcm1 = 0;       // the "LCM1:" stream driver
+constexpr uint32_t kCameraTypeProbed = 5;     // its "Brightness" range is asked at every open
+constexpr uint32_t kCameraTypeDsc1 = 13;      // the "DSC1:" stream driver
+constexpr uint32_t kCameraTypeNoCamera = 14;  // no camera known: the screen source
+
 // Sets the device-dependent ranges, the size-table rows the camera can take, the camera source
 // and both size lists. Run once at start-up, after device detection.
 bool buildSettingsModel(const DeviceInfo& device);

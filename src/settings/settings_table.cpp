@@ -21,6 +21,7 @@ const ValueEntry kAspectTable[kAspectCount] = {{"4:3", 0}, {"3:4", 1}, {"16:9", 
 const ValueEntry kPhotoFormatTable[kPhotoFormatCount] = {
     {"BMP", 0}, {"JPG 422", 2}, {"JPG 420", 1}, {"JPG Gray", 4}};
 const ValueEntry kFastScreenTable[kFastScreenCount] = {{"Full", 5}, {"Small", 6}, {"Null", 0}};
+const ValueEntry kMainMemoryPlace[1] = {{"\\My Documents\\My..", 0}};
 const ValueEntry kSlowScreenTable[kSlowScreenCount] = {
     {"Full", 3}, {"Small", 4}, {"Gray", 1}, {"Gray Small", 2}, {"Null", 0}};
 
@@ -34,8 +35,6 @@ const ValueEntry kCaptureModeTable[] = {{" Photo >", kModePhoto},
                                         {"< Webcam", kModeWebcam}};
 const ValueEntry kVideoFormatTable[] = {
     {"AVI (MJPG 422)", 2}, {"AVI (MJPG 420)", 1}, {"AVI (MJPG Gray)", 4}};
-// Main memory alone, until the storage places are known.
-const ValueEntry kMainMemoryPlace[] = {{"\\My Documents\\My..", 0}};
 const ValueEntry kOnOffTable[] = {{"On", 1}, {"Off", 0}};
 const ValueEntry kBacklightTable[] = {{"Normal", 0}, {"Always On", 1}};
 const ValueEntry kShutterTable[] = {{"Sound On", 1}, {"Sound Off", 0}};
@@ -77,10 +76,10 @@ constexpr int32_t kKeyBack = 11;
 ValueList gCaptureMode{.count = countOf(kCaptureModeTable), .table = kCaptureModeTable};
 ValueList gPhotoFormat{
     .defaultIndex = kPhotoFormatDefault, .count = kPhotoFormatCount, .table = kPhotoFormatTable};
-ValueList gPhotoSaveTo{.count = countOf(kMainMemoryPlace), .table = kMainMemoryPlace};
+ValueList gPhotoSaveTo{.count = 1, .table = kMainMemoryPlace};
 ValueList gVideoFormat{
     .defaultIndex = 1, .count = countOf(kVideoFormatTable), .table = kVideoFormatTable};
-ValueList gVideoSaveTo{.count = countOf(kMainMemoryPlace), .table = kMainMemoryPlace};
+ValueList gVideoSaveTo{.count = 1, .table = kMainMemoryPlace};
 ValueList gSound{.count = countOf(kOnOffTable), .table = kOnOffTable};
 ValueList gBacklight{
     .defaultIndex = 1, .count = countOf(kBacklightTable), .table = kBacklightTable};

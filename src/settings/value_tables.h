@@ -30,6 +30,14 @@ extern const ValueEntry kPhotoFormatTable[kPhotoFormatCount];
 extern const ValueEntry kFastScreenTable[kFastScreenCount];
 extern const ValueEntry kSlowScreenTable[kSlowScreenCount];
 
+// The "Save To" lists until the storage places are known: main memory alone.
+extern const ValueEntry kMainMemoryPlace[1];
+
+// "Brightness" of the cameras that take 0 to 255: 0, 15 ... 255, default index 8 (120).
+constexpr int32_t kWideBrightnessCount = 18;
+constexpr int32_t kWideBrightnessStep = 15;
+constexpr int32_t kWideBrightnessDefault = 8;
+
 // Effect value of "Normal" without the night bit ("Off" of "Night Mode").
 constexpr int32_t kEffectNormal = 1;
 // The default index of "Format" (photo, "JPG 422") and of "Max FPS" ("25" and, in the
