@@ -1,0 +1,216 @@
+// The interval thread against a camera that always starts (a fake backend table in the
+// controller); the test thread plays the capture thread's frame consumer: it waits for each
+// armed snapshot request, takes the frame (or not) and signals frameEvent. The tick counter is
+// driven forward while the test waits, so the 3 s before the first shot pass at once. Every
+// wait has a time limit.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "app/app_state.h"
+#include "camera/device_info.h"
+#include "platform/hooks.h"
+#include "platform/windows.h"
+#include "preview/preview_loop.h"
+#include "settings/camera_controller.h"
+#include "settings/settings_model.h"
+#include "support/temp_device.h"
+
+namespace {
+
+uint32_t fakeOpen(void*) {
+    return 1;
+}
+uint32_t fakeStart(const CaptureParams*) {
+    return 1;
+}
+uint32_t fakeStop() {
+    return 1;
+}
+uint32_t fakeClose() {
+    return 1;
+}
+uint32_t fakeSetProperty(uint32_t, uint32_t) {
+    return 1;
+}
+
+const CameraBackend kAlwaysStarts = {
+    .open = fakeOpen,
+    .start = fakeStart,
+    .stop = fakeStop,
+    .close = fakeClose,
+    .setProperty = fakeSetProperty,
+    .getProperty = nullptr,
+    .readRegister = nullptr,
+    .writeRegister = nullptr,
+    .flashLight = nullptr,
+};
+
+constexpr UINT kSentinel = WM_APP + 1;
+constexpr DWORD kWaitMs = 5000;
+
+LRESULT quietWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+void chooseIndex(int slot, int32_t index) {
+    setting(slot).current.store(index);
+}
+
+class IntervalThread : public ::testing::Test {
+  protected:
+    TempDevice device{"nocamera"};  // no OEM library to install: only the window is needed
+    HANDLE thread = nullptr;
+    std::vector<uint8_t> average = std::vector<uint8_t>(64, 0xFF);
+
+    void SetUp() override {
+        gDeviceInfo.cameraType = 1;
+        gDeviceInfo.isPxa27x = 1;
+        buildSettingsModel(gDeviceInfo);
+        for (int slot = 0; slot < kSettingsCount; ++slot) setting(slot).current.store(-1);
+        chooseIndex(kSlotCaptureMode, kModeInterval);
+        chooseIndex(kSlotDelay, 0);  // "0 sec": 1 ms
+        gController.backend = &kAlwaysStarts;
+        gController.opened.store(1);
+        gController.running.store(1);
+        gController.snapshotFrames.store(1);
+        gController.snapshotArmed.store(0);
+        ensureImage(gApp.photoImage, 64, 64);
+        gApp.averageBuffer = nullptr;
+        gApp.averageBufferSize = 0;
+        gApp.intervalStop.store(0);
+        gApp.intervalShots.store(0);
+        gApp.intervalDoneEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = quietWindow;
+        windowClass.lpszClassName = u"IntervalTestWindow";
+        RegisterClassW(&windowClass);  // already registered by an earlier test: fine
+        gApp.mainWindow = CreateWindowExW(0, u"IntervalTestWindow", u"interval", 0, 0, 0, 240, 320,
+                                          nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(gApp.mainWindow, nullptr);
+        messages();  // nothing left over from an earlier test
+    }
+
+    void TearDown() override {
+        if (thread) {
+            gApp.intervalStop.store(1);
+            SetEvent(gController.frameEvent);
+            WaitForSingleObject(gApp.intervalDoneEvent, kWaitMs);
+            WaitForSingleObject(thread, kWaitMs);
+            CloseHandle(thread);
+        }
+        CloseHandle(gApp.intervalDoneEvent);
+        gApp.intervalDoneEvent = nullptr;
+        gApp.averageBuffer = nullptr;
+        gApp.averageBufferSize = 0;
+        DestroyWindow(gApp.mainWindow);
+        gApp.mainWindow = nullptr;
+    }
+
+    void start() {
+        thread = CreateThread(nullptr, 0, intervalThreadMain, nullptr, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+        gApp.intervalThread.store(thread);
+    }
+
+    // The capture thread's part for one requested frame: waits until a request is armed (moving
+    // the tick counter on meanwhile), notes the last-frame mark, then takes the frame (the
+    // consumer disarms the request) or not, and signals frameEvent. False on time-out.
+    static bool serveFrame(bool taken, std::vector<int>* marks = nullptr) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+        while (gController.snapshotArmed.load() != 1) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            advanceTickCount(50);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        if (marks) marks->push_back(intervalLastFrame.load(std::memory_order_acquire));
+        if (taken) gController.snapshotArmed.store(0);
+        SetEvent(gController.frameEvent);
+        return true;
+    }
+
+    // The run's end is signalled; the thread clears intervalThread right after, so the check
+    // waits for the thread itself too.
+    bool ended() const {
+        return WaitForSingleObject(gApp.intervalDoneEvent, kWaitMs) == WAIT_OBJECT_0 &&
+               WaitForSingleObject(thread, kWaitMs) == WAIT_OBJECT_0;
+    }
+
+    // The messages in the window queue, up to a sentinel posted now.
+    static std::vector<MSG> messages() {
+        std::vector<MSG> got;
+        PostMessageW(gApp.mainWindow, kSentinel, 0, 0);
+        MSG m{};
+        while (GetMessageW(&m, nullptr, 0, 0) && m.message != kSentinel) got.push_back(m);
+        return got;
+    }
+};
+
+TEST_F(IntervalThread, AverageFourTakesFourSnapshotFramesAShot) {
+    chooseIndex(kSlotAverage, 2);  // "4"
+    gApp.averageBuffer = average.data();
+    gApp.averageBufferSize = static_cast<uint32_t>(average.size());
+    std::memset(gApp.photoImage.pixels, 0xFF, 64);
+    start();
+    std::vector<int> marks;
+    ASSERT_TRUE(serveFrame(true, &marks));
+    // Both halves of the sums were cleared before the shot's first frame.
+    EXPECT_TRUE(std::all_of(average.begin(), average.end(), [](uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(std::all_of(gApp.photoImage.pixels, gApp.photoImage.pixels + 64,
+                            [](uint8_t b) { return b == 0; }));
+    for (int i = 1; i < 8; ++i) ASSERT_TRUE(serveFrame(true, &marks)) << "frame " << i;
+    EXPECT_EQ(marks, (std::vector<int>{0, 0, 0, 1, 0, 0, 0, 1}));
+
+    // Stopped the way the window thread does it: the flag, then frameEvent.
+    gApp.intervalStop.store(1);
+    SetEvent(gController.frameEvent);
+    ASSERT_TRUE(ended());
+    EXPECT_GE(gApp.intervalShots.load(), 2u);
+    EXPECT_EQ(gApp.intervalThread.load(), nullptr);
+    EXPECT_TRUE(messages().empty()) << "a stop is silent";
+}
+
+TEST_F(IntervalThread, AStopBeforeTheFirstShotEndsSilently) {
+    start();
+    gApp.intervalStop.store(1);
+    ASSERT_TRUE(ended());
+    EXPECT_EQ(gApp.intervalThread.load(), nullptr);
+    EXPECT_EQ(gApp.intervalShots.load(), 0u);
+    EXPECT_EQ(gController.snapshotArmed.load(), 0u) << "no frame was requested";
+    EXPECT_TRUE(messages().empty());
+}
+
+TEST_F(IntervalThread, AStopWhileWaitingForAFrameEndsSilently) {
+    start();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    while (gController.snapshotArmed.load() != 1 && std::chrono::steady_clock::now() < deadline) {
+        advanceTickCount(50);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(gController.snapshotArmed.load(), 1u);
+    gApp.intervalStop.store(1);
+    SetEvent(gController.frameEvent);
+    ASSERT_TRUE(ended());
+    EXPECT_TRUE(messages().empty());
+}
+
+TEST_F(IntervalThread, AShotWhoseFrameWasNotTakenPostsWmApp) {
+    start();
+    ASSERT_TRUE(serveFrame(false));
+    ASSERT_TRUE(ended());
+    EXPECT_EQ(gApp.intervalThread.load(), nullptr);
+    EXPECT_EQ(gApp.intervalShots.load(), 0u);
+    EXPECT_EQ(gController.snapshotArmed.load(), 0u);
+    const std::vector<MSG> got = messages();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(got[0].message, WM_APP);
+    EXPECT_EQ(got[0].wParam, 1u);
+    EXPECT_EQ(got[0].lParam, 0);
+}
+
+}  // namespace

@@ -1,0 +1,306 @@
+// The per-frame preview, driven frame by frame on the test thread: what reaches the screen
+// picture and the display for each style, rotation and mode, what the frame consumer gets, the
+// activity latch and the photo freeze, and the frame edits (pixel order, black border, capture
+// window).
+#include <algorithm>
+#include <cstring>
+
+#include "preview/preview_geometry.h"
+#include "preview_test_support.h"
+
+namespace {
+
+using namespace preview_test;
+
+constexpr uint16_t kGray565 = 0x8410;  // Y = Cb = Cr = 128 through every path
+constexpr uint16_t kWhite565 = 0xFFFF;
+
+// A packed 4:2:2 frame of w x h pixels, neutral chroma.
+struct Frame422 {
+    int w, h;
+    std::vector<uint8_t> bytes;
+    Frame422(int width, int height, uint8_t y)
+        : w(width), h(height), bytes(size_t(width) * height * 2) {
+        for (size_t i = 0; i < bytes.size(); i += 2) {
+            bytes[i] = 128;
+            bytes[i + 1] = y;
+        }
+    }
+    uint8_t& luma(int x, int y) { return bytes[(size_t(y) * w + x) * 2 + 1]; }
+    uint32_t length() const { return static_cast<uint32_t>(bytes.size()); }
+};
+
+void frame(Frame422& f) {
+    onFrame(f.bytes.data(), f.length(), nullptr);
+}
+
+class PreviewLoop : public PreviewTest {};
+
+TEST_F(PreviewLoop, AGrayFrameFillsTheCentredPictureAndClearsTheBars) {
+    streamCrop(320, 240);
+    choose(kSlotPhotoScreen, StyleKernelSmall);  // "Small": 160 rows by 120 columns at (64, 80)
+    Frame422 f(320, 240, 128);
+    frame(f);
+    for (int y = 16; y < 304; ++y)  // the text rows at the top and the bottom aside
+        for (int x = 0; x < 240; ++x) {
+            const bool inside = y >= 80 && y < 240 && x >= 64 && x < 184;
+            ASSERT_EQ(screenAt(x, y), inside ? kGray565 : 0) << x << "," << y;
+        }
+    // The display got the screen picture, and the consumer the frame.
+    EXPECT_EQ(std::memcmp(display.data(), gApp.screenImage.pixels, display.size() * 2), 0);
+    EXPECT_EQ(gConsumed, 1);
+    EXPECT_EQ(gConsumedPixels, f.bytes.data());
+    EXPECT_EQ(gFrame.framePixels, f.bytes.data());
+}
+
+// Where the camera's top-left corner lands, as (right half, bottom half) of the picture.
+struct Corner {
+    bool right, bottom;
+};
+
+Corner whiteCorner(int x0, int y0, int w, int h) {
+    long sx = 0, sy = 0, n = 0;
+    for (int y = y0; y < y0 + h; ++y)
+        for (int x = x0; x < x0 + w; ++x)
+            if (PreviewTest::screenAt(x, y) == kWhite565) {
+                sx += x;
+                sy += y;
+                ++n;
+            }
+    EXPECT_GT(n, 0);
+    return {n && sx / n > x0 + w / 2, n && sy / n > y0 + h / 2};
+}
+
+// Every path turns the picture the way "Rotation" says: the camera's top-left quarter ends up
+// bottom-left with "None", top-left with "90L", top-right with "180", bottom-right with "90R".
+TEST_F(PreviewLoop, EveryPathTurnsThePictureByTheRotation) {
+    struct Case {
+        int w, h;
+        bool fast;
+        uint32_t style;
+    };
+    const Case cases[] = {
+        {320, 240, false, StyleFull},       // portable
+        {320, 240, true, StyleKernelFull},  // general, turned while converting
+        {640, 480, true, StyleKernelFull},  // integer factor ("None", "180"), general turned
+                                            // while resizing ("90L", "90R")
+        {320, 240, true, StyleKernelSmall},
+    };
+    const Corner expected[4] = {{false, true}, {false, false}, {true, false}, {true, true}};
+    for (const Case& c : cases)
+        for (int32_t rotation = 0; rotation < 4; ++rotation) {
+            SCOPED_TRACE(testing::Message()
+                         << c.w << "x" << c.h << " style " << c.style << " rotation " << rotation);
+            useScreen(240, 320, c.fast);
+            streamCrop(c.w, c.h);
+            choose(kSlotPhotoScreen, static_cast<int32_t>(c.style));
+            choose(kSlotRotation, rotation);
+            Frame422 f(c.w, c.h, 16);
+            for (int y = 0; y < c.h / 4; ++y)
+                for (int x = 0; x < c.w / 4; ++x) f.luma(x, y) = 255;
+            frame(f);
+            const PreviewPlan plan = planPreview(c.style, rotation, c.w, c.h, 240, 320);
+            const bool swapped = turnSwapsAxes(plan.turn);
+            const int columns = swapped ? plan.extY : plan.extX;
+            const int rows = swapped ? plan.extX : plan.extY;
+            const int left = swapped ? plan.offY : plan.offX;
+            const int top = swapped ? plan.offX : plan.offY;
+            const Corner got = whiteCorner(left, top, columns, rows);
+            EXPECT_EQ(got.right, expected[rotation].right);
+            EXPECT_EQ(got.bottom, expected[rotation].bottom);
+        }
+}
+
+TEST_F(PreviewLoop, NullStyleClearsThePicture) {
+    streamCrop(320, 240);
+    choose(kSlotPhotoScreen, StyleNull);
+    std::memset(gApp.screenImage.pixels, 0x77, gApp.screenImage.header.biSizeImage);
+    Frame422 f(320, 240, 128);
+    frame(f);
+    for (int y = 16; y < 304; ++y) ASSERT_EQ(screenAt(120, y), 0);
+}
+
+TEST_F(PreviewLoop, VideoModesUseTheVideoScreenStyle) {
+    streamCrop(320, 240);
+    choose(kSlotCaptureMode, kModeVideo);
+    choose(kSlotPhotoScreen, StyleKernelFull);
+    choose(kSlotVideoScreen, StyleNull);
+    Frame422 f(320, 240, 128);
+    frame(f);
+    EXPECT_EQ(screenAt(120, 160), 0);
+    choose(kSlotCaptureMode, kModeInterval);  // photo-like: the photo "Screen"
+    frame(f);
+    EXPECT_EQ(screenAt(120, 160), kGray565);
+}
+
+TEST_F(PreviewLoop, WithoutFullScreenNothingIsDrawnButTheConsumerRuns) {
+    streamCrop(320, 240);
+    gApp.fullScreen.store(0);
+    frameWorkMillis.store(1234);
+    std::memset(gApp.screenImage.pixels, 0x77, gApp.screenImage.header.biSizeImage);
+    Frame422 f(320, 240, 128);
+    frame(f);
+    EXPECT_EQ(gConsumed, 1);
+    EXPECT_EQ(frameWorkMillis.load(), 1234u) << "keeps its last value";
+    EXPECT_EQ(screenAt(120, 160), 0x7777);
+    EXPECT_TRUE(
+        std::all_of(display.begin(), display.end(), [](uint16_t p) { return p == 0x5A5A; }));
+}
+
+TEST_F(PreviewLoop, OverlayOnlyDrawsTextOnBlackAndBlankClearsTheDisplayAfterTheConsumer) {
+    streamCrop(320, 240);
+    Frame422 f(320, 240, 128);
+    previewMode.store(OverlayOnly);
+    frame(f);
+    EXPECT_EQ(screenAt(120, 160), 0);
+    EXPECT_EQ(std::memcmp(display.data(), gApp.screenImage.pixels, display.size() * 2), 0);
+    EXPECT_TRUE(std::any_of(display.begin(), display.end(), [](uint16_t p) { return p != 0; }))
+        << "the overlay's texts are there";
+
+    previewMode.store(Blank);
+    std::memset(gApp.screenImage.pixels, 0x77, gApp.screenImage.header.biSizeImage);
+    frame(f);
+    EXPECT_EQ(gConsumed, 2);
+    EXPECT_EQ(screenAt(120, 160), 0x7777) << "no picture and no overlay";
+    EXPECT_TRUE(std::all_of(display.begin(), display.end(), [](uint16_t p) { return p == 0; }));
+}
+
+TEST_F(PreviewLoop, TheFirstFrameAfterStartUpSeesOneActivityChange) {
+    seenActivity.store(About);  // the start value
+    streamCrop(320, 240);
+    Frame422 f(320, 240, 128);
+    frame(f);
+    EXPECT_EQ(activityChanged.load(), 1);
+    EXPECT_EQ(seenActivity.load(), uint32_t{Idle});
+    frame(f);
+    EXPECT_EQ(activityChanged.load(), 0);
+}
+
+// In photo mode the picture drawn in the frame where Active is first seen stays while the photo
+// is taken and its choice is open; back in Idle the live picture returns.
+TEST_F(PreviewLoop, ThePhotoFreezeKeepsThePictureOfTheFirstActiveFrame) {
+    streamCrop(320, 240);
+    Frame422 dark(320, 240, 60), light(320, 240, 200), other(320, 240, 128);
+    frame(dark);
+    gApp.activity.store(Active);
+    frame(light);  // Active seen for the first time: this picture is kept
+    const uint16_t kept = screenAt(120, 160);
+    std::vector<uint8_t> frozen(gApp.screenImage.pixels,
+                                gApp.screenImage.pixels + gApp.screenImage.header.biSizeImage);
+    frame(other);
+    EXPECT_EQ(screenAt(120, 160), kept);
+    EXPECT_EQ(std::memcmp(frozen.data(), gApp.screenImage.pixels, frozen.size()), 0);
+    gApp.activity.store(Choosing);
+    frame(dark);
+    EXPECT_EQ(screenAt(120, 160), kept);
+    gApp.activity.store(Idle);
+    frame(other);
+    EXPECT_EQ(screenAt(120, 160), kGray565);
+    // Outside photo mode nothing is frozen.
+    choose(kSlotCaptureMode, kModeVideo);
+    choose(kSlotVideoScreen, StyleKernelFull);
+    gApp.activity.store(Active);
+    frame(light);
+    frame(other);
+    EXPECT_EQ(screenAt(120, 160), kGray565);
+}
+
+TEST_F(PreviewLoop, ReversedPixelOrderSwapsTheHalvesOfAllWordsButTheLast) {
+    choose(kSlotPixelOrder, 1);
+    std::vector<uint8_t> bytes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    onFrame(bytes.data(), 8, nullptr);
+    EXPECT_EQ(bytes, (std::vector<uint8_t>{3, 4, 1, 2, 5, 6, 7, 8, 9, 10, 11, 12}));
+    // A whole frame: every word but the last.
+    streamCrop(320, 240);
+    Frame422 f(320, 240, 128);
+    f.bytes[0] = 0xAA;  // Cb of the first pair
+    f.bytes[f.bytes.size() - 4] = 0xBB;
+    frame(f);
+    EXPECT_EQ(f.bytes[2], 0xAA);
+    EXPECT_EQ(f.bytes[f.bytes.size() - 4], 0xBB);
+}
+
+TEST_F(PreviewLoop, TheLcmDriversQvgaStreamGetsItsRightBorderBlackened) {
+    gDeviceInfo.cameraType = 0;
+    streamCrop(320, 240);
+    Frame422 f(320, 240, 200);
+    frame(f);
+    const uint8_t black[8] = {0x80, 0, 0x80, 0, 0x80, 0, 0x80, 0};
+    for (int row : {0, 117, 239}) {
+        EXPECT_EQ(std::memcmp(&f.bytes[size_t(row) * 640 + 632], black, 8), 0) << row;
+        EXPECT_EQ(f.bytes[size_t(row) * 640 + 631], 200) << row;
+    }
+    // Not on other cameras.
+    gDeviceInfo.cameraType = 1;
+    Frame422 g(320, 240, 200);
+    frame(g);
+    EXPECT_EQ(g.bytes[633], 200);
+}
+
+TEST_F(PreviewLoop, TheCaptureWindowMovesToTheStartOfTheFrame) {
+    gApp.fullScreen.store(0);
+    gFrame = Frame{8, 4, Rgb565, nullptr};
+    std::vector<uint8_t> bytes(8 * 4 * 2);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i);
+    gController.captureWindowValid = 1;
+    const int32_t window[4] = {2, 1, 4, 2};  // x, y, width, height
+    std::copy(std::begin(window), std::end(window), gController.alignedCaptureWindow);
+    onFrame(bytes.data(), static_cast<uint32_t>(bytes.size()), nullptr);
+    EXPECT_EQ(gFrame.frameWidth, 4u);
+    EXPECT_EQ(gFrame.frameHeight, 2u);
+    for (int r = 0; r < 2; ++r)
+        for (int b = 0; b < 8; ++b)
+            EXPECT_EQ(bytes[size_t(r) * 8 + b], ((1 + r) * 8 + 2) * 2 + b) << r << "," << b;
+}
+
+TEST_F(PreviewLoop, ACaptureWindowBeyondTheFrameMovesOnlyTheRowsInside) {
+    gApp.fullScreen.store(0);
+    gFrame = Frame{8, 4, Rgb565, nullptr};
+    std::vector<uint8_t> bytes(8 * 4 * 2, 0xEE);
+    gController.captureWindowValid = 1;
+    const int32_t window[4] = {-2, 2, 16, 4};  // reaches before, beside and past the frame
+    std::copy(std::begin(window), std::end(window), gController.alignedCaptureWindow);
+    onFrame(bytes.data(), static_cast<uint32_t>(bytes.size()), nullptr);
+    EXPECT_EQ(gConsumed, 1);
+    EXPECT_EQ(gFrame.frameWidth, 16u);
+}
+
+TEST_F(PreviewLoop, AFrameSmallerThanTheCropGetsNoPicture) {
+    streamCrop(640, 480);
+    Frame422 f(320, 240, 128);  // the stream was reconfigured while this frame was on its way
+    frame(f);
+    EXPECT_EQ(screenAt(120, 160), 0);
+    EXPECT_EQ(gConsumed, 1);
+}
+
+TEST_F(PreviewLoop, ThePlanarScratchMustFitThePhotoBuffer) {
+    streamCrop(320, 240);
+    ensureImage(gApp.photoImage, 16, 16);
+    std::memset(gApp.screenImage.pixels, 0x77, gApp.screenImage.header.biSizeImage);
+    Frame422 f(320, 240, 128);
+    frame(f);  // the general path would need 153600 bytes of scratch
+    EXPECT_EQ(screenAt(120, 160), 0x7777);
+    ensureImage(gApp.photoImage, 1280, 960);
+}
+
+TEST_F(PreviewLoop, ACaptureKeepsTheDeviceAwakeEvery8192Ms) {
+    streamCrop(320, 240);
+    Frame422 f(320, 240, 128);
+    traceClear();
+    frame(f);
+    EXPECT_EQ(traceCount("SystemIdleTimerReset"), 0u) << "only while Active";
+    gApp.activity.store(Active);
+    lastIdleReset = GetTickCount();
+    frame(f);
+    EXPECT_EQ(traceCount("SystemIdleTimerReset"), 0u);
+    advanceTickCount(8193);
+    frame(f);
+    EXPECT_EQ(traceCount("SystemIdleTimerReset"), 1u);
+    frame(f);
+    EXPECT_EQ(traceCount("SystemIdleTimerReset"), 1u);
+    lastIdleReset = GetTickCount() + 1000;  // the counter has wrapped since
+    frame(f);
+    EXPECT_EQ(traceCount("SystemIdleTimerReset"), 2u);
+}
+
+}  // namespace

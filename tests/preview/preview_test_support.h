@@ -1,0 +1,152 @@
+// The process-wide state the preview loop and the overlay read, set to a known scene for each
+// test: a 16-bit display of the chosen size whose memory is a test buffer, the three image
+// buffers, a fast or slow device, settings at their defaults, and a counting frame consumer.
+// Also an independent reading of the font bitmap file, to check drawn text pixel by pixel.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/program_resources.h"
+#include "camera/device_info.h"
+#include "camera/frame.h"
+#include "media/storage.h"
+#include "platform/hooks.h"
+#include "preview/overlay.h"
+#include "preview/preview_loop.h"
+#include "settings/camera_controller.h"
+#include "settings/settings_model.h"
+
+namespace preview_test {
+
+inline int gConsumed = 0;
+inline uint8_t* gConsumedPixels = nullptr;
+inline int countingConsumer(uint8_t* pixels) {
+    ++gConsumed;
+    gConsumedPixels = pixels;
+    return 0;
+}
+
+// Chooses the entry of `slot` whose value is `value`.
+inline void choose(int slot, int32_t value) {
+    ValueList& list = setting(slot);
+    for (int32_t i = 0; i < list.count; ++i)
+        if (entryValue(list, i) == value) {
+            list.current.store(i);
+            return;
+        }
+    ADD_FAILURE() << "slot " << slot << " has no value " << value;
+}
+
+inline void resetSettings() {
+    for (int slot = 0; slot < kSettingsCount; ++slot) setting(slot).current.store(-1);
+}
+
+// The loop, the overlay and the display for a screenW x screenH device.
+class PreviewTest : public ::testing::Test {
+  protected:
+    std::vector<uint16_t> display;  // the display memory
+
+    void useScreen(int32_t w, int32_t h, bool fast = true) {
+        static const HINSTANCE module = createProgramModule(kProgramDevicePath, &kProgramResources);
+        gApp.instance = module;
+        gDeviceInfo.cameraType = 1;
+        gDeviceInfo.isPxa27x = fast ? 1 : 0;
+        gDeviceInfo.isSmartphone = 0;
+        std::snprintf(gDeviceInfo.model, sizeof gDeviceInfo.model, "%s", "HTC PH10C");
+        display.assign(size_t(w) * h, 0x5A5A);
+        gDeviceInfo.display = {};
+        gDeviceInfo.display.wBPP = 16;
+        gDeviceInfo.display.cxPixels = w;
+        gDeviceInfo.display.cyPixels = h;
+        gDeviceInfo.display.cxStride = 2;
+        gDeviceInfo.display.cyStride = w * 2;
+        gDeviceInfo.display.pFramePointer = display.data();
+        ensureImage(gApp.screenImage, w, h);
+        ensureImage(gApp.auxScreenImage, w, h);
+        ensureImage(gApp.photoImage, 1280, 960);
+        completeDeviceLists(gDeviceInfo);
+        resetSettings();
+        loadFont();
+        setTextOrientation(1);  // "Portrait"
+    }
+
+    void SetUp() override {
+        useScreen(240, 320);
+        gApp.fullScreen.store(1);
+        gApp.screenCaptureEdition = 0;
+        gApp.activity.store(Idle);
+        gApp.menuVisible.store(0);
+        gApp.currentPage.store(nullptr);
+        gApp.osdMessage.store(nullptr);
+        gApp.intervalShots.store(0);
+        seenActivity.store(Idle);
+        frameCaptureMode.store(kModePhoto);
+        previewMode.store(Live);
+        frameWorkMillis.store(0);
+        gController.captureWindowValid = 0;
+        gController.publishedGeometry = {};
+        gOverlayState = {};
+        frameConsumer = countingConsumer;
+        gConsumed = 0;
+        gConsumedPixels = nullptr;
+        refreshStatusTexts();
+    }
+
+    void TearDown() override { frameConsumer = consumeFrame; }
+
+  public:
+    // The controller streams a w x h crop of a w x h sensor.
+    static void streamCrop(uint32_t w, uint32_t h) {
+        gController.streamGeometry = {};
+        gController.streamGeometry.sensorWidth = w;
+        gController.streamGeometry.sensorHeight = h;
+        gController.streamGeometry.cropRight = w - 1;
+        gController.streamGeometry.cropBottom = h - 1;
+        gFrame.frameWidth = w;
+        gFrame.frameHeight = h;
+        gFrame.frameFormat = Uyvy;
+    }
+
+    static uint16_t* screen() { return reinterpret_cast<uint16_t*>(gApp.screenImage.pixels); }
+    static uint16_t screenAt(int x, int y) {
+        return screen()[y * gApp.screenImage.header.biWidth + x];
+    }
+};
+
+// The committed font bitmap, read on its own: ink at pixel x (0 to 31) of row r of glyph `code`.
+class FontFile {
+  public:
+    FontFile() {
+        std::ifstream in(LUMO_FONT_BITMAP, std::ios::binary | std::ios::ate);
+        bytes_.resize(static_cast<size_t>(std::max<std::streamoff>(in.tellg(), 0)));
+        in.seekg(0);
+        in.read(reinterpret_cast<char*>(bytes_.data()),
+                static_cast<std::streamsize>(bytes_.size()));
+    }
+    bool ink(int code, int x, int r) const {
+        constexpr size_t kHeaders = 14 + 48;
+        const int imageRow = 16 * (code - 32) + r;
+        const size_t row = kHeaders + size_t{4} * (1552 - 1 - imageRow);
+        return (bytes_[row + x / 8] & (0x80 >> (x % 8))) == 0;
+    }
+    bool loaded() const { return bytes_.size() == 14 + 48 + 1552 * 4; }
+
+  private:
+    std::vector<uint8_t> bytes_;
+};
+
+// FNV-1a, 64 bits: the golden pictures are kept as a hash of their bytes.
+inline uint64_t fnv1a(const uint8_t* bytes, size_t size) {
+    uint64_t h = 0xcbf29ce484222325ull;
+    for (size_t i = 0; i < size; ++i) h = (h ^ bytes[i]) * 0x100000001b3ull;
+    return h;
+}
+
+}  // namespace preview_test
