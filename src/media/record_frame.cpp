@@ -1,0 +1,49 @@
+// The recording step of a movie, on the capture thread.
+#include "media/record_frame.h"
+
+#include <mutex>
+
+#include "app/app_state.h"
+#include "app/commands.h"
+#include "jpeg/jpeg_encoder.h"
+#include "media/audio_capture.h"
+#include "media/avi_writer.h"
+#include "media/storage.h"
+#include "preview/preview_loop.h"
+
+bool openMovie(const WCHAR* path, uint32_t width, uint32_t height, bool withSound) {
+    AviWriter& w = gAviWriter;
+    // The movie's pictures are encoded into the photo buffer, one after another in the same
+    // place, so a sequence can keep the header bytes written with its first picture.
+    w.moviePicture = gApp.photoImage.pixels;
+    w.moviePictureSize = 0;
+    w.sound = soundSourceOf(gAudioCapture);
+    if (!w.moviePicture) return false;
+    std::FILE* file = _wfopen(path, u"wb");
+    if (!file) return false;
+    return aviOpen(w, aviFileSink(file), width, height, withSound);
+}
+
+void recordFrame(uint8_t* pixels, uint32_t checksum) {
+    AviWriter& w = gAviWriter;
+    const uint32_t now = frameStartTick.load(std::memory_order_relaxed);
+    // The first frame after opening or resuming starts the movie clock: the sound is made to
+    // start with it.
+    if (w.ticksSinceResume.load(std::memory_order_relaxed) == 0 &&
+        w.soundOn.load(std::memory_order_relaxed))
+        alignSoundStart(gAudioCapture, now);
+
+    bool ok = aviWriteFrame(w, w.moviePicture, w.moviePictureSize, now, 1);
+    if (ok) {
+        if (w.pictureChanged && frameFitsEncoder(gEncoderSetup))
+            w.moviePictureSize = encodeFrame(gEncoderSetup, w.moviePicture, pixels, 0);
+        w.currentChecksum.store(checksum, std::memory_order_relaxed);
+        ok = aviWriteFrame(w, w.moviePicture, w.moviePictureSize, now, 0);
+    }
+    bool full;
+    {
+        std::lock_guard<std::mutex> lock(w.fileLock);
+        full = w.sizeEstimate > gApp.freeSpaceMargin;
+    }
+    if (!ok || full) pauseRecordingFromCapture();
+}
