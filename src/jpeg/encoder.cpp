@@ -18,6 +18,7 @@
 // twice, once per half) instead of coding 2 x 2 groups.
 #include "jpeg/encoder.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -240,6 +241,10 @@ uint32_t encodeImageWith(const JpegKernels& kernels, JpegEncoder& encoder, uint8
                           height % mcuHeight == 0 && encoder.scaleX == encoder.scaleY &&
                           (encoder.scaleX == 1 || encoder.scaleX == 2);
     if (!known || !walkable) return 0;
+    // The cursor counts bits in 32 bits and the kernels take a 32-bit stride.
+    const size_t bpp = bytesPerPixel(sourceFormat);
+    if (size_t{width} * encoder.scaleX * bpp > (size_t{1} << 30)) return 0;
+    outputCapacity = std::min(outputCapacity, size_t{1} << 29);
 
     if (encoder.headerLength == 0 || forceHeaders != 0) {
         const uint32_t needed = format == ChromaGrey ? kGreyHeaderLength : kColourHeaderLength;
@@ -249,7 +254,6 @@ uint32_t encodeImageWith(const JpegKernels& kernels, JpegEncoder& encoder, uint8
 
     Coder c{kernels, encoder, output, outputCapacity, encoder.headerLength * 8, {0, 0, 0}, false};
     const uint32_t scale = encoder.scaleX;
-    const size_t bpp = bytesPerPixel(sourceFormat);
     const uint32_t stride = static_cast<uint32_t>(width * scale * bpp);
     // Source address of the macroblock at output position (x, y).
     auto address = [&](int64_t x, int64_t y) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "jpeg/fdct.h"
 #include "jpeg/huffman.h"
 #include "jpeg/kernels.h"
 
@@ -153,6 +154,21 @@ TEST(EncodeBlock, FlatBlockIsOneDcCodeAndEob) {
     EXPECT_EQ(bits(neg, cursor),
               "100"
               "010"
+              "1010");
+}
+
+TEST(EncodeBlock, SixtyFourEqualSamplesCodeAsOneDcCodeAndEob) {
+    Tables t;
+    uint16_t reciprocals[64];
+    buildReciprocals(kLumaQuantBase, reciprocals);
+    std::vector<int16_t> block(64, 20);
+    forwardDctQuantize(block.data(), reciprocals);  // DC = 8 x 20 / 16 = 10, nothing else
+    uint32_t cursor = 0;
+    const auto out = encodeAll(block, 0, cursor, t);
+    // Size 4 (code 101), bits 1010, then EOB 1010.
+    EXPECT_EQ(plainBits(out, cursor),
+              "101"
+              "1010"
               "1010");
 }
 
