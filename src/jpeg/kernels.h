@@ -52,6 +52,8 @@ struct JpegKernels {
     RotateBlockFn rotate[3];  // rotation 1, 2, 3: rotateBlock90, rotateBlock180, rotateBlock270
 };
 
+// The scalar table is in kernels.cpp; each vector table sits beside its sampling kernels
+// (sample_sse2.cpp, sample_avx2.cpp), whose templates it instantiates.
 extern const JpegKernels kScalarJpegKernels;
 #if defined(__x86_64__)
 extern const JpegKernels kSse2JpegKernels;
