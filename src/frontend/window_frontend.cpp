@@ -24,6 +24,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <map>
 #include <thread>
 #include <vector>
@@ -313,6 +314,10 @@ bool WindowFrontend::open(int zoom, const std::string& title, std::string& error
     // The Linux entry handles Ctrl-C itself (it closes the program's window).
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
+    // A click that gives the window the focus is a click too (whether it taps is decided here).
+    SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
+    // The picture goes to the desktop as a plain image, not through a graphics library.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (!s.sdlStarted) {
         if (SDL_Init(SDL_INIT_VIDEO) != 0) {
             error = std::string("cannot open a window: ") + SDL_GetError();
@@ -320,6 +325,13 @@ bool WindowFrontend::open(int zoom, const std::string& title, std::string& error
         }
         s.sdlStarted = true;
         s.wakeEvent = SDL_RegisterEvents(1);
+    }
+    // With no desktop to reach, SDL falls back to drivers whose windows nobody sees; that is no
+    // window, unless the user chose such a driver (SDL_VIDEODRIVER).
+    const std::string driver = SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "";
+    if (!getenv("SDL_VIDEODRIVER") && (driver == "offscreen" || driver == "dummy")) {
+        error = "cannot open a window: no desktop to show it on (DISPLAY or WAYLAND_DISPLAY)";
+        return false;
     }
     const DeviceIdentity& id = device().identity();
     s.zoom = zoom;
