@@ -7,8 +7,10 @@
 #include <filesystem>
 #include <fstream>
 
+#include "sim/camera_sensor.h"
 #include "sim/component_state.h"
 #include "sim/handheld.h"
+#include "sim/microphone.h"
 #include "sim/stream_drivers.h"
 
 namespace {
@@ -87,6 +89,23 @@ std::string parseCommand(const std::vector<std::string>& words, CameraSettings* 
     return "unknown device command '" + words[0] + "' (overlay1, overlay2, camera)";
 }
 
+// "full-card BYTES": files opened for writing from now on may take BYTES more bytes in all,
+// then their writes fail as on a full card; "full-card off": no limit.
+constexpr const char* kFullCardCommand = "full-card";
+std::string parseFullCardCommand(const std::vector<std::string>& words, int64_t& budget) {
+    const std::string usage = "expected 'full-card BYTES' or 'full-card off'";
+    if (words.size() != 2) return usage;
+    if (words[1] == "off") {
+        budget = -1;
+        return "";
+    }
+    if (words[1].empty() || words[1].size() > 12 ||
+        words[1].find_first_not_of("0123456789") != std::string::npos)
+        return usage;
+    budget = std::stoll(words[1]);
+    return "";
+}
+
 }  // namespace
 
 SimulatedComponents::SimulatedComponents(SimulatedHandheld& device) : owner_(&device) {}
@@ -136,7 +155,9 @@ BOOL simulatedKernelIoControl(SimulatedHandheld& device, DWORD code, const void*
 }
 
 std::unique_ptr<WaveSource> openSimulatedMicrophone(SimulatedHandheld&) {
-    return nullptr;
+    // The cameras render the scene's marker at hardwareTickMs; the microphone beeps by the same
+    // clock, so sound and picture agree.
+    return std::make_unique<SimulatedMicrophone>(hardwareTickMs);
 }
 
 void startSimulatedHardware(SimulatedHandheld& device) {
@@ -157,6 +178,14 @@ void stopSimulatedHardware(SimulatedHandheld& device) {
 }
 
 std::string simulatedCommand(SimulatedHandheld& device, const std::vector<std::string>& words) {
+    if (!words.empty() && words[0] == kFullCardCommand) {
+        int64_t budget = 0;
+        std::string error = parseFullCardCommand(words, budget);
+        if (!error.empty()) return error;
+        device.faults.writeBudget.store(budget);
+        device.record("device " + words[0] + " " + words[1]);
+        return "";
+    }
     const std::shared_ptr<SimulatedComponents>& components = device.components();
     if (!components) return "the device is not mounted";
     int overlay = 0;
@@ -170,6 +199,10 @@ std::string simulatedCommand(SimulatedHandheld& device, const std::vector<std::s
 }
 
 std::string checkSimulatedCommand(const std::vector<std::string>& words) {
+    if (!words.empty() && words[0] == kFullCardCommand) {
+        int64_t budget = 0;
+        return parseFullCardCommand(words, budget);
+    }
     int overlay = 0;
     OverlaySetup setup;
     return parseCommand(words, nullptr, overlay, setup);

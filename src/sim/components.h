@@ -30,6 +30,8 @@ void stopSimulatedHardware(SimulatedHandheld& device);
 //   camera fps N                                   frames per second of every camera (1 to 60)
 //   camera frames on|off                           off: no frame is ever finished
 //   camera init accept|refuse                      refuse: the camera fails to initialise
+//   full-card BYTES | full-card off                files opened for writing from now on may take
+//                                                  BYTES more bytes, then writes fail (a full card)
 // Returns an error text or "".
 std::string simulatedCommand(SimulatedHandheld& device, const std::vector<std::string>& words);
 // Checks a command's words without a device (when a script is read).

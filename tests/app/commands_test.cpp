@@ -1,0 +1,251 @@
+// The command dispatcher in process, on a simulated handheld with a recording fake camera: the
+// action key in each capture mode and the transitions of the activity it owns, the free-space
+// rule of movies, the averaging buffer of interval runs, the end of a run, and screen taps.
+#include "app/commands.h"
+
+#include <filesystem>
+
+#include "app/keys.h"
+#include "media/audio_capture.h"
+#include "media/capture_test_support.h"
+#include "net/webcam.h"
+#include "settings/key_dispatch.h"
+
+namespace {
+
+using namespace capturetest;
+
+constexpr int kWidth = 240, kHeight = 320;  // the screen
+
+// The dispatcher's world: settings at their defaults in `mode`, the geometry computed, the
+// camera closed behind the fake source.
+struct Dispatcher {
+    explicit Dispatcher(int32_t mode, const DeviceProfile& p = profile()) : state(p) {
+        setting(kSlotCaptureMode).current.store(mode);
+        reconfigureForMode(false);
+        gApp.normalKeys = GXGetDefaultKeys(GX_NORMALKEYS);
+        gApp.landscapeKeys = GXGetDefaultKeys(GX_LANDSCAPEKEYS);
+        applyOrientation();
+        gApp.osdMessage.store(nullptr);
+        previewMode.store(Live);
+    }
+    ~Dispatcher() {
+        if (gApp.activity.load() == Active && valueOf(setting(kSlotCaptureMode)) == kModeInterval)
+            runEnded(0);
+    }
+    int action() { return runAction(gApp.activeKeys.vkStart); }
+    CaptureState state;
+};
+
+TEST(Movie, StartsOnlyWith3000000BytesFree) {
+    {
+        Dispatcher d(kModeVideo, profile("2006-12-05 14:30:15", 2999999));
+        EXPECT_EQ(d.action(), 1);
+        EXPECT_EQ(gApp.activity.load(), Idle);
+        EXPECT_STREQ(gApp.osdMessage.load(), "Not enough memory(<3mb)");
+        EXPECT_EQ(gApp.osdMessageDuration.load(), 2000u);
+        EXPECT_EQ(gAviWriter.file.ops, nullptr);
+        EXPECT_FALSE(std::filesystem::exists(host(gApp.lastFilePath)));
+    }
+    {
+        Dispatcher d(kModeVideo, profile("2006-12-05 14:30:15", 3000000));
+        EXPECT_EQ(d.action(), 1);
+        EXPECT_EQ(gApp.activity.load(), Active);
+        EXPECT_EQ(gApp.freeSpaceMargin, 0u);
+        EXPECT_EQ(gApp.osdMessage.load(), nullptr);
+        EXPECT_NE(gAviWriter.file.ops, nullptr);
+        EXPECT_EQ(narrow(gApp.lastFilePath),
+                  "\\Storage Card\\My Documents\\My Videos\\61205-143015.avi");
+        EXPECT_TRUE(std::filesystem::exists(host(gApp.lastFilePath)));
+        // "Max FPS" "25": 40 ms ticks, and the sound in 100 buffers of one tick.
+        EXPECT_EQ(gAviWriter.frameMs.load(), 40u);
+        EXPECT_EQ(gAudioCapture.periodMs, 40u);
+        EXPECT_EQ(gAudioCapture.bufferCount, 100u);
+        EXPECT_EQ(gAviWriter.soundOn.load(), 1);
+        aviClose(gAviWriter);
+    }
+}
+
+TEST(Movie, ASecondActionKeyPausesOnTheMovieChoicePage) {
+    Dispatcher d(kModeVideo);
+    ASSERT_EQ(d.action(), 1);
+    ASSERT_EQ(gApp.activity.load(), Active);
+    EXPECT_EQ(d.action(), 1);
+    EXPECT_EQ(gApp.activity.load(), Choosing);
+    EXPECT_EQ(gApp.currentPage.load(), &gMenuPages[kPageMovieChoice]);
+    EXPECT_EQ(gMenuPages[kPageMovieChoice].parent, &gMenuPages[kPageMain]);
+    EXPECT_EQ(gApp.menuVisible.load(), 1);
+    EXPECT_NE(gAviWriter.file.ops, nullptr) << "the movie stays open while paused";
+    // The action key while choosing belongs to the page, not to the dispatcher.
+    EXPECT_EQ(d.action(), 1);
+    EXPECT_EQ(gApp.activity.load(), Choosing);
+    aviClose(gAviWriter);
+}
+
+TEST(Movie, WithoutAWaveInputTheMovieHasNoSound) {
+    DeviceProfile p = profile();
+    p.waveInput = false;
+    Dispatcher d(kModeVideo, p);
+    ASSERT_EQ(d.action(), 1);
+    EXPECT_EQ(gApp.activity.load(), Active);
+    EXPECT_EQ(gAviWriter.soundOn.load(), 0);
+    aviClose(gAviWriter);
+}
+
+TEST(Interval, AnAverageOf1TakesSingleFramesWithoutABuffer) {
+    Dispatcher d(kModeInterval);
+    setting(kSlotAverage).current.store(0);  // "1"
+    ASSERT_EQ(d.action(), 1);
+    EXPECT_EQ(gApp.activity.load(), Active);
+    EXPECT_EQ(gApp.averageBuffer, nullptr);
+    EXPECT_EQ(gController.snapshotFrames.load(), 1u);
+    EXPECT_NE(gApp.intervalThread.load(), nullptr);
+    EXPECT_EQ(previewMode.load(), Live);
+    // A second action key stops the run.
+    EXPECT_EQ(d.action(), 1);
+    EXPECT_EQ(gApp.activity.load(), Idle);
+    EXPECT_EQ(gApp.intervalThread.load(), nullptr);
+    EXPECT_EQ(gApp.intervalDoneEvent, nullptr);
+}
+
+TEST(Interval, AnAverageOf256AllocatesOneBufferOfTheCropSizeTimes2) {
+    Dispatcher d(kModeInterval);
+    setting(kSlotAverage).current.store(8);  // "256"
+    const CaptureGeometry& g = gController.publishedGeometry;
+    const uint32_t crop = (g.cropRight - g.cropLeft + 1) * (g.cropBottom - g.cropTop + 1);
+    ASSERT_GT(crop, 0u);
+    ASSERT_EQ(d.action(), 1);
+    EXPECT_EQ(gApp.activity.load(), Active);
+    ASSERT_NE(gApp.averageBuffer, nullptr);
+    EXPECT_EQ(gApp.averageBufferSize, crop * 2);
+    EXPECT_EQ(previewMode.load(), OverlayOnly);
+    EXPECT_EQ(gController.snapshotFrames.load(), 2u);
+    EXPECT_EQ(d.action(), 1);
+    EXPECT_EQ(gApp.activity.load(), Idle);
+    EXPECT_EQ(gApp.averageBuffer, nullptr);
+    EXPECT_EQ(previewMode.load(), Live);
+}
+
+TEST(Interval, WithoutMemoryForTheAverageNothingStarts) {
+    Dispatcher d(kModeInterval);
+    setting(kSlotAverage).current.store(3);  // "8"
+    ensureImage(gApp.photoImage, 16, 16);    // too small for the sums' low bytes
+    EXPECT_EQ(d.action(), 1);
+    EXPECT_EQ(gApp.activity.load(), Idle);
+    EXPECT_STREQ(gApp.osdMessage.load(), "Not enough memory");
+    EXPECT_EQ(gApp.osdMessageDuration.load(), 1024u);
+    EXPECT_EQ(gApp.intervalThread.load(), nullptr);
+}
+
+TEST(Interval, ARunThatEndedByItselfIsCleanedUpWhenReported) {
+    Dispatcher d(kModeInterval);
+    setting(kSlotAverage).current.store(1);  // "2"
+    ASSERT_EQ(d.action(), 1);
+    // The thread ends (as after a failed shot) before the window thread hears of it.
+    gApp.intervalStop.store(1);
+    ASSERT_EQ(WaitForSingleObject(gApp.intervalDoneEvent, 5000), WAIT_OBJECT_0);
+    for (int i = 0; i < 500 && gApp.intervalThread.load(); ++i) Sleep(2);
+    ASSERT_EQ(gApp.intervalThread.load(), nullptr);
+    EXPECT_EQ(runEnded(1), 1);
+    EXPECT_EQ(gApp.activity.load(), Idle);
+    EXPECT_EQ(gApp.averageBuffer, nullptr);
+    EXPECT_EQ(gApp.intervalDoneEvent, nullptr);
+    EXPECT_EQ(previewMode.load(), Live);
+}
+
+TEST(Webcam, TheActionKeyStartsAndStopsStreaming) {
+    Dispatcher d(kModeWebcam);
+    EXPECT_EQ(d.action(), 1);
+    EXPECT_EQ(gApp.activity.load(), Active);
+    EXPECT_EQ(d.action(), 1);
+    EXPECT_EQ(gApp.activity.load(), Idle);
+}
+
+TEST(Photo, NoStreamingCameraMeansNoPhotoAndTheLivePreviewReturns) {
+    Dispatcher d(kModePhoto);
+    // A frame event left signalled by an earlier photo must not pass for this one.
+    SetEvent(gController.frameEvent);
+    EXPECT_EQ(d.action(), 1);
+    EXPECT_EQ(gApp.activity.load(), Idle);
+    EXPECT_EQ(gApp.menuVisible.load(), 0);
+    EXPECT_EQ(previewMode.load(), Live);
+    EXPECT_EQ(gController.snapshotArmed.load(), 0u);
+    EXPECT_EQ(gController.snapshotRequested.load(), 0u);
+}
+
+TEST(Action, OnlyTheActionKeyActsAndNotWhileChoosingOrAbout) {
+    Dispatcher d(kModeWebcam);
+    EXPECT_EQ(runAction(gApp.activeKeys.vkA), 1);
+    EXPECT_EQ(gApp.activity.load(), Idle);
+    for (int32_t busy : {Choosing, About}) {
+        gApp.activity.store(busy);
+        EXPECT_EQ(d.action(), 1);
+        EXPECT_EQ(gApp.activity.load(), busy);
+    }
+    gApp.activity.store(Idle);
+}
+
+// ---- Taps -------------------------------------------------------------------------------------
+
+struct Tapping : Dispatcher {
+    explicit Tapping(int32_t orientation) : Dispatcher(kModePhoto) {
+        setting(kSlotOrientation).current.store(orientation);
+        applyOrientation();
+    }
+    int tap(int x, int y) { return dispatchTap(0, x, y, kWidth, kHeight); }
+};
+
+TEST(Taps, PortraitExitsTopRightAndRotatesBottomLeftToLandscapeR) {
+    Tapping t(1);
+    EXPECT_EQ(t.tap(kWidth - 1, 0), 0);
+    EXPECT_EQ(t.tap(0, kHeight - 1), 1);
+    EXPECT_EQ(valueOf(setting(kSlotOrientation)), 2);  // "Landscape R"
+    // Now the corners have moved: bottom right exits, top left rotates.
+    EXPECT_EQ(t.tap(kWidth - 1, kHeight - 1), 0);
+    EXPECT_EQ(t.tap(5, 5), 1);
+    EXPECT_EQ(valueOf(setting(kSlotOrientation)), 3);
+    EXPECT_EQ(t.tap(0, kHeight - 1), 0);  // "Portrait R" exits bottom left
+    EXPECT_EQ(t.tap(kWidth - 1, 0), 1);   // and rotates top right, round to "Landscape L"
+    EXPECT_EQ(valueOf(setting(kSlotOrientation)), 0);
+    EXPECT_EQ(t.tap(0, 0), 0);
+    EXPECT_EQ(t.tap(kWidth - 1, kHeight - 1), 1);
+    EXPECT_EQ(valueOf(setting(kSlotOrientation)), 1);
+}
+
+TEST(Taps, CornersAreSquaresOf32PixelsAndActOnlyWhileIdleOrAbout) {
+    Tapping t(1);
+    setting(kSlotTouchScreen).current.store(0);  // "Disable"
+    EXPECT_EQ(t.tap(kWidth - 32, 0), 1) << "x must be above W - 32";
+    EXPECT_EQ(t.tap(kWidth - 1, 32), 1) << "y must be below 32";
+    EXPECT_EQ(t.tap(32, kHeight - 1), 1);
+    EXPECT_EQ(valueOf(setting(kSlotOrientation)), 1);
+    gApp.activity.store(Active);  // a recording runs
+    EXPECT_EQ(t.tap(kWidth - 1, 0), 1);
+    EXPECT_EQ(t.tap(0, kHeight - 1), 1);
+    EXPECT_EQ(valueOf(setting(kSlotOrientation)), 1);
+    gApp.activity.store(About);
+    EXPECT_EQ(t.tap(kWidth - 1, 0), 0) << "the About screen is left by the exit corner too";
+    EXPECT_EQ(t.tap(120, 160), 1);
+    EXPECT_EQ(gApp.activity.load(), Idle) << "any other tap closes the About screen";
+}
+
+TEST(Taps, ElsewhereTheTouchScreenActionApplies) {
+    Tapping t(1);
+    setting(kSlotTouchScreen).current.store(1);  // "Switch Menu"
+    EXPECT_EQ(t.tap(120, 160), 1);
+    EXPECT_EQ(gApp.menuVisible.load(), 1);
+    EXPECT_EQ(t.tap(120, 160), 1);
+    EXPECT_EQ(gApp.menuVisible.load(), 0);
+    setting(kSlotTouchScreen).current.store(0);  // "Disable"
+    EXPECT_EQ(t.tap(120, 160), 1);
+    EXPECT_EQ(gApp.menuVisible.load(), 0);
+    // "Make Photo" is the action key: in webcam mode it starts streaming.
+    setting(kSlotCaptureMode).current.store(kModeWebcam);
+    setting(kSlotTouchScreen).current.store(2);
+    EXPECT_EQ(t.tap(120, 160), 1);
+    EXPECT_EQ(gApp.activity.load(), Active);
+    stopWebcam();
+    gApp.activity.store(Idle);
+}
+
+}  // namespace
