@@ -1,0 +1,293 @@
+// Photos, movies and interval runs as the built program makes them, driven by device scripts on
+// simulated handhelds; what they leave is read by independent readers: libjpeg-turbo for JPEG
+// photos, ffmpeg for BMP photos, ffprobe and ffmpeg for movies.
+#include <gtest/gtest.h>
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+
+#include "media/movie_oracle.h"
+#include "media/test_pictures.h"
+#include "support/program_run.h"
+
+namespace {
+
+using movieoracle::readMovie;
+
+#define REQUIRE_FFMPEG() \
+    if (!testpics::haveFfmpeg()) GTEST_SKIP() << "ffprobe/ffmpeg not installed"
+
+const std::string kPictures = "device/Storage Card/My Documents/My Pictures";
+const std::string kVideos = "device/Storage Card/My Documents/My Videos";
+
+// Runs the program on `profile` (a built-in name or a profile file) with `script`.
+int run(const TempFolder& dir, const std::string& script, const std::string& profile = "ph10c",
+        int seconds = 60) {
+    dir.write("script", script);
+    return runProgram(
+        {"--profile", profile, "--root", dir.file("device"), "--shots", dir.file("shots"),
+         "--script", dir.file("script"), "--trace", dir.file("trace")},
+        dir.file("out"), seconds);
+}
+
+std::vector<std::string> filesIn(const std::string& folder) {
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(folder, ec))
+        files.push_back(e.path().string());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::string extensionOf(const std::string& path) {
+    return std::filesystem::path(path).extension().string();
+}
+
+struct Gray {
+    int width = 0, height = 0;
+    std::vector<uint8_t> pixels;
+};
+
+Gray decodeJpeg(const std::string& path) {
+    const std::vector<uint8_t> jpeg = testpics::readFile(path);
+    Gray g;
+    tjhandle h = tjInitDecompress();
+    int subsampling = 0, colourspace = 0;
+    if (!jpeg.empty() && tjDecompressHeader3(h, jpeg.data(), jpeg.size(), &g.width, &g.height,
+                                             &subsampling, &colourspace) == 0) {
+        g.pixels.resize(size_t(g.width) * g.height);
+        if (tjDecompress2(h, jpeg.data(), jpeg.size(), g.pixels.data(), g.width, 0, g.height,
+                          TJPF_GRAY, 0) != 0)
+            g = Gray{};
+    }
+    tjDestroy(h);
+    return g;
+}
+
+// A BMP as ffmpeg reads it, turned to gray with the BT.601 weights.
+Gray decodeBmp(const std::string& path) {
+    Gray g;
+    auto info = testpics::probe(path, "-show_entries stream=width,height");
+    g.width = std::atoi(info["streams.stream.0.width"].c_str());
+    g.height = std::atoi(info["streams.stream.0.height"].c_str());
+    const std::string out = path + ".rgb";
+    testpics::run("ffmpeg -nostdin -v error -y -i '" + path + "' -f rawvideo -pix_fmt rgb24 '" +
+                  out + "'");
+    const std::vector<uint8_t> rgb = testpics::readFile(out);
+    std::filesystem::remove(out);
+    if (rgb.size() != size_t(g.width) * g.height * 3) return Gray{};
+    for (size_t i = 0; i < rgb.size(); i += 3)
+        g.pixels.push_back(
+            uint8_t(std::lround(0.299 * rgb[i] + 0.587 * rgb[i + 1] + 0.114 * rgb[i + 2])));
+    return g;
+}
+
+double meanDifference(const Gray& a, const Gray& b) {
+    double sum = 0;
+    for (size_t i = 0; i < a.pixels.size(); ++i) sum += std::abs(a.pixels[i] - b.pixels[i]);
+    return sum / double(a.pixels.size());
+}
+
+// Key presses that move `items` down a page, then edit the selected value by `steps`
+// (negative: up) and apply it.
+std::string editItem(int items, int steps) {
+    std::string s;
+    for (int i = 0; i < items; ++i) s += "key Down\n";
+    s += "key Start\n";
+    for (int i = 0; i < std::abs(steps); ++i) s += steps < 0 ? "key Up\n" : "key Down\n";
+    return s + "key Start\n";
+}
+
+// From the hidden menu: the Main page, its mode item, the mode page.
+const std::string kOpenModePage = "key A\nkey Down\nkey Start\n";
+const std::string kHideMenu = "key A\nwait 300\n";
+
+TEST(Photos, JpegAndBmpPhotosAndEveryPhotoChoice) {
+    REQUIRE_FFMPEG();
+    TempFolder dir;
+    // Each photo a second or more after the last, so their dated names differ.
+    const std::string script =
+        "wait 800\n"
+        "key Start\nwait 1100\nkey Start\n"                      // "Save Photo"
+        "key Start\nwait 1100\nkey Down\nkey Start\n"            // "Don't save photo"
+        "key Start\nwait 1100\nkey Down\nkey Down\nkey Start\n"  // "View in Album"
+        "wait 200\nforeground\nwait 300\nkey Up\nkey Up\nkey Start\n" +
+        kOpenModePage + editItem(2, -1) + kHideMenu +  // "Format" "BMP"
+        "key Start\nwait 1100\nkey Start\nwait 200\n";
+    ASSERT_EQ(run(dir, script), 0) << readText(dir.file("out"));
+
+    const auto files = filesIn(dir.file(kPictures));
+    ASSERT_EQ(files.size(), 3u) << "two JPEG photos kept, one deleted, one BMP";
+    const auto trace = readLines(dir.file("trace"));
+    EXPECT_GE(findEntry(trace, "DeleteFileW"), 0);
+    EXPECT_GE(findEntry(trace, "ShellExecuteEx"), 0);
+    EXPECT_EQ(
+        std::count_if(trace.begin(), trace.end(),
+                      [](const std::string& e) { return e.rfind("PlaySoundW MenuPop", 0) == 0; }),
+        4);
+
+    std::vector<Gray> jpegs;
+    Gray bmp;
+    for (const std::string& f : files) {
+        if (extensionOf(f) == ".jpg") jpegs.push_back(decodeJpeg(f));
+        if (extensionOf(f) == ".bmp") bmp = decodeBmp(f);
+    }
+    ASSERT_EQ(jpegs.size(), 2u);
+    for (const Gray& j : jpegs) {
+        EXPECT_EQ(j.width, 640);
+        EXPECT_EQ(j.height, 480);
+    }
+    ASSERT_EQ(bmp.width, 640);
+    ASSERT_EQ(bmp.height, 480);
+    // The same scene, the right way up: only the moving parts differ.
+    EXPECT_LT(meanDifference(bmp, jpegs[0]), 20.0);
+}
+
+TEST(Movies, WithSoundPausedAndContinuedThenSavedAndOneNotSaved) {
+    REQUIRE_FFMPEG();
+    TempFolder dir;
+    const std::string script =
+        "wait 800\nkey Right\nwait 500\n"
+        "key Start\nwait 1200\n"                                 // record
+        "key Start\nwait 800\n"                                  // pause on the movie choice page
+        "key Start\nwait 1200\n"                                 // "Continue record"
+        "key Start\nwait 200\nkey Down\nkey Start\nwait 1000\n"  // "Save movie"
+        "key Start\nwait 500\n"
+        "key Start\nwait 200\nkey Down\nkey Down\nkey Start\nwait 200\n";  // "Don't save movie"
+    ASSERT_EQ(run(dir, script), 0) << readText(dir.file("out"));
+
+    const auto files = filesIn(dir.file(kVideos));
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_GE(findEntry(readLines(dir.file("trace")), "DeleteFileW"), 0);
+    const auto m = readMovie(files[0]);
+    ASSERT_TRUE(m.read);
+    EXPECT_EQ(m.streams, 2);
+    EXPECT_EQ(m.frameRate, "25/1");
+    // About 2.4 seconds of recording; the pause in between left no ticks.
+    EXPECT_GT(m.ticks, 45);
+    EXPECT_LT(m.ticks, 75);
+    EXPECT_NEAR(m.duration, m.ticks * 0.040, 1e-6);
+    ASSERT_FALSE(m.pictureTicks.empty());
+    EXPECT_EQ(m.pictureTicks.front(), 0);
+    for (size_t i = 1; i < m.pictureTicks.size(); ++i)
+        EXPECT_GT(m.pictureTicks[i], m.pictureTicks[i - 1]);
+    EXPECT_LT(m.pictureTicks.back(), m.ticks);
+    // One 40 ms chunk of sound a tick; a tick may be a few chunks behind.
+    EXPECT_TRUE(m.sound);
+    EXPECT_NEAR(double(m.soundSamples), m.ticks * 320.0, 4 * 320.0);
+    EXPECT_EQ(m.decodeErrors, "");
+}
+
+TEST(Movies, SoundAndPictureStayTogetherForTenSeconds) {
+    REQUIRE_FFMPEG();
+    TempFolder dir;
+    // A camera at the movie's 25 frames a second, so a picture is at most one tick old.
+    dir.write("p.profile", "based-on = ph10c\ncamera-fps = 25\n");
+    ASSERT_EQ(run(dir,
+                  "wait 800\nkey Right\nwait 500\nkey Start\nwait 10000\n"
+                  "key Start\nwait 300\nkey Down\nkey Start\nwait 300\n",
+                  dir.file("p.profile")),
+              0)
+        << readText(dir.file("out"));
+    const auto files = filesIn(dir.file(kVideos));
+    ASSERT_EQ(files.size(), 1u);
+    const auto m = readMovie(files[0]);
+    ASSERT_TRUE(m.sound);
+    ASSERT_EQ(m.decodeErrors, "");
+    EXPECT_GT(m.ticks, 230);
+
+    // Marker frames: the white square in the scene's top-right corner.
+    const auto pictures = movieoracle::grayPictures(files[0], m.width, m.height);
+    ASSERT_EQ(pictures.size(), m.pictureTicks.size());
+    std::vector<long> markers;
+    bool shown = false;
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        const bool marker = pictures[i][2 * m.width + m.width - 3] > 128;
+        if (marker && !shown) markers.push_back(m.pictureTicks[i]);
+        shown = marker;
+    }
+    // Beeps: where the sound turns loud after a quiet stretch; 320 samples a tick.
+    const std::vector<int16_t> samples = movieoracle::soundSamples(files[0]);
+    std::vector<double> beeps;
+    long lastLoud = -100000;
+    for (long i = 0; i < long(samples.size()); ++i) {
+        if (std::abs(int(samples[i])) < 4000) continue;
+        if (i - lastLoud > 4000) beeps.push_back(double(i) / 320);
+        lastLoud = i;
+    }
+    ASSERT_GE(beeps.size(), 9u);
+    ASSERT_GE(markers.size(), 9u);
+    for (double beep : beeps) {
+        long nearest = markers[0];
+        for (long t : markers)
+            if (std::abs(t - beep) < std::abs(nearest - beep)) nearest = t;
+        EXPECT_LE(std::abs(nearest - long(std::floor(beep))), 1)
+            << "beep at tick " << beep << ", marker at tick " << nearest;
+    }
+}
+
+TEST(Movies, AFullCardPausesTheRecordingAndTheSavedMovieKeepsWhatWasWritten) {
+    REQUIRE_FFMPEG();
+    TempFolder dir;
+    const std::string script =
+        "wait 800\nkey Right\nwait 500\n"
+        "device full-card 150000\n"
+        "key Start\nwait 2000\n"
+        "device full-card off\n"
+        "key Down\nkey Start\nwait 300\n";  // "Save movie" on the page the failure opened
+    ASSERT_EQ(run(dir, script), 0) << readText(dir.file("out"));
+    const auto files = filesIn(dir.file(kVideos));
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_LE(std::filesystem::file_size(files[0]), 150000u + 20000u) << "chunks, index, header";
+    const auto m = readMovie(files[0]);
+    ASSERT_TRUE(m.read) << "the movie was closed from the choice page";
+    EXPECT_GT(m.ticks, 0);
+    EXPECT_LT(m.ticks, 40) << "the recording stopped at the failure, not at the key";
+    EXPECT_EQ(long(m.pictureTicks.size()) > 0, true);
+    EXPECT_EQ(m.decodeErrors, "");
+}
+
+TEST(Movies, NotStartedBelow3000000BytesAndSilentWithoutAWaveInput) {
+    REQUIRE_FFMPEG();
+    TempFolder dir;
+    dir.write("full.profile", "based-on = ph10c\nfree-space = 2999999\n");
+    const std::string script =
+        "wait 800\nkey Right\nwait 300\nkey Start\nwait 800\n"
+        "key Start\nwait 300\nkey Down\nkey Start\nwait 300\n";
+    ASSERT_EQ(run(dir, script, dir.file("full.profile")), 0) << readText(dir.file("out"));
+    EXPECT_TRUE(filesIn(dir.file(kVideos)).empty());
+
+    TempFolder second;
+    second.write("nosnd.profile", "based-on = ph10c\nfree-space = 3000000\nwave-input = no\n");
+    ASSERT_EQ(run(second, script, second.file("nosnd.profile")), 0) << readText(second.file("out"));
+    const auto files = filesIn(second.file(kVideos));
+    ASSERT_EQ(files.size(), 1u);
+    const auto m = readMovie(files[0]);
+    EXPECT_EQ(m.streams, 1);
+    EXPECT_FALSE(m.sound);
+    EXPECT_EQ(m.decodeErrors, "");
+}
+
+TEST(Interval, AveragedShotsBackToBackNumberedInTheirNames) {
+    TempFolder dir;
+    const std::string script = "wait 800\nkey Right\nkey Right\nwait 300\n" + kOpenModePage +
+                               editItem(7, -4) +  // "Delay" "0 sec"
+                               editItem(1, 2) +   // "Average" "4"
+                               kHideMenu + "key Start\nwait 4500\nkey Start\nwait 300\n";
+    ASSERT_EQ(run(dir, script), 0) << readText(dir.file("out"));
+    const auto files = filesIn(dir.file(kPictures));
+    ASSERT_GE(files.size(), 2u);
+    for (size_t i = 0; i < files.size(); ++i) {
+        const std::string name = std::filesystem::path(files[i]).filename().string();
+        EXPECT_NE(name.find("-" + std::string(i < 10 ? "0" : "") + std::to_string(i) + ".jpg"),
+                  std::string::npos)
+            << name;
+        const Gray shot = decodeJpeg(files[i]);
+        EXPECT_EQ(shot.width, 640);
+        EXPECT_EQ(shot.height, 480);
+    }
+}
+
+}  // namespace
