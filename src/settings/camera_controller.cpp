@@ -121,16 +121,16 @@ uint32_t pictureTurn() {
 }
 
 void writeStatusText(StatusText& text, const char* buffer, uint32_t length) {
-    const uint32_t sequence = text.sequence.load(std::memory_order_relaxed);
-    text.sequence.store(sequence + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
+    // Sequentially consistent throughout: the words cannot move across the sequence stores.
+    const uint32_t sequence = text.sequence.load();
+    text.sequence.store(sequence + 1);
     for (size_t i = 0; i < kStatusTextBytes / 8; ++i) {
         uint64_t word;
         std::memcpy(&word, buffer + i * 8, 8);
-        text.words[i].store(word, std::memory_order_relaxed);
+        text.words[i].store(word);
     }
-    text.length.store(length, std::memory_order_relaxed);
-    text.sequence.store(sequence + 2, std::memory_order_release);
+    text.length.store(length);
+    text.sequence.store(sequence + 2);
 }
 
 }  // namespace
@@ -301,14 +301,12 @@ void refreshStatusTexts() {
 
 uint32_t readStatusText(const StatusText& text, char* out) {
     for (;;) {
-        const uint32_t before = text.sequence.load(std::memory_order_acquire);
+        const uint32_t before = text.sequence.load();
         if (before & 1) continue;  // a write is under way
         uint64_t words[kStatusTextBytes / 8];
-        for (size_t i = 0; i < kStatusTextBytes / 8; ++i)
-            words[i] = text.words[i].load(std::memory_order_relaxed);
-        uint32_t length = text.length.load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
-        if (text.sequence.load(std::memory_order_relaxed) != before) continue;
+        for (size_t i = 0; i < kStatusTextBytes / 8; ++i) words[i] = text.words[i].load();
+        uint32_t length = text.length.load();
+        if (text.sequence.load() != before) continue;
         std::memcpy(out, words, kStatusTextBytes);
         out[kStatusTextBytes - 1] = 0;
         if (length >= kStatusTextBytes) length = kStatusTextBytes - 1;
