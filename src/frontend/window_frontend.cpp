@@ -99,7 +99,7 @@ constexpr WindowKey kWindowKeys[] = {
 const char* const kWindowKeyHelp =
     "  arrow keys: Up Down Left Right (the program's, following the screen orientation)\n"
     "  Enter: Start (the action key)    F1: soft key A    F2: soft key B\n"
-    "  F3: Green    F4: Red    F5 or +: VolUp    F6 or -: VolDown\n"
+    "  F3: Green    F4: Red    F5 or keypad +: VolUp    F6 or -: VolDown\n"
     "  F7 F8 F9 F10: Prog1 Prog2 Prog3 Prog4    F11 or keypad *: Star(*)    F12 or #: Sharp(#)\n"
     "  Escape or Backspace: Back    0-9 (and the keypad's): \"Digit 0\"-\"Digit 9\"\n"
     "  A left click taps the screen; while another program is in front it brings the program\n"
@@ -246,7 +246,7 @@ void WindowFrontend::State::click(const SDL_MouseButtonEvent& event) {
 
 void WindowFrontend::State::handle(const SDL_Event& event) {
     switch (event.type) {
-        case SDL_QUIT:
+        case SDL_QUIT:  // the desktop asks the application to end (the session ends)
             ++closeRequests;
             break;
         case SDL_KEYDOWN:
@@ -314,6 +314,8 @@ bool WindowFrontend::open(int zoom, const std::string& title, std::string& error
     // The Linux entry handles Ctrl-C itself (it closes the program's window).
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_RENDER_SCALE_QUALITY, "nearest");
+    // Closing the window is one close request (SDL_WINDOWEVENT_CLOSE), not also SDL_QUIT.
+    SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     // A click that gives the window the focus is a click too (whether it taps is decided here).
     SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
     // The picture goes to the desktop as a plain image, not through a graphics library.
