@@ -68,19 +68,3 @@ TEST_F(KeysTest, PortraitRIsTheNormalListTurned) {
     orient(1);  // and back
     EXPECT_TRUE(same(gApp.activeKeys, gApp.normalKeys));
 }
-
-TEST(KeyTableTest, NamedKeys) {
-    ASSERT_EQ(kNamedKeyCount, 22);
-    EXPECT_STREQ(kNamedKeyTable[0].label, "None");
-    EXPECT_EQ(kNamedKeyTable[0].value, 0);
-    EXPECT_STREQ(kNamedKeyTable[7].label, "Prog3");
-    EXPECT_EQ(kNamedKeyTable[7].value, 195);
-    EXPECT_STREQ(kNamedKeyTable[11].label, "Back");
-    EXPECT_EQ(kNamedKeyTable[11].value, 27);
-    EXPECT_STREQ(kNamedKeyTable[21].label, "Digit 9");
-    EXPECT_EQ(kNamedKeyTable[21].value, 57);
-    for (int slot = kSlotKeyMinimize; slot <= kSlotKeyWysiwyg; ++slot) {
-        EXPECT_EQ(setting(slot).count, kNamedKeyCount);
-        EXPECT_EQ(setting(slot).table.load(), kNamedKeyTable);
-    }
-}

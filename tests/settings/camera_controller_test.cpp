@@ -105,18 +105,10 @@ TEST(CameraControllerTest, FailedOpenAndEmptySourceTables) {
 
 TEST(CameraControllerTest, PropertyIdsAndTheType13Exchange) {
     buildModel({.cameraType = 1});
-    EXPECT_EQ(propertyId(gController.flicker), 1u);
-    EXPECT_EQ(propertyId(gController.ambience), 2u);
     EXPECT_EQ(propertyId(gController.contrast), 4u);
     EXPECT_EQ(propertyId(gController.brightness), 5u);
-    EXPECT_EQ(propertyId(gController.saturation), 6u);
-    EXPECT_EQ(propertyId(gController.hue), 7u);
-    EXPECT_EQ(propertyId(gController.gamma), 8u);
-    EXPECT_EQ(propertyId(gController.sharpness), 9u);
-    EXPECT_EQ(propertyId(gController.effect), 10u);
-    EXPECT_EQ(propertyId(gController.nightMode), 10u);
+    EXPECT_EQ(propertyId(gController.nightMode), 10u);  // shared with "Effect"
     EXPECT_EQ(propertyId(gController.photoSize), 0u);
-    EXPECT_EQ(propertyId(setting(kSlotBacklight)), 0u);
 
     buildModel({.cameraType = 13});
     openCamera();
