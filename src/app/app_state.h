@@ -91,7 +91,7 @@ struct AppState {
     uint8_t* averageBuffer = nullptr;  // high bytes of the 16-bit sums of an averaging run
     uint32_t averageBufferSize = 0;    // bytes
 
-    char webcamServer[kServerTextBytes] = {};
+    char webcamServer[kServerTextBytes] = "webcam.quorvale.com";  // replaced from Config.txt
     int32_t captureWindow[4] = {0, 0, 0, 0};  // x, y, width, height
     uint32_t savedBatteryTimeout = 0;  // seconds
     uint32_t savedACTimeout = 0;       // seconds

@@ -55,7 +55,8 @@ void bringToForeground();
 // The end of the program's process: its window is destroyed (the window gets WM_DESTROY).
 void destroyProgramWindow();
 // Runs `task` on the window thread, in order with the messages posted before it (inside
-// GetMessageW, before the next message is returned).
+// GetMessageW, before the next message is returned). Messages the task posts are handled next,
+// before anything queued after the task.
 void runOnWindowThread(std::function<void()> task);
 // Waits until the program's window exists or `timeoutMs` passes; true when it exists.
 bool waitForProgramWindow(DWORD timeoutMs);

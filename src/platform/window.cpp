@@ -60,6 +60,9 @@ struct QueueEntry {
     std::function<void()> task;
 };
 std::deque<QueueEntry> queue;
+// While a task runs on the window thread, what it posts is collected here and then placed at the
+// front of the queue: it is handled next, before anything queued after the task.
+thread_local std::vector<QueueEntry>* postedByTask = nullptr;
 bool quitPosted = false;
 int quitCode = 0;
 
@@ -209,6 +212,11 @@ bool sendForeground(pid_t pid) {
 }
 
 void post(WindowRecord* r, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (postedByTask) {
+        postedByTask->push_back({MSG{handleOf(r), message, wParam, lParam, GetTickCount(), {0, 0}},
+                                 nullptr});
+        return;
+    }
     {
         std::lock_guard lock(queueMutex);
         queue.push_back({MSG{handleOf(r), message, wParam, lParam, GetTickCount(), {0, 0}}, nullptr});
@@ -358,8 +366,13 @@ BOOL GetMessageW(MSG* message, HWND, UINT, UINT) {
             return TRUE;
         }
         lock.unlock();
+        std::vector<QueueEntry> posted;
+        postedByTask = &posted;
         entry.task();
+        postedByTask = nullptr;
         lock.lock();
+        queue.insert(queue.begin(), std::make_move_iterator(posted.begin()),
+                     std::make_move_iterator(posted.end()));
     }
     quitPosted = false;
     *message = MSG{nullptr, WM_QUIT, static_cast<WPARAM>(quitCode), 0, GetTickCount(), {0, 0}};

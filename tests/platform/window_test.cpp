@@ -1,0 +1,43 @@
+// The message queue: order, the quit message, and tasks run on the window thread.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/hooks.h"
+#include "platform/window.h"
+#include "support/temp_device.h"
+
+namespace {
+
+std::vector<UINT> handled;
+
+LRESULT recordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message >= WM_APP) handled.push_back(message);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+TEST(MessageQueue, TasksPostAheadOfLaterMessagesAndQuitComesLast) {
+    TempDevice device;
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = recordingProc;
+    windowClass.lpszClassName = u"QueueTest";
+    ASSERT_NE(RegisterClassW(&windowClass), 0);
+    HWND window = CreateWindowExW(0, u"QueueTest", u"Queue", 0, 0, 0, 10, 10, nullptr, nullptr,
+                                  nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    // A front-end resolves a key on the window thread and posts it; a message queued after the
+    // task must still come after the key the task posted.
+    runOnWindowThread([window] { PostMessageW(window, WM_APP + 1, 0, 0); });
+    PostMessageW(window, WM_APP + 2, 0, 0);
+    PostQuitMessage(5);
+    PostMessageW(window, WM_APP + 3, 0, 0);  // queued messages are taken before the quit
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0)) DispatchMessageW(&message);
+    EXPECT_EQ(message.message, WM_QUIT);
+    EXPECT_EQ(message.wParam, 5u);
+    EXPECT_EQ(handled, (std::vector<UINT>{WM_APP + 1, WM_APP + 2, WM_APP + 3}));
+    EXPECT_TRUE(DestroyWindow(window));
+    EXPECT_FALSE(PostMessageW(window, WM_APP, 0, 0)) << "a destroyed window takes no messages";
+}
+
+}  // namespace
