@@ -38,7 +38,12 @@ struct Library {
     void* handle;
 };
 std::mutex librariesMutex;
-std::set<Library*> libraries;
+// Every loaded library. Outlives static destruction: a library the program never frees stays
+// loaded to the end.
+std::set<Library*>& libraries() {
+    static auto* set = new std::set<Library*>;
+    return *set;
+}
 
 }  // namespace
 
@@ -125,7 +130,7 @@ HMODULE LoadLibraryW(LPCWSTR fileName) {
         }
         auto* library = new Library{handle};
         std::lock_guard lock(librariesMutex);
-        libraries.insert(library);
+        libraries().insert(library);
         return reinterpret_cast<HMODULE>(library);
     }
     SetLastError(ERROR_FILE_NOT_FOUND);
@@ -136,7 +141,7 @@ FARPROC GetProcAddressW(HMODULE module, LPCWSTR procName) {
     auto* library = reinterpret_cast<Library*>(module);
     {
         std::lock_guard lock(librariesMutex);
-        if (!libraries.count(library)) return nullptr;
+        if (!libraries().count(library)) return nullptr;
     }
     if (!procName || IS_INTRESOURCE(procName)) return nullptr;
     std::string name = toUtf8(std::u16string(procName));
@@ -151,7 +156,7 @@ BOOL FreeLibrary(HMODULE module) {
     auto* library = reinterpret_cast<Library*>(module);
     {
         std::lock_guard lock(librariesMutex);
-        if (!libraries.erase(library)) return FALSE;
+        if (!libraries().erase(library)) return FALSE;
     }
     dlclose(library->handle);
     delete library;

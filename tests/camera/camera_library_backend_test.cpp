@@ -1,0 +1,110 @@
+// The OEM camera library backend: the table filled from the simulated "HTCcamera.dll" streams
+// frames of the crop size on the library's own thread, stops for good when ended, opens again
+// after it was closed, and answers the Brightness probe as the device's library does.
+#include <gtest/gtest.h>
+
+#include "camera/camera_test_support.h"
+#include "camera/device_info.h"
+
+namespace {
+
+using namespace camtest;
+
+// The library's own log of the requests it received.
+std::string libraryRecords() {
+    HMODULE library = LoadLibraryW(u"HTCcamera.dll");
+    auto records = reinterpret_cast<uint32_t (*)(char*, uint32_t)>(
+        GetProcAddressW(library, u"SimCamera_Records"));
+    std::string text(records ? records(nullptr, 0) + 1 : 1, '\0');
+    if (records) records(text.data(), static_cast<uint32_t>(text.size()));
+    FreeLibrary(library);
+    return text.c_str();
+}
+
+class CameraLibraryBackend : public ::testing::Test {
+  protected:
+    explicit CameraLibraryBackend(DeviceProfile profile = profileOf("ph10c"))
+        : device_(std::move(profile)) {
+        sink().reset();
+        EXPECT_TRUE(loadCameraLibrary());
+    }
+    ~CameraLibraryBackend() override {
+        // Leave no library thread running into the next test.
+        if (gCameraLibraryBackend.close) {
+            gCameraLibraryBackend.stop();
+            gCameraLibraryBackend.close();
+        }
+    }
+    const CameraBackend& camera = gCameraLibraryBackend;
+    TempDevice device_;
+};
+
+TEST_F(CameraLibraryBackend, StreamsTheCropStopsAndOpensAgain) {
+    const int baseline = threadBaseline();
+    uint8_t block[kOpenBlockBytes] = {};
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        sink().reset();
+        ASSERT_NE(camera.open(block), 0u);
+        CaptureParams p = params(640, 480, 160, 120, 320, 240);
+        ASSERT_NE(camera.start(&p), 0u);
+        ASSERT_TRUE(waitUntil([] { return sink().frames >= 3; })) << "frames at the camera's pace";
+        EXPECT_EQ(sink().lastBytes, 320u * 240 * 2);
+        EXPECT_TRUE(sink().reservedWasZero);
+        camera.stop();
+        sink().closedForCalls = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        EXPECT_EQ(sink().callsAfterClosing, 0) << "no frame after Camera_End returned";
+        camera.close();
+    }
+    EXPECT_TRUE(threadsBackTo(baseline));
+    const std::string log = libraryRecords();
+    EXPECT_NE(log.find("Camera_Init\nCamera_Begin sensor 640x480 crop 160,120-479,359 exposure 2\n"
+                       "Camera_End\nCamera_Deinit\nCamera_Init\n"),
+              std::string::npos)
+        << log;
+}
+
+TEST_F(CameraLibraryBackend, RefusesToBeginUnopenedOrTwice) {
+    CaptureParams p = params(320, 240, 0, 0, 320, 240);
+    EXPECT_EQ(camera.start(&p), 0u) << "not open";
+    uint8_t block[kOpenBlockBytes] = {};
+    ASSERT_NE(camera.open(block), 0u);
+    ASSERT_NE(camera.start(&p), 0u);
+    EXPECT_EQ(camera.start(&p), 0u) << "already streaming";
+}
+
+TEST_F(CameraLibraryBackend, WideBrightnessProbeAnswers) {
+    uint8_t block[kOpenBlockBytes] = {};
+    ASSERT_NE(camera.open(block), 0u);
+    EXPECT_NE(camera.setProperty(5, 120), 0u);
+    EXPECT_EQ(camera.setProperty(5, 2000), 0u);
+}
+
+DeviceProfile narrowBrightness() {
+    DeviceProfile p = profileOf("wiza100");
+    p.cameraBrightnessMax = 8;
+    return p;
+}
+
+class NarrowBrightnessLibrary : public CameraLibraryBackend {
+  protected:
+    NarrowBrightnessLibrary() : CameraLibraryBackend(narrowBrightness()) {}
+};
+
+TEST_F(NarrowBrightnessLibrary, RefusesBrightness120) {
+    uint8_t block[kOpenBlockBytes] = {};
+    ASSERT_NE(camera.open(block), 0u);
+    EXPECT_EQ(camera.setProperty(5, 120), 0u);
+    EXPECT_NE(camera.setProperty(5, 8), 0u);
+}
+
+TEST_F(CameraLibraryBackend, InitialisationRefusedByTheDevice) {
+    ASSERT_EQ(device_.handheld().command({"camera", "init", "refuse"}), "");
+    uint8_t block[kOpenBlockBytes] = {};
+    EXPECT_EQ(camera.open(block), 0u);
+    ASSERT_EQ(device_.handheld().command({"camera", "init", "accept"}), "");
+    EXPECT_NE(camera.open(block), 0u);
+}
+
+}  // namespace

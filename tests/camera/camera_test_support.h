@@ -1,0 +1,169 @@
+// What the camera source tests share: a frame handler that counts and keeps what it is given,
+// start blocks as the controller builds them, bounded waits, and the count of the process's
+// threads (a source that fails or closes must leave none behind).
+#pragma once
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "camera/camera_backend.h"
+#include "camera/frame.h"
+#include "settings/camera_controller.h"
+#include "sim/handheld.h"
+#include "support/temp_device.h"
+
+namespace camtest {
+
+// Polls `done` until it holds or `ms` pass.
+inline bool waitUntil(const std::function<bool()>& done, int ms = 3000) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+inline int64_t millisSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
+// Threads of this process.
+inline int threadCount() {
+    int n = 0;
+    if (DIR* dir = opendir("/proc/self/task")) {
+        while (dirent* entry = readdir(dir)) n += entry->d_name[0] != '.';
+        closedir(dir);
+    }
+    return n;
+}
+
+// The threads that run before a test starts its own. A first thread is started and joined here:
+// the sanitizers' runtimes start a helper thread of their own with the process's first thread.
+inline int threadBaseline() {
+    std::thread([] {}).join();
+    return threadCount();
+}
+
+// Waits until no more than `baseline` threads run (ended threads take a moment to go).
+inline bool threadsBackTo(int baseline, int ms = 3000) {
+    return waitUntil([&] { return threadCount() <= baseline; }, ms);
+}
+
+// Everything the frame handler saw. One process-wide sink, as the handler is a plain function.
+struct FrameSink {
+    std::atomic<int> frames{0};
+    std::atomic<uint32_t> lastBytes{0};
+    std::atomic<uint32_t> lastWidth{0}, lastHeight{0}, lastFormat{0};
+    std::atomic<uint8_t*> lastPixels{nullptr};
+    std::atomic<bool> reservedWasZero{true};
+    std::atomic<bool> keepCopy{false};        // copy the frame (w x h x bytes per pixel of gFrame)
+    std::atomic<bool> closedForCalls{false};  // set once the test's stop returned
+    std::atomic<int> callsAfterClosing{0};
+    std::atomic<int> holdMs{0};  // the handler waits this long, or until released
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    std::vector<uint8_t> copy;
+
+    void reset() {
+        frames = 0;
+        lastBytes = lastWidth = lastHeight = lastFormat = 0;
+        lastPixels = nullptr;
+        reservedWasZero = true;
+        keepCopy = false;
+        closedForCalls = false;
+        callsAfterClosing = 0;
+        holdMs = 0;
+        std::lock_guard lock(mutex);
+        release = false;
+        copy.clear();
+    }
+    void releaseHeldFrame() {
+        {
+            std::lock_guard lock(mutex);
+            release = true;
+        }
+        released.notify_all();
+    }
+    std::vector<uint8_t> lastCopy() {
+        std::lock_guard lock(mutex);
+        return copy;
+    }
+};
+
+inline FrameSink& sink() {
+    static FrameSink s;
+    return s;
+}
+
+inline void recordFrame(uint8_t* pixels, uint32_t byteLength, uint32_t* reserved) {
+    FrameSink& s = sink();
+    if (s.closedForCalls) ++s.callsAfterClosing;
+    if (!reserved || *reserved != 0) s.reservedWasZero = false;
+    s.lastBytes = byteLength;
+    s.lastPixels = pixels;
+    s.lastWidth = gFrame.frameWidth;
+    s.lastHeight = gFrame.frameHeight;
+    s.lastFormat = gFrame.frameFormat;
+    if (s.keepCopy) {
+        const size_t n =
+            size_t{gFrame.frameWidth} * gFrame.frameHeight * bytesPerPixel(gFrame.frameFormat);
+        std::lock_guard lock(s.mutex);
+        s.copy.assign(pixels, pixels + n);
+    }
+    if (int hold = s.holdMs.load()) {
+        std::unique_lock lock(s.mutex);
+        s.released.wait_for(lock, std::chrono::milliseconds(hold), [&] { return s.release; });
+    }
+    ++s.frames;
+}
+
+// The start block as the controller builds it, for a crop window of a sensor picture; and the
+// Frame record as the controller sets it before a start.
+inline CaptureParams params(uint32_t sensorWidth, uint32_t sensorHeight, uint32_t left,
+                            uint32_t top, uint32_t width, uint32_t height,
+                            FrameHandler handler = recordFrame, uint32_t exposure = 2) {
+    CaptureParams p{};
+    p.exposure = p.exposureAgain = exposure;
+    p.sensorWidth = sensorWidth;
+    p.sensorHeight = sensorHeight;
+    p.cropLeft = p.cropLeftAgain = left;
+    p.cropTop = p.cropTopAgain = top;
+    p.cropRight = p.cropRightAgain = left + width - 1;
+    p.cropBottom = p.cropBottomAgain = top + height - 1;
+    const uint32_t constants[6] = {128, 0, 0, 240, 320, 0};
+    std::copy(constants, constants + 6, p.constants);
+    p.frameHandler = handler;
+    gFrame.frameWidth = width;
+    gFrame.frameHeight = height;
+    gFrame.frameFormat = Uyvy;
+    return p;
+}
+
+// The records the device's hardware kept that begin with `prefix`.
+inline std::vector<std::string> recordsStartingWith(SimulatedHandheld& device,
+                                                    const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const std::string& r : device.records())
+        if (r.compare(0, prefix.size(), prefix) == 0) out.push_back(r);
+    return out;
+}
+
+inline DeviceProfile profileOf(const std::string& builtin) {
+    return *findBuiltinProfile(builtin);
+}
+
+}  // namespace camtest

@@ -1,0 +1,173 @@
+// The "LCM1:" backend on a simulated PM10A: the hardware-layer codes around the driver's life,
+// the exact register request bytes, the frame requests and releases, the single open, every
+// failed-open path, and a close that gives up on a frame handler that does not return.
+#include <gtest/gtest.h>
+
+#include "camera/camera_test_support.h"
+
+namespace {
+
+using namespace camtest;
+
+const CameraBackend& camera = kLcm1Backend;
+
+class Lcm1Backend : public ::testing::Test {
+  protected:
+    Lcm1Backend() : device_("pm10a") { sink().reset(); }
+    ~Lcm1Backend() override {
+        sink().releaseHeldFrame();
+        camera.stop();
+        camera.close();
+    }
+    std::vector<std::string> records() { return device_.handheld().records(); }
+    std::vector<std::string> requests() { return recordsStartingWith(device_.handheld(), "LCM1"); }
+    TempDevice device_;
+    uint8_t block_[kOpenBlockBytes] = {};
+};
+
+TEST_F(Lcm1Backend, PowerAroundTheDriversLife) {
+    ASSERT_NE(camera.open(block_), 0u);
+    uint32_t initialised;
+    memcpy(&initialised, block_, 4);
+    EXPECT_NE(initialised, 0u) << "the driver's answer lands at the start of the block";
+    EXPECT_EQ(camera.open(block_), 0u) << "a second open while open";
+    EXPECT_NE(camera.close(), 0u);
+    const std::vector<std::string> expected = {"HAL 0x01013C40",  "LCM1 open",  "LCM1 0x90002004",
+                                               "LCM1 0x90002008", "LCM1 close", "HAL 0x01013C44"};
+    EXPECT_EQ(records(), expected);
+    EXPECT_EQ(camera.close(), 0u) << "already closed";
+}
+
+TEST_F(Lcm1Backend, RegisterRequestBytes) {
+    ASSERT_NE(camera.open(block_), 0u);
+    EXPECT_NE(camera.writeRegister(0x12, 0x80), 0u);
+    EXPECT_EQ(requests().back(), "LCM1 0x90002020 01 00 00 00 12 80 00 00");
+    uint32_t value = 0xFFFFFFFF;
+    EXPECT_NE(camera.readRegister(0x12, &value), 0u);
+    EXPECT_EQ(requests().back(), "LCM1 0x90002020 00 00 00 00 12 00 00 00");
+    EXPECT_EQ(value, 0x80u) << "two bytes into the cleared word";
+}
+
+TEST_F(Lcm1Backend, PropertiesAndFlashLight) {
+    uint32_t value = 0;
+    EXPECT_EQ(camera.setProperty(5, 3), 0u) << "not open";
+    EXPECT_EQ(camera.getProperty(5, &value), 0u);
+    ASSERT_NE(camera.open(block_), 0u);
+    EXPECT_NE(camera.setProperty(5, 3), 0u);
+    EXPECT_EQ(requests().back(), "LCM1 0x90002014 5 3");
+    EXPECT_NE(camera.getProperty(5, &value), 0u);
+    EXPECT_EQ(value, 3u);
+    EXPECT_NE(camera.flashLight(1), 0u);
+    EXPECT_EQ(requests().back(), "LCM1 0x90002024 1");
+}
+
+TEST_F(Lcm1Backend, StartAsksForFramesOfTheCropSize) {
+    ASSERT_NE(camera.open(block_), 0u);
+    CaptureParams p = params(640, 480, 160, 120, 320, 240);
+    ASSERT_NE(camera.start(&p), 0u);
+    ASSERT_TRUE(waitUntil([] { return sink().frames >= 3; }));
+    EXPECT_EQ(sink().lastBytes, 153600u);
+    EXPECT_TRUE(sink().reservedWasZero);
+    const auto sizes = recordsStartingWith(device_.handheld(), "LCM1 0x9000201C");
+    ASSERT_EQ(sizes.size(), 1u);
+    EXPECT_EQ(sizes[0], "LCM1 0x9000201C 153600");
+    EXPECT_EQ(recordsStartingWith(device_.handheld(), "LCM1 0x9000200C")[0],
+              "LCM1 0x9000200C sensor 640x480 crop 160,120-479,359");
+}
+
+TEST_F(Lcm1Backend, StopWithoutAnyFrameStillSendsTheStopCode) {
+    ASSERT_EQ(device_.handheld().command({"camera", "frames", "off"}), "");
+    ASSERT_NE(camera.open(block_), 0u);
+    CaptureParams p = params(320, 240, 0, 0, 320, 240);
+    ASSERT_NE(camera.start(&p), 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_NE(camera.stop(), 0u);
+    EXPECT_LT(millisSince(start), 2000) << "bounded by the hand-shake's 1000 ms";
+    EXPECT_EQ(requests().back(), "LCM1 0x90002010");
+    EXPECT_EQ(sink().frames, 0);
+}
+
+TEST_F(Lcm1Backend, NoFrameHandlerCallBeginsAfterStop) {
+    ASSERT_NE(camera.open(block_), 0u);
+    CaptureParams p = params(320, 240, 0, 0, 320, 240);
+    sink().holdMs = 20;
+    ASSERT_NE(camera.start(&p), 0u);
+    ASSERT_TRUE(waitUntil([] { return sink().frames >= 2; }));
+    camera.stop();
+    sink().closedForCalls = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(sink().callsAfterClosing, 0);
+    // Streaming resumes on the next start.
+    sink().reset();
+    ASSERT_NE(camera.start(&p), 0u);
+    EXPECT_TRUE(waitUntil([] { return sink().frames >= 1; }));
+}
+
+TEST_F(Lcm1Backend, OpenStartStopCloseTwiceLeavesNoThread) {
+    const int baseline = threadBaseline();
+    for (int round = 0; round < 2; ++round) {
+        sink().reset();
+        ASSERT_NE(camera.open(block_), 0u);
+        CaptureParams p = params(176, 144, 0, 0, 176, 144);
+        ASSERT_NE(camera.start(&p), 0u);
+        ASSERT_TRUE(waitUntil([] { return sink().frames >= 1; }));
+        camera.stop();
+        camera.close();
+    }
+    EXPECT_TRUE(threadsBackTo(baseline));
+}
+
+TEST_F(Lcm1Backend, RefusedInitialisationReleasesEverything) {
+    const int baseline = threadBaseline();
+    ASSERT_EQ(device_.handheld().command({"camera", "init", "refuse"}), "");
+    EXPECT_EQ(camera.open(block_), 0u);
+    const std::vector<std::string> expected = {"device camera init refuse", "HAL 0x01013C40",
+                                               "LCM1 open", "LCM1 0x90002004", "LCM1 close"};
+    EXPECT_EQ(records(), expected);
+    EXPECT_TRUE(threadsBackTo(baseline)) << "the thread was waited for";
+    ASSERT_EQ(device_.handheld().command({"camera", "init", "accept"}), "");
+    EXPECT_NE(camera.open(block_), 0u) << "the driver was released";
+}
+
+TEST(Lcm1BackendWithoutDriver, OpenFails) {
+    DeviceProfile profile = profileOf("pm10a");
+    profile.install = {"HTCcamera.dll"};
+    TempDevice device(profile);
+    const int baseline = threadBaseline();
+    uint8_t block[kOpenBlockBytes] = {};
+    EXPECT_EQ(camera.open(block), 0u);
+    CaptureParams p = params(320, 240, 0, 0, 320, 240);
+    EXPECT_EQ(camera.start(&p), 0u);
+    EXPECT_EQ(camera.stop(), 0u);
+    EXPECT_EQ(camera.close(), 0u);
+    EXPECT_TRUE(threadsBackTo(baseline));
+}
+
+// A frame handler that does not return: stop and close each give up after their bound, the late
+// thread keeps the driver until its frame is done, then releases it and ends.
+TEST_F(Lcm1Backend, CloseGivesUpOnABusyHandlerAndTheThreadCleansUpLater) {
+    const int baseline = threadBaseline();
+    ASSERT_NE(camera.open(block_), 0u);
+    CaptureParams p = params(320, 240, 0, 0, 320, 240);
+    sink().holdMs = 10000;
+    ASSERT_NE(camera.start(&p), 0u);
+    ASSERT_TRUE(waitUntil([] { return sink().lastBytes == 153600u; }));  // inside the handler
+    auto start = std::chrono::steady_clock::now();
+    camera.stop();
+    camera.close();
+    EXPECT_GE(millisSince(start), 1900) << "both waited their bound";
+    EXPECT_LT(millisSince(start), 5000);
+    EXPECT_EQ(camera.open(block_), 0u) << "the late thread still holds the single-open driver";
+    EXPECT_TRUE(recordsStartingWith(device_.handheld(), "LCM1 close").empty());
+    sink().holdMs = 0;
+    sink().releaseHeldFrame();
+    EXPECT_TRUE(waitUntil([&] {
+        return recordsStartingWith(device_.handheld(), "LCM1 close").size() == 1u;
+    })) << "the thread released the driver when its frame was done";
+    EXPECT_TRUE(threadsBackTo(baseline));
+    EXPECT_EQ(sink().frames, 1) << "no frame after the thread was told to end";
+    EXPECT_NE(camera.open(block_), 0u);
+}
+
+}  // namespace
