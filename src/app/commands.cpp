@@ -80,10 +80,10 @@ bool pauseRecording() {
 int takePhoto(uint32_t tick) {
     CameraController& c = gController;
     if (!prepareEncoderArguments()) return 1;
-    if (!isWysiwygPhoto()) {
-        previewMode.store(Blank);
-        presentScreen(nullptr);
-    }
+    // The display goes black until the photo's frame is shown. The capture thread clears it at
+    // its next frame (the Blank preview mode): clearing it from this thread would write the
+    // display memory while that thread copies a picture into it.
+    if (!isWysiwygPhoto()) previewMode.store(Blank);
     gApp.activity.store(Active);
     c.snapshotArmed.store(0);
     c.snapshotFrames.store(kSnapshotOneFrame);
@@ -204,12 +204,10 @@ void stopIntervalRun() {
     gApp.intervalDoneEvent = nullptr;
     if (intervalThreadHandle) CloseHandle(intervalThreadHandle);
     intervalThreadHandle = nullptr;
-    if (ended) {
+    if (ended)
         releaseAverageBuffer();
-    } else {
-        gApp.averageBuffer = nullptr;  // left to the abandoned thread
-        gApp.averageBufferSize = 0;
-    }
+    else
+        abandonAverageBuffer();
 }
 
 // ---- Webcam -----------------------------------------------------------------------------------

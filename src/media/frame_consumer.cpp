@@ -85,6 +85,12 @@ void releaseAverageBuffer() {
     gApp.averageBufferSize = 0;
 }
 
+void abandonAverageBuffer() {
+    std::lock_guard<std::mutex> lock(averageLock);
+    gApp.averageBuffer = nullptr;
+    gApp.averageBufferSize = 0;
+}
+
 int consumeFrame(uint8_t* pixels) {
     const uint32_t seen = seenActivity.load(std::memory_order_relaxed);
     AviWriter& w = gAviWriter;

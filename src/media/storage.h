@@ -64,3 +64,6 @@ int consumeFrame(uint8_t* pixels);
 // not fit the photo buffer.
 bool allocateAverageBuffer(uint32_t bytes);
 void releaseAverageBuffer();
+// Lets go of the buffer without freeing it: a thread that could not be stopped may still write
+// to it.
+void abandonAverageBuffer();
