@@ -6,12 +6,16 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
 
 #include "platform/device.h"
 #include "platform/hooks.h"
+
+// Here connect is the BSD call that winsockConnect forwards to.
+#undef connect
 
 namespace {
 std::atomic<int> started{0};
@@ -52,6 +56,55 @@ int ioctlsocket(SOCKET s, long command, u_long* argument) {
     return fcntl(s, F_SETFL, flags) == 0 ? 0 : SOCKET_ERROR;
 }
 
+namespace {
+
+// The desktop peer as the device names it: "HOST" or "HOST:PORT" (port 0: none given).
+struct PeerName {
+    std::string host;
+    uint16_t port = 0;
+};
+
+PeerName pppPeerName() {
+    PeerName peer;
+    peer.host = device().pppPeer();
+    const size_t colon = peer.host.rfind(':');
+    if (colon == std::string::npos) return peer;
+    const unsigned long port = strtoul(peer.host.c_str() + colon + 1, nullptr, 10);
+    peer.port = port <= 0xFFFF ? static_cast<uint16_t>(port) : 0;
+    peer.host.resize(colon);
+    return peer;
+}
+
+bool resolveIpv4(const std::string& host, in_addr& address) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found) return false;
+    address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+    freeaddrinfo(found);
+    return true;
+}
+
+}  // namespace
+
+int winsockConnect(SOCKET s, const sockaddr* name, int nameLength) {
+    if (!name || nameLength < 0) return ::connect(s, name, 0);
+    if (name->sa_family == AF_INET && nameLength >= static_cast<int>(sizeof(sockaddr_in)) &&
+        deviceInstalled()) {
+        const PeerName peer = pppPeerName();
+        sockaddr_in target;
+        memcpy(&target, name, sizeof target);
+        in_addr peerAddress{};
+        if (peer.port != 0 && resolveIpv4(peer.host, peerAddress) &&
+            peerAddress.s_addr == target.sin_addr.s_addr) {
+            target.sin_port = htons(peer.port);
+            return ::connect(s, reinterpret_cast<const sockaddr*>(&target), sizeof target);
+        }
+    }
+    return ::connect(s, name, static_cast<socklen_t>(nameLength));
+}
+
 hostent* winsockGetHostByName(const char* name) {
     if (!name) return nullptr;
     // One answer per thread, as the handheld's resolver keeps one per thread.
@@ -60,14 +113,8 @@ hostent* winsockGetHostByName(const char* name) {
     thread_local char* list[2];
     thread_local std::string storedName;
     std::string lookup = name;
-    if (lookup == kPppPeerHost && deviceInstalled()) lookup = device().pppPeer();
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(lookup.c_str(), nullptr, &hints, &found) != 0 || !found) return nullptr;
-    address = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-    freeaddrinfo(found);
+    if (lookup == kPppPeerHost && deviceInstalled()) lookup = pppPeerName().host;
+    if (!resolveIpv4(lookup, address)) return nullptr;
     storedName = name;
     list[0] = reinterpret_cast<char*>(&address);
     list[1] = nullptr;

@@ -13,13 +13,12 @@
 #include "app/app_state.h"
 #include "camera/device_info.h"
 #include "media/avi_writer.h"
+#include "net/webcam.h"
 #include "preview/preview_loop.h"
-#include "preview/webcam_status.h"
 #include "settings/camera_controller.h"
 #include "settings/settings_model.h"
 
 OverlayState gOverlayState;
-WebcamStatus gWebcamStatus;
 
 namespace {
 
@@ -163,9 +162,10 @@ void drawIntervalIndicators() {
 }
 
 void drawWebcamIndicator() {
-    const WebcamStatus& w = gWebcamStatus;
+    // The link's own words, written by the sender thread; relaxed reads, as they are only shown.
+    const WebcamLink& w = gWebcamLink;
     Line text;
-    if (w.connected.load(std::memory_order_relaxed)) {
+    if (w.socket.load(std::memory_order_relaxed) != INVALID_SOCKET) {
         const uint32_t elapsed = w.elapsedMs.load(std::memory_order_relaxed);
         const uint32_t bytes = w.bytesSent.load(std::memory_order_relaxed);
         // Bytes per millisecond are kilobytes per second.

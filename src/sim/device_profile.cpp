@@ -270,7 +270,14 @@ bool parseProfile(const std::string& text, const std::string& origin, DeviceProf
             else if (!parseUnsigned(value, n)) return fail("free-space must be bytes or 'host'");
             else profile.freeSpace = n;
         } else if (key == "ppp-peer") {
-            if (value.empty()) return fail("ppp-peer needs an address or host name");
+            // HOST or HOST:PORT; with a port, the link forwards the device's connections to the
+            // peer to that port of the desktop.
+            const size_t colon = value.rfind(':');
+            const std::string host = value.substr(0, colon);
+            if (host.empty()) return fail("ppp-peer needs an address or host name");
+            if (colon != std::string::npos &&
+                (!parseUnsigned(value.substr(colon + 1), n) || n < 1 || n > 65535))
+                return fail("ppp-peer must be HOST or HOST:PORT with a port from 1 to 65535");
             profile.pppPeer = value;
         } else if (key == "clock") {
             int y, mo, d, h, mi, s;

@@ -35,7 +35,9 @@ struct DeviceProfile {
     // The user's backlight time-outs in seconds (battery, AC); absent: no backlight key.
     std::optional<std::pair<uint32_t, uint32_t>> backlight = std::make_pair(60u, 300u);
     std::optional<uint64_t> freeSpace;  // bytes; absent: the host's free space
-    std::string pppPeer = "127.0.0.1";  // where "ppp_peer" leads
+    // Where "ppp_peer" leads: "HOST", or "HOST:PORT" when the link forwards every connection the
+    // device opens to the peer to that port of the desktop (a receiver on a free port).
+    std::string pppPeer = "127.0.0.1";
     std::optional<std::string> clock;   // fixed local time "YYYY-MM-DD HH:MM:SS"
 
     bool installs(const std::string& component) const;

@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "media/avi_writer.h"
-#include "preview/webcam_status.h"
+#include "net/webcam.h"
 #include "preview_test_support.h"
 
 namespace {
@@ -259,19 +259,20 @@ TEST_F(Overlay, IntervalAndWebcamIndicators) {
     EXPECT_TRUE(sameCells(got, picture(), 1, 19, 10));
 
     frameCaptureMode.store(kModeWebcam);
-    gWebcamStatus.connectAttempts.store(2);
+    WebcamLink& link = gWebcamLink;
+    link.connectAttempts.store(2);
     got = overlayAt(1001);
     clear();
     put(kOsdYellow, 1, 19, "Connecting.. 3");
     EXPECT_TRUE(sameCells(got, picture(), 1, 19, 14));
-    gWebcamStatus.connected.store(1);
-    gWebcamStatus.bytesSent.store(250000);
-    gWebcamStatus.elapsedMs.store(5000);
+    link.socket.store(0);  // any descriptor: the link is connected
+    link.bytesSent.store(250000);
+    link.elapsedMs.store(5000);
     got = overlayAt(1002);
-    gWebcamStatus.connected.store(0);
-    gWebcamStatus.bytesSent.store(0);
-    gWebcamStatus.elapsedMs.store(0);
-    gWebcamStatus.connectAttempts.store(0);
+    link.socket.store(INVALID_SOCKET);
+    link.bytesSent.store(0);
+    link.elapsedMs.store(0);
+    link.connectAttempts.store(0);
     clear();
     put(kOsdYellow, 1, 19, "Webcam 50 kb/s");
     EXPECT_TRUE(sameCells(got, picture(), 1, 19, 14));
