@@ -145,6 +145,21 @@ TEST(Photos, JpegAndBmpPhotosAndEveryPhotoChoice) {
     EXPECT_LT(meanDifference(bmp, jpegs[0]), 20.0);
 }
 
+TEST(Photos, APhotoThatCannotBeSavedGoesBackToTheLivePreview) {
+    TempFolder dir;
+    // The failed photo opens no choice page, so the next action key takes a new photo, whose
+    // page then deletes it ("Don't save photo"). Had the failure opened a page, these keys would
+    // have kept a photo instead.
+    const std::string script =
+        "wait 800\ndevice full-card 0\nkey Start\nwait 1100\ndevice full-card off\n"
+        "key Start\nwait 1100\nkey Down\nkey Start\nwait 200\n";
+    ASSERT_EQ(run(dir, script), 0) << readText(dir.file("out"));
+    const auto files = filesIn(dir.file(kPictures));
+    ASSERT_EQ(files.size(), 1u) << "the failed photo's file stays as far as it was written";
+    EXPECT_EQ(std::filesystem::file_size(files[0]), 0u);
+    EXPECT_GE(findEntry(readLines(dir.file("trace")), "DeleteFileW"), 0);
+}
+
 TEST(Movies, WithSoundPausedAndContinuedThenSavedAndOneNotSaved) {
     REQUIRE_FFMPEG();
     TempFolder dir;
