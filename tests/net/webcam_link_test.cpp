@@ -190,7 +190,7 @@ TEST_F(WebcamLink, FramesArrivingDuringASendAreDroppedNotQueued) {
     server.pauseReading(true);
     server.accept();
     useDevice(server.port());
-    encodeAs(320, 240, 95);
+    encodeAs(640, 480, 100);  // large messages fill the buffers soon
     ASSERT_EQ(startWebcam(), 1u);
     ASSERT_TRUE(waitFor(idle, 5000));
     std::vector<uint32_t> handed;
@@ -203,7 +203,7 @@ TEST_F(WebcamLink, FramesArrivingDuringASendAreDroppedNotQueued) {
     gAviWriter.lastStoredChecksum.store(0x1111);
     std::vector<uint32_t> dropped;
     for (uint32_t i = 0; i < 5; ++i) {
-        std::vector<uint8_t> frame = capturetest::sceneFrame(320, 240, 900 + i);
+        std::vector<uint8_t> frame = capturetest::sceneFrame(640, 480, 900 + i);
         dropped.push_back(handed.back() + 1000 + i);
         frameStartTick.store(dropped.back());
         gAviWriter.pictureChanged = 1;
@@ -235,7 +235,7 @@ TEST_F(WebcamLink, AStalledServerIsDroppedAfter32768MsAndTheLinkResumes) {
     server.pauseReading(true);
     server.accept();
     useDevice(server.port());
-    encodeAs(320, 240, 95);
+    encodeAs(640, 480, 100);  // large messages fill the buffers soon
     ASSERT_EQ(startWebcam(), 1u);
     ASSERT_TRUE(waitFor(idle, 5000));
     ASSERT_TRUE(feedUntilBlocked());
@@ -362,7 +362,7 @@ TEST_P(StopFrom, EndsTheSenderAndReleasesTheSocketAndTheEvent) {
         server->accept();
         useDevice(server->port());
     }
-    encodeAs(320, 240, 95);
+    encodeAs(640, 480, 100);  // large messages fill the buffers soon
     ASSERT_EQ(startWebcam(), 1u);
     switch (state) {
         case SenderState::Starting:

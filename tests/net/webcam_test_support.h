@@ -301,10 +301,14 @@ class WebcamRun : public ::testing::Test {
     // Feeds frames until the sender stays busy for 300 ms: the connection no longer takes
     // data. The ticks of the frames handed over are added to `sent`. False when it never blocks.
     bool feedUntilBlocked(std::vector<uint32_t>* sent = nullptr) {
+        const std::vector<uint8_t> frame = capturetest::sceneFrame(width_, height_);
         for (uint32_t n = 0; n < 4000; ++n) {
             if (!waitFor(idle, 300)) return true;
             const uint32_t tick = GetTickCount();
-            feed(n, tick);
+            std::vector<uint8_t> copy = frame;
+            frameStartTick.store(tick);
+            gFrame.framePixels = copy.data();
+            consumeFrame(copy.data());
             if (sent) sent->push_back(tick);
         }
         return false;
