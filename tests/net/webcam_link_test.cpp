@@ -408,10 +408,63 @@ TEST_P(StopFrom, EndsTheSenderAndReleasesTheSocketAndTheEvent) {
     EXPECT_EQ(openDescriptors(), descriptors) << "every descriptor is closed";
 }
 
+const char* nameOf(SenderState state) {
+    static const char* const kNames[] = {"Starting",         "NoServer", "ConnectBlocked",
+                                         "AwaitingGreeting", "Idle",     "SendBlocked"};
+    return kNames[static_cast<int>(state)];
+}
+void PrintTo(SenderState state, std::ostream* out) {
+    *out << nameOf(state);
+}
+std::string senderStateName(const ::testing::TestParamInfo<SenderState>& state) {
+    return nameOf(state.param);
+}
+
 INSTANTIATE_TEST_SUITE_P(Webcam, StopFrom,
                          ::testing::Values(SenderState::Starting, SenderState::NoServer,
                                            SenderState::ConnectBlocked,
                                            SenderState::AwaitingGreeting, SenderState::Idle,
-                                           SenderState::SendBlocked));
+                                           SenderState::SendBlocked),
+                         senderStateName);
+
+// ---- The device's link to its desktop peer -------------------------------------------------
+
+TEST(PeerLink, AProfileMayNameTheDesktopPortTheLinkForwardsTo) {
+    DeviceProfile p;
+    std::string error;
+    EXPECT_TRUE(parseProfile("ppp-peer = 127.0.0.1:5000\n", "t", p, error)) << error;
+    EXPECT_EQ(p.pppPeer, "127.0.0.1:5000");
+    EXPECT_TRUE(parseProfile("ppp-peer = desktop\n", "t", p, error)) << error;
+    for (const char* bad : {"ppp-peer = 127.0.0.1:0\n", "ppp-peer = 127.0.0.1:65536\n",
+                            "ppp-peer = :2047\n", "ppp-peer = host:\n", "ppp-peer = h:x1\n"}) {
+        EXPECT_FALSE(parseProfile(bad, "t", p, error)) << bad;
+        EXPECT_EQ(error.rfind("t:1: ppp-peer", 0), 0u) << error;
+    }
+}
+
+TEST(PeerLink, ConnectionsToThePeerGoToTheForwardedPortAndNoOthers) {
+    TestServer server;
+    server.accept();
+    DeviceProfile p = capturetest::profile();
+    p.pppPeer = "127.0.0.1:" + std::to_string(server.port());
+    TempDevice device(p);
+    const hostent* peer = gethostbyname("ppp_peer");
+    ASSERT_NE(peer, nullptr);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(kWebcamServerPort);
+    std::memcpy(&a.sin_addr, peer->h_addr_list[0], sizeof a.sin_addr);
+    EXPECT_EQ(a.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+    const SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    EXPECT_EQ(connect(s, reinterpret_cast<sockaddr*>(&a), static_cast<int>(sizeof a)), 0);
+    EXPECT_TRUE(waitFor([&] { return server.connections() == 1; }, 2000));
+    closesocket(s);
+    // Another address keeps the port it names (nothing listens at 127.0.0.2:2047).
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 1);
+    const SOCKET other = socket(AF_INET, SOCK_STREAM, 0);
+    EXPECT_NE(connect(other, reinterpret_cast<sockaddr*>(&a), static_cast<int>(sizeof a)), 0);
+    closesocket(other);
+    EXPECT_EQ(server.connections(), 1u);
+}
 
 }  // namespace
