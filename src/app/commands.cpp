@@ -200,8 +200,16 @@ void stopIntervalRun() {
             ended = false;
         }
     }
+    // The thread signals its end before it clears gApp.intervalThread: it has finished only when
+    // its handle is signalled. Until then a new run's handle could be cleared by the old thread.
+    if (ended && intervalThreadHandle &&
+        WaitForSingleObject(intervalThreadHandle, kIntervalStopWaitMs) != WAIT_OBJECT_0) {
+        TerminateThread(intervalThreadHandle, 0);
+        ended = false;
+    }
     if (gApp.intervalDoneEvent) CloseHandle(gApp.intervalDoneEvent);
     gApp.intervalDoneEvent = nullptr;
+    gApp.intervalThread.store(nullptr);
     if (intervalThreadHandle) CloseHandle(intervalThreadHandle);
     intervalThreadHandle = nullptr;
     if (ended)
