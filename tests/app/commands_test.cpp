@@ -82,16 +82,6 @@ TEST(Movie, ASecondActionKeyPausesOnTheMovieChoicePage) {
     aviClose(gAviWriter);
 }
 
-TEST(Movie, WithoutAWaveInputTheMovieHasNoSound) {
-    DeviceProfile p = profile();
-    p.waveInput = false;
-    Dispatcher d(kModeVideo, p);
-    ASSERT_EQ(d.action(), 1);
-    EXPECT_EQ(gApp.activity.load(), Active);
-    EXPECT_EQ(gAviWriter.soundOn.load(), 0);
-    aviClose(gAviWriter);
-}
-
 TEST(Interval, AnAverageOf1TakesSingleFramesWithoutABuffer) {
     Dispatcher d(kModeInterval);
     setting(kSlotAverage).current.store(0);  // "1"
