@@ -80,15 +80,10 @@ TEST_F(WebcamLink, MessagesCarryTheHeaderTheLengthAndTheSizeTurned) {
         ticks.push_back(GetTickCount() + i);
         feed(5 + i, ticks.back());
         lengths.push_back(webcamPictureSize);
+        // Sent before the next is handed over (a waiting message would be replaced).
+        ASSERT_TRUE(server.waitForMessages(0, i + 1));
     }
-    bool whole = false;
-    std::vector<uint8_t> stream;
-    ASSERT_TRUE(waitFor(
-        [&] {
-            stream = server.received(0);
-            return splitStream(stream, &whole).size() == 3 && whole;
-        },
-        5000));
+    const std::vector<uint8_t> stream = server.received(0);
     const std::vector<Message> messages = splitStream(stream);
     size_t total = 0;
     for (size_t i = 0; i < messages.size(); ++i) {
@@ -283,27 +278,20 @@ TEST_F(WebcamLink, AnUnchangedPictureIsSentAgainWithoutEncoding) {
     encodeAs(176, 144);
     ASSERT_EQ(startWebcam(), 1u);
     ASSERT_TRUE(waitFor(idle, 5000));
+    size_t sent = 0;
     const auto send = [&](uint32_t number, uint8_t changed) {
         std::vector<uint8_t> frame = capturetest::sceneFrame(176, 144, number);
         frameStartTick.store(GetTickCount());
         gAviWriter.pictureChanged = changed;
         webcamConsumeFrame(frame.data());
-        return waitFor(idle, 5000);
+        return server.waitForMessages(0, ++sent) && waitFor(idle, 5000);
     };
     // Nothing of this run is in the buffer yet: the first frame is encoded all the same.
     ASSERT_TRUE(send(1, 0));
     ASSERT_TRUE(send(2, 0));
     ASSERT_TRUE(send(2, 1));
-    bool whole = false;
-    std::vector<uint8_t> stream;
-    std::vector<Message> m;
-    ASSERT_TRUE(waitFor(
-        [&] {
-            stream = server.received(0);
-            m = splitStream(stream, &whole);
-            return m.size() == 3 && whole;
-        },
-        5000));
+    const std::vector<uint8_t> stream = server.received(0);
+    const std::vector<Message> m = splitStream(stream);
     const auto picture = [&](const Message& message) {
         return std::vector<uint8_t>(stream.begin() + long(message.offset) + 40,
                                     stream.begin() + long(message.offset) + 32 + message.length);

@@ -199,6 +199,15 @@ class TestServer {
         std::lock_guard<std::mutex> dataLock((*it)->dataMutex);
         return (*it)->data;
     }
+    // Waits until connection `i` holds `count` whole messages and nothing more.
+    bool waitForMessages(size_t i, size_t count, uint32_t limitMs = 5000) {
+        return waitFor(
+            [&] {
+                bool whole = false;
+                return splitStream(received(i), &whole).size() == count && whole;
+            },
+            limitMs);
+    }
     // Whether the device has ended connection `i`, and how long after it was accepted.
     bool ended(size_t i, uint32_t* afterMs = nullptr) {
         std::lock_guard<std::mutex> lock(mutex_);
