@@ -78,11 +78,14 @@ echo "Made on the device (out/device):"
 echo "Screenshots (out/shots):"
 ls out/shots 2>/dev/null | sed 's/^/  /'
 echo "Received by lumo-receiver from the webcam (out/webcam, its log in out/receiver.log):"
-if [ -d out/webcam ]; then
-  (cd out/webcam && for d in device*/; do
-     [ -d "$d" ] && echo "  ${d%/}: $(ls "$d" | wc -l) pictures"
-   done
-   ls -- *.avi 2>/dev/null | sed 's/^/  /')
-else
-  echo "  nothing"
-fi
+received=0
+for d in out/webcam/device*/; do
+  if [ -d "$d" ]; then
+    echo "  $(basename "$d"): $(find "$d" -name '*.jpg' | wc -l) pictures"
+    received=1
+  fi
+done
+for movie in out/webcam/*.avi; do
+  if [ -f "$movie" ]; then echo "  $(basename "$movie")"; fi
+done
+[ "$received" -eq 1 ] || echo "  nothing"
