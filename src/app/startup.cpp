@@ -6,14 +6,14 @@
 
 #include "app/app_state.h"
 #include "app/backlight.h"
+#include "app/commands.h"
 #include "app/keys.h"
 #include "app/persistence.h"
 #include "camera/device_info.h"
-#if __has_include("jpeg/jpeg_encoder.h")
 #include "jpeg/jpeg_encoder.h"
-#define LUMO_HAVE_ENCODER_SETUP 1
-#endif
+#include "media/avi_writer.h"
 #include "media/storage.h"
+#include "net/webcam.h"
 #include "preview/overlay.h"
 #include "preview/preview_loop.h"
 #include "settings/camera_controller.h"
@@ -44,9 +44,20 @@ void moveToFullScreen(HWND window) {
     MoveWindow(window, 0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), TRUE);
 }
 
+// A capture still running when the program ends is ended as the user's stop would end it: an
+// interval run and webcam streaming are stopped, and a movie is closed with its index and
+// header, so that nothing recorded is lost and no thread of ours outlives the program.
+void endRunningCapture() {
+    gApp.activity.store(Idle);
+    if (gApp.intervalThread.load()) runEnded(0);
+    if (gWebcamLink.thread.load()) stopWebcam();
+}
+
 void shutdownSteps() {
+    endRunningCapture();
     restoreBacklight();
     closeCamera();
+    aviClose(gAviWriter);  // after the camera: no frame is being recorded any more
     saveSettings();
     std::free(gApp.lastFilePath);
     gApp.lastFilePath = nullptr;
@@ -109,7 +120,6 @@ bool prepareDevice(HINSTANCE) {
     detectDevice(gDeviceInfo);
     // The built-in encoder runs only on the fast processors; elsewhere an external encoder
     // library may stand in. The photo "Format" list is cut to "BMP" when neither is usable.
-#ifdef LUMO_HAVE_ENCODER_SETUP
     gEncoderSetup.available = 0;
     if (gDeviceInfo.isPxa27x) {
         gEncoderSetup.encoder = createJpegEncoder();
@@ -119,7 +129,6 @@ bool prepareDevice(HINSTANCE) {
     } else {
         gEncoderSetup.available = loadEncoderLibrary();
     }
-#endif
     readUserBacklight();
     return true;
 }

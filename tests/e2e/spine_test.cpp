@@ -101,3 +101,27 @@ TEST(LinuxSide, BadOptionsProfilesAndScriptsGetOneClearLine) {
 }
 
 }  // namespace
+
+namespace {
+
+// The program closed in the middle of a recording keeps the movie whole: header and index are
+// written, so players read every picture.
+TEST(Shutdown, ClosingWhileRecordingKeepsTheMovie) {
+    TempFolder dir;
+    dir.write("s", "wait 300\nkey Right\nwait 300\nkey Start\nwait 1500\nquit\n");
+    ASSERT_EQ(runProgram(baseArgs(dir, "s"), dir.file("out")), 0) << readText(dir.file("out"));
+    std::string movie;  // on the storage card, the default place when the device has one
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.file("device")))
+        if (entry.path().extension() == ".avi") movie = entry.path();
+    ASSERT_FALSE(movie.empty()) << "a movie was recorded";
+    std::string probe = dir.file("probe");
+    std::string command = "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+                          "stream=codec_name,nb_read_frames -of csv=p=0 '" + movie + "' > '" +
+                          probe + "' 2>&1";
+    ASSERT_EQ(std::system(command.c_str()), 0) << readText(probe);
+    std::string answer = readText(probe);
+    EXPECT_EQ(answer.rfind("mjpeg,", 0), 0u) << answer;
+    EXPECT_GT(std::atoi(answer.c_str() + 6), 5) << "about 1.5 s at 25 frames a second";
+}
+
+}  // namespace
