@@ -116,6 +116,19 @@ uint32_t buildStoragePlaces() {
     return storagePlaces.count;
 }
 
+namespace {
+
+constexpr int kMaxSameSecondNames = 100;
+
+bool fileExists(const WCHAR* path) {
+    FILE* file = _wfopen(path, u"rb");
+    if (!file) return false;
+    std::fclose(file);
+    return true;
+}
+
+}  // namespace
+
 void makeFileName(WCHAR* path) {
     const int32_t mode = valueOf(setting(kSlotCaptureMode));
     const bool photoLike = isPhotoLike(mode);
@@ -135,10 +148,20 @@ void makeFileName(WCHAR* path) {
         !photoLike ? "avi"
                    : (valueOf(setting(kSlotPhotoFormat)) == kPhotoFormatBmp ? "bmp" : "jpg");
     // The year is written modulo 100 without padding: 2006 gives "6".
+    char stem[48];
+    std::snprintf(stem, sizeof stem, "\\%d%02d%02d-%02d%02d%02d%s", now.wYear % 100, now.wMonth,
+                  now.wDay, now.wHour, now.wMinute, now.wSecond, suffix);
+    const size_t folderLength = wcslen16(path);
     char name[64];
-    std::snprintf(name, sizeof name, "\\%d%02d%02d-%02d%02d%02d%s.%s", now.wYear % 100, now.wMonth,
-                  now.wDay, now.wHour, now.wMinute, now.wSecond, suffix, extension);
+    std::snprintf(name, sizeof name, "%s.%s", stem, extension);
     appendAscii(path, MAX_PATH, name);
+    // Two pictures in the same second would get the same name, and the second would overwrite
+    // the first; a name that is taken gets a number instead.
+    for (int n = 2; n < kMaxSameSecondNames && fileExists(path); ++n) {
+        path[folderLength] = 0;
+        std::snprintf(name, sizeof name, "%s_%d.%s", stem, n, extension);
+        appendAscii(path, MAX_PATH, name);
+    }
 }
 
 uint32_t queryFreeSpace() {

@@ -48,6 +48,20 @@ TEST(StoragePlaces, WithoutCardsOnlyMainMemoryIsOffered) {
     EXPECT_EQ(valueOf(setting(kSlotVideoSaveTo)), 0);
 }
 
+TEST(FileNames, ASecondPictureInTheSameSecondDoesNotOverwriteTheFirst) {
+    CaptureState state(profile("2006-12-05 14:30:15"));
+    setting(kSlotCaptureMode).current.store(kModePhoto);
+    setting(kSlotPhotoSaveTo).current.store(0);  // main memory
+    WCHAR path[MAX_PATH];
+    makeFileName(path);
+    EXPECT_EQ(narrow(path), "\\My Documents\\My Pictures\\61205-143015.jpg");
+    FILE* first = _wfopen(path, u"wb");
+    ASSERT_NE(first, nullptr);
+    fclose(first);
+    makeFileName(path);
+    EXPECT_EQ(narrow(path), "\\My Documents\\My Pictures\\61205-143015_2.jpg");
+}
+
 TEST(FileNames, DatedWithAnUnpaddedYearAndTheIntervalShotNumber) {
     CaptureState state(profile("2006-12-05 14:30:15"));
     WCHAR path[MAX_PATH];
