@@ -35,7 +35,11 @@ void recordFrame(uint8_t* pixels, uint32_t checksum) {
 
     bool ok = aviWriteFrame(w, w.moviePicture, w.moviePictureSize, now, 1);
     if (ok) {
-        if (w.pictureChanged && frameFitsEncoder(gEncoderSetup))
+        // A movie's first picture is encoded even when the screen looks unchanged: the writer
+        // always stores it, and the checksum it would match belongs to an earlier movie or is
+        // the start value 0, which many screens give (each word of a symmetric picture cancels
+        // out in the exclusive-or).
+        if ((w.pictureChanged || w.moviePictureSize == 0) && frameFitsEncoder(gEncoderSetup))
             w.moviePictureSize = encodeFrame(gEncoderSetup, w.moviePicture, pixels, 0);
         w.currentChecksum.store(checksum, std::memory_order_relaxed);
         ok = aviWriteFrame(w, w.moviePicture, w.moviePictureSize, now, 0);

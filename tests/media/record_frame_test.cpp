@@ -107,6 +107,36 @@ TEST(RecordFrame, TheFreeSpaceAtTheStartLimitsTheMovie) {
     EXPECT_LT(gAviWriter.ticksTotal.load(), 10u);
 }
 
+TEST(RecordFrame, AScreenMovieStoresItsFirstPictureWhenTheChecksumMatchesTheStartValue) {
+    if (!testpics::haveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+    Recording r(profile());
+    ASSERT_TRUE(r.opened);
+    // An even number of equal words: the exclusive-or is 0, the checksum's start value, so the
+    // screen counts as unchanged from the first frame on.
+    std::vector<uint8_t> screen(320 * 240 * 2);
+    for (size_t i = 0; i < screen.size(); i += 4) {
+        const uint8_t grey[4] = {0x80, 0x60, 0x80, 0x60};
+        std::copy(grey, grey + 4, screen.begin() + long(i));
+    }
+    gAviWriter.lastStoredChecksum.store(0);
+    gApp.screenCaptureEdition = 1;
+    gFrame.framePixels = screen.data();
+    for (uint32_t k = 0; k < 6; ++k) {
+        frameStartTick.store(7000 + k * 100);
+        consumeFrame(screen.data());
+    }
+    gApp.screenCaptureEdition = 0;
+    gFrame.framePixels = nullptr;
+    aviClose(gAviWriter);
+
+    const auto m = readMovie(host(kMovie));
+    ASSERT_TRUE(m.read);
+    EXPECT_GE(m.ticks, 10);
+    ASSERT_EQ(m.pictureTicks.size(), 1u) << "one stored picture, repeated for every tick";
+    EXPECT_EQ(m.pictureTicks.front(), 0);
+    EXPECT_EQ(m.decodeErrors, "");
+}
+
 TEST(RecordFrame, OnlyAnActiveRecordingIsPausedFromTheCaptureThread) {
     CaptureState state(profile());
     gApp.activity.store(Idle);
