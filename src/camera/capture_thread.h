@@ -44,9 +44,9 @@ HANDLE launchCaptureThread(CaptureThread* block, LPTHREAD_START_ROUTINE body);
 // Releases a block whose thread never started: its events (not its driver or frame buffer).
 void discardCaptureThread(CaptureThread*& block);
 
-// --- The thread's side
-// ---------------------------------------------------------------------------- Waits for the run
-// request; false when the thread is to end (quit, or the wait failed).
+// --- The thread's side ------------------------------------------------------------------------
+
+// Waits for the run request; false when the thread is to end (quit, or the wait failed).
 bool waitForRun(CaptureThread& block);
 // True while the thread should capture the next frame: not paused and the run request stands.
 bool keepCapturing(const CaptureThread& block);
@@ -55,9 +55,9 @@ void leaveFrameLoop(CaptureThread& block);
 // The thread's last act: sets exitedEvent, or releases the block when close has given up on it.
 void captureThreadEnded(CaptureThread* block);
 
-// --- The window thread's side
-// --------------------------------------------------------------------- Sets runEvent: the thread
-// enters its frame loop.
+// --- The window thread's side -----------------------------------------------------------------
+
+// Sets runEvent: the thread enters its frame loop.
 void runCaptureThread(CaptureThread* block);
 // The stop hand-shake: withdraws the run request, sets pause, waits (bounded) until the thread
 // has left its frame loop, clears pause. Afterwards no frame handler call begins until the next

@@ -188,17 +188,6 @@ uint32_t getDsc1Property(uint32_t id, uint32_t* value) {
     return 1;
 }
 
-// Slots 6 to 8: this driver has no register access and no flash light.
-uint32_t readNoRegister(uint32_t, uint32_t*) {
-    return 1;
-}
-uint32_t writeNoRegister(uint32_t, uint32_t) {
-    return 1;
-}
-uint32_t noFlashLight(uint32_t) {
-    return 1;
-}
-
 }  // namespace
 
 const CameraBackend kDsc1Backend = {
@@ -208,7 +197,8 @@ const CameraBackend kDsc1Backend = {
     .close = closeDsc1,
     .setProperty = setDsc1Property,
     .getProperty = getDsc1Property,
-    .readRegister = readNoRegister,
-    .writeRegister = writeNoRegister,
-    .flashLight = noFlashLight,
+    // This driver has no register access and no flash light.
+    .readRegister = ignoreReadRegister,
+    .writeRegister = ignoreWriteRegister,
+    .flashLight = ignoreFlashLight,
 };

@@ -202,23 +202,6 @@ uint32_t closeScreenSource() {
     return 1;
 }
 
-// Slots 4 to 8: a screen has no properties, registers or flash light.
-uint32_t setNoProperty(uint32_t, uint32_t) {
-    return 1;
-}
-uint32_t getNoProperty(uint32_t, uint32_t*) {
-    return 1;
-}
-uint32_t readNoRegister(uint32_t, uint32_t*) {
-    return 1;
-}
-uint32_t writeNoRegister(uint32_t, uint32_t) {
-    return 1;
-}
-uint32_t noFlashLight(uint32_t) {
-    return 1;
-}
-
 }  // namespace
 
 const CameraBackend kScreenSourceBackend = {
@@ -226,9 +209,10 @@ const CameraBackend kScreenSourceBackend = {
     .start = startScreenSource,
     .stop = stopScreenSource,
     .close = closeScreenSource,
-    .setProperty = setNoProperty,
-    .getProperty = getNoProperty,
-    .readRegister = readNoRegister,
-    .writeRegister = writeNoRegister,
-    .flashLight = noFlashLight,
+    // A screen has no properties, registers or flash light.
+    .setProperty = ignoreSetProperty,
+    .getProperty = ignoreGetProperty,
+    .readRegister = ignoreReadRegister,
+    .writeRegister = ignoreWriteRegister,
+    .flashLight = ignoreFlashLight,
 };
