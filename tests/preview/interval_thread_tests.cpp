@@ -22,28 +22,12 @@
 
 namespace {
 
-uint32_t fakeOpen(void*) {
-    return 1;
-}
-uint32_t fakeStart(const CaptureParams*) {
-    return 1;
-}
-uint32_t fakeStop() {
-    return 1;
-}
-uint32_t fakeClose() {
-    return 1;
-}
-uint32_t fakeSetProperty(uint32_t, uint32_t) {
-    return 1;
-}
-
 const CameraBackend kAlwaysStarts = {
-    .open = fakeOpen,
-    .start = fakeStart,
-    .stop = fakeStop,
-    .close = fakeClose,
-    .setProperty = fakeSetProperty,
+    .open = [](void*) -> uint32_t { return 1; },
+    .start = [](const CaptureParams*) -> uint32_t { return 1; },
+    .stop = []() -> uint32_t { return 1; },
+    .close = []() -> uint32_t { return 1; },
+    .setProperty = [](uint32_t, uint32_t) -> uint32_t { return 1; },
     .getProperty = nullptr,
     .readRegister = nullptr,
     .writeRegister = nullptr,
@@ -118,16 +102,23 @@ class IntervalThread : public ::testing::Test {
         gApp.intervalThread.store(thread);
     }
 
-    // The capture thread's part for one requested frame: waits until a request is armed (moving
-    // the tick counter on meanwhile), notes the last-frame mark, then takes the frame (the
-    // consumer disarms the request) or not, and signals frameEvent. False on time-out.
-    static bool serveFrame(bool taken, std::vector<int>* marks = nullptr) {
+    // Waits until a frame request is armed, moving the tick counter on meanwhile. False on
+    // time-out.
+    static bool armed() {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
         while (gController.snapshotArmed.load() != 1) {
             if (std::chrono::steady_clock::now() > deadline) return false;
             advanceTickCount(50);
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
+        return true;
+    }
+
+    // The capture thread's part for one requested frame: waits for the request, notes the
+    // last-frame mark, then takes the frame (the consumer disarms the request) or not, and
+    // signals frameEvent. False on time-out.
+    static bool serveFrame(bool taken, std::vector<int>* marks = nullptr) {
+        if (!armed()) return false;
         if (marks) marks->push_back(intervalLastFrame.load(std::memory_order_acquire));
         if (taken) gController.snapshotArmed.store(0);
         SetEvent(gController.frameEvent);
@@ -187,12 +178,7 @@ TEST_F(IntervalThread, AStopBeforeTheFirstShotEndsSilently) {
 
 TEST_F(IntervalThread, AStopWhileWaitingForAFrameEndsSilently) {
     start();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-    while (gController.snapshotArmed.load() != 1 && std::chrono::steady_clock::now() < deadline) {
-        advanceTickCount(50);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ASSERT_EQ(gController.snapshotArmed.load(), 1u);
+    ASSERT_TRUE(armed());
     gApp.intervalStop.store(1);
     SetEvent(gController.frameEvent);
     ASSERT_TRUE(ended());

@@ -72,6 +72,10 @@ inline void randomise(std::vector<uint8_t>& bytes, std::mt19937& rng) {
     for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng());
 }
 
+inline void randomise(Planar& planar, std::mt19937& rng) {
+    for (std::vector<uint8_t>* plane : {&planar.y, &planar.cb, &planar.cr}) randomise(*plane, rng);
+}
+
 inline std::vector<uint16_t> randomPixels(size_t count, std::mt19937& rng) {
     std::vector<uint16_t> pixels(count);
     for (uint16_t& p : pixels) p = static_cast<uint16_t>(rng());

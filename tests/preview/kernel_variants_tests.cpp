@@ -86,9 +86,7 @@ TEST(KernelVariants, ConvertToPlanarMatchesScalar) {
                 const int pw = turnSwapsAxes(turn) ? srcH : srcW;
                 const int ph = turnSwapsAxes(turn) ? srcW : srcH;
                 Planar expected(pw, ph);
-                randomise(expected.y, rng);
-                randomise(expected.cb, rng);
-                randomise(expected.cr, rng);
+                randomise(expected, rng);
                 Planar actual = expected;
                 kScalarKernels.convertToPlanar[turn](frame.data(), frame.stride, expected.planes(),
                                                      srcW, srcH);
@@ -127,9 +125,7 @@ TEST(KernelVariants, ResizeRotateMatchesScalar) {
                 stepV = static_cast<int32_t>(rng() % static_cast<uint32_t>(stepV + 1));
             }
             Planar planar(sw, sh);
-            randomise(planar.y, rng);
-            randomise(planar.cb, rng);
-            randomise(planar.cr, rng);
+            randomise(planar, rng);
             for (uint32_t turn = 0; turn < 4; ++turn) {
                 const ResizeRotateFn vector = variant.resizers->resizeRotate[turn];
                 if (!vector) continue;

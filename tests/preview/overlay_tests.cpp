@@ -50,6 +50,23 @@ class Overlay : public PreviewTest {
                 if (a[y * w + x] != b[y * w + x]) return false;
         return true;
     }
+    struct Text {
+        uint16_t colour;
+        uint32_t column, row;
+        const char* text;
+    };
+    // `got` shows, in the `cells` cells from (column, row), what drawText makes of `texts` on
+    // black; with no cells given, the whole picture must agree.
+    static void expectShows(const Picture& got, std::initializer_list<Text> texts,
+                            uint32_t column = 0, uint32_t row = 0, uint32_t cells = 0) {
+        clear();
+        for (const Text& t : texts) put(t.colour, t.column, t.row, t.text);
+        if (cells == 0) {
+            EXPECT_EQ(got, picture());
+        } else {
+            EXPECT_TRUE(sameCells(got, picture(), column, row, cells));
+        }
+    }
     static bool anyColour(const Picture& p, uint16_t colour, uint32_t row) {
         const int w = gApp.screenImage.header.biWidth;
         for (int i = int(row) * 16 * w; i < (int(row) + 1) * 16 * w; ++i)
@@ -70,12 +87,8 @@ TEST_F(Overlay, PortraitOnQvgaIs30By20WithCentre3) {
     gOverlayState.blinkOn = 0;  // toggles on at this frame
     const Picture got = overlayAt(1000);
     gApp.screenCaptureEdition = 0;
-    clear();
-    put(kOsdBlue, 3, 4, "To start screen capture");
-    put(kOsdBlue, 4, 5, "press 'Action' button");
-    const Picture want = picture();
-    EXPECT_TRUE(sameCells(got, want, 0, 4, 30));
-    EXPECT_TRUE(sameCells(got, want, 0, 5, 30));
+    expectShows(got, {{kOsdBlue, 3, 4, "To start screen capture"}}, 0, 4, 30);
+    expectShows(got, {{kOsdBlue, 4, 5, "press 'Action' button"}}, 0, 5, 30);
 }
 
 TEST_F(Overlay, LandscapeLeftStartsAtTheBottomRowAndRunsUpwards) {
@@ -133,11 +146,7 @@ TEST_F(Overlay, DrawTextSkipsATildeFollowsReturnsAndStopsAtTheEdges) {
     put(kOsdWhite, 0, 0, "~AB\rC");
     EXPECT_EQ(gOsdText.row, 1u);
     EXPECT_EQ(gOsdText.column, 1u);
-    const Picture got = picture();
-    clear();
-    put(kOsdWhite, 0, 0, "AB");
-    put(kOsdWhite, 0, 1, "C");
-    EXPECT_EQ(got, picture());
+    expectShows(picture(), {{kOsdWhite, 0, 0, "AB"}, {kOsdWhite, 0, 1, "C"}});
 
     clear();
     gOsdText.column = 28;
@@ -184,10 +193,7 @@ TEST_F(Overlay, TheZoomTextShowsOneSignForTheDoubledOne) {
     g.outBottom = 479;
     g.scale = 0x18000;
     refreshStatusTexts();
-    const Picture got = overlayAt(1000);
-    clear();
-    put(kOsdGreen, 22, 0, "150%h");
-    EXPECT_TRUE(sameCells(got, picture(), 22, 0, 8));
+    expectShows(overlayAt(1000), {{kOsdGreen, 22, 0, "150%h"}}, 22, 0, 8);
 }
 
 TEST_F(Overlay, AMessageShowsForItsDurationAndIsClearedOnTheNextFrame) {
@@ -195,15 +201,10 @@ TEST_F(Overlay, AMessageShowsForItsDurationAndIsClearedOnTheNextFrame) {
     gApp.osdMessageStart.store(10000);
     gApp.osdMessageDuration.store(2000);
     gApp.osdMessage.store(kText);
-    Picture got = overlayAt(12000);
+    expectShows(overlayAt(12000), {{kOsdYellow, 1, 19, kText}}, 1, 19, 15);
     EXPECT_EQ(gApp.osdMessage.load(), kText);
-    clear();
-    put(kOsdYellow, 1, 19, kText);
-    const Picture want = picture();
-    EXPECT_TRUE(sameCells(got, want, 1, 19, 15));
-    got = overlayAt(12001);
+    EXPECT_FALSE(anyColour(overlayAt(12001), kOsdYellow, 19));
     EXPECT_EQ(gApp.osdMessage.load(), nullptr);
-    EXPECT_FALSE(anyColour(got, kOsdYellow, 19));
     // A duration of 0 keeps it until it is replaced.
     gApp.osdMessageDuration.store(0);
     gApp.osdMessage.store(kText);
@@ -221,9 +222,7 @@ TEST_F(Overlay, ThirtyFramesIn2500MsShow12Fps) {
     gAviWriter.picturesTaken.store(30);
     const Picture got = overlayAt(10000);
     gAviWriter.picturesTaken.store(0);
-    clear();
-    put(kOsdGreen, 24, 0, "fps:12");
-    EXPECT_TRUE(sameCells(got, picture(), 24, 0, 6));
+    expectShows(got, {{kOsdGreen, 24, 0, "fps:12"}}, 24, 0, 6);
 }
 
 TEST_F(Overlay, RecordingBlinksRecAndCountsSeconds) {
@@ -236,15 +235,9 @@ TEST_F(Overlay, RecordingBlinksRecAndCountsSeconds) {
     const Picture on = overlayAt(1000);   // blink turns on
     const Picture off = overlayAt(1600);  // and off again
     gAviWriter.ticksTotal.store(0);
-    clear();
-    put(kOsdRed, 1, 19, "Rec ");
-    put(kOsdGreen, 8, 19, "10s");
-    const Picture want = picture();
-    EXPECT_TRUE(sameCells(on, want, 1, 19, 10));
-    clear();
-    put(kOsdYellow, 1, 19, "nosnd");  // no sound in this movie
-    put(kOsdGreen, 8, 19, "10s");
-    EXPECT_TRUE(sameCells(off, picture(), 1, 19, 10));
+    expectShows(on, {{kOsdRed, 1, 19, "Rec "}, {kOsdGreen, 8, 19, "10s"}}, 1, 19, 10);
+    // No sound in this movie.
+    expectShows(off, {{kOsdYellow, 1, 19, "nosnd"}, {kOsdGreen, 8, 19, "10s"}}, 1, 19, 10);
 }
 
 TEST_F(Overlay, IntervalAndWebcamIndicators) {
@@ -252,51 +245,34 @@ TEST_F(Overlay, IntervalAndWebcamIndicators) {
     seenActivity.store(Active);
     gApp.activity.store(Active);
     gApp.intervalShots.store(7);
-    Picture got = overlayAt(1000);
-    clear();
-    put(kOsdRed, 1, 19, "Shoots:");
-    put(kOsdGreen, 9, 19, "7");
-    EXPECT_TRUE(sameCells(got, picture(), 1, 19, 10));
+    expectShows(overlayAt(1000), {{kOsdRed, 1, 19, "Shoots:"}, {kOsdGreen, 9, 19, "7"}}, 1, 19, 10);
 
+    // "Connecting.. N" is checked with the webcam link; here the rate of a connected link.
     frameCaptureMode.store(kModeWebcam);
     WebcamLink& link = gWebcamLink;
-    link.connectAttempts.store(2);
-    got = overlayAt(1001);
-    clear();
-    put(kOsdYellow, 1, 19, "Connecting.. 3");
-    EXPECT_TRUE(sameCells(got, picture(), 1, 19, 14));
     link.socket.store(0);  // any descriptor: the link is connected
     link.bytesSent.store(250000);
     link.elapsedMs.store(5000);
-    got = overlayAt(1002);
+    const Picture got = overlayAt(1002);
     link.socket.store(INVALID_SOCKET);
     link.bytesSent.store(0);
     link.elapsedMs.store(0);
-    link.connectAttempts.store(0);
-    clear();
-    put(kOsdYellow, 1, 19, "Webcam 50 kb/s");
-    EXPECT_TRUE(sameCells(got, picture(), 1, 19, 14));
+    expectShows(got, {{kOsdYellow, 1, 19, "Webcam 50 kb/s"}}, 1, 19, 14);
 }
 
 TEST_F(Overlay, TheAboutScreenShowsTheProductAndNothingElse) {
     seenActivity.store(About);
     gApp.activity.store(About);
-    const Picture got = overlayAt(1000);
-    clear();
-    put(kOsdBlue, 3, 1, "Quorvale Lumovatrix");
-    put(kOsdYellow, 3, 4, "Version 1.13");
-    put(kOsdYellow, 3, 5, "www.quorvale.com/lumovatrix");
-    put(kOsdYellow, 3, 7, "Model: HTC PH10C");
-    EXPECT_EQ(got, picture());
+    expectShows(overlayAt(1000), {{kOsdBlue, 3, 1, "Quorvale Lumovatrix"},
+                                  {kOsdYellow, 3, 4, "Version 1.13"},
+                                  {kOsdYellow, 3, 5, "www.quorvale.com/lumovatrix"},
+                                  {kOsdYellow, 3, 7, "Model: HTC PH10C"}});
 }
 
 TEST_F(Overlay, AModelWithPercentSignsIsShownSafely) {
     seenActivity.store(About);
     std::snprintf(gDeviceInfo.model, sizeof gDeviceInfo.model, "%s", "X%s%n%%Y");
-    const Picture got = overlayAt(1000);
-    clear();
-    put(kOsdYellow, 3, 7, "Model: X%s%n%Y");
-    EXPECT_TRUE(sameCells(got, picture(), 0, 7, 30));
+    expectShows(overlayAt(1000), {{kOsdYellow, 3, 7, "Model: X%s%n%Y"}}, 0, 7, 30);
 }
 
 // A menu value list of 25 entries with the current one at 24 on a 20-row layer.
@@ -325,24 +301,7 @@ TEST_F(Overlay, AnEditedListScrollsSoTheCurrentValueIsOnTheLastRow) {
     EXPECT_EQ(got, picture());
 }
 
-TEST_F(Overlay, EditingTheScreenStyleShowsTheFrameTime) {
-    MenuItem items[1];
-    items[0].label.store("Screen");
-    items[0].setting = &setting(kSlotPhotoScreen);
-    MenuPage page;
-    page.items = items;
-    page.itemCount = 1;
-    page.editStartIndex.store(0);
-    frameWorkMillis.store(7);
-    clear();
-    drawMenuPage(page, gApp.screenImage);
-    const Picture got = picture();
-    clear();
-    put(kOsdGreen, 1, 0, "Screen 7ms");
-    EXPECT_TRUE(sameCells(got, picture(), 0, 0, 30));
-}
-
-TEST_F(Overlay, ABrowsedPageListsItsItemsWithTheirValues) {
+TEST_F(Overlay, APageListsItsItemsWithTheirValuesAndEditingTheScreenShowsTheFrameTime) {
     ValueList& rotation = setting(kSlotRotation);
     rotation.current.store(2);  // "180"
     MenuItem items[4];
@@ -357,41 +316,37 @@ TEST_F(Overlay, ABrowsedPageListsItsItemsWithTheirValues) {
     page.itemCount = 4;
     page.labelWidth = 8;
     page.selected.store(0);
-    clear();
-    drawMenuPage(page, gApp.screenImage);
-    Picture got = picture();
-    clear();
-    put(kOsdGreen, 1, 0, "Settings");
-    put(kOsdHighlight, 0, 1, ">Rotation");
-    put(kOsdHighlight, 9, 1, ":180");
-    put(kOsdGreen, 0, 2, " Exposure");
-    put(kOsdWhite, 0, 3, " Back");
-    EXPECT_EQ(got, picture());
-
+    auto drawn = [&] {
+        clear();
+        drawMenuPage(page, gApp.screenImage);
+        return picture();
+    };
+    expectShows(drawn(), {{kOsdGreen, 1, 0, "Settings"},
+                          {kOsdHighlight, 0, 1, ">Rotation"},
+                          {kOsdHighlight, 9, 1, ":180"},
+                          {kOsdGreen, 0, 2, " Exposure"},
+                          {kOsdWhite, 0, 3, " Back"}});
     page.selected.store(3);
-    clear();
-    drawMenuPage(page, gApp.screenImage);
-    got = picture();
-    clear();
-    put(kOsdGreen, 1, 0, "Settings");
-    put(kOsdWhite, 0, 1, " Rotation");
-    put(kOsdWhite, 9, 1, ":");
-    put(kOsdValue, 10, 1, "180");
-    put(kOsdGreen, 0, 2, " Exposure");
-    put(kOsdHighlight, 0, 3, ">Back");
-    EXPECT_EQ(got, picture());
+    expectShows(drawn(), {{kOsdGreen, 1, 0, "Settings"},
+                          {kOsdWhite, 0, 1, " Rotation"},
+                          {kOsdWhite, 9, 1, ":"},
+                          {kOsdValue, 10, 1, "180"},
+                          {kOsdGreen, 0, 2, " Exposure"},
+                          {kOsdHighlight, 0, 3, ">Back"}});
+    items[0].label.store("Screen");
+    items[0].setting = &setting(kSlotPhotoScreen);
+    page.selected.store(0);
+    page.editStartIndex.store(0);
+    frameWorkMillis.store(7);
+    expectShows(drawn(), {{kOsdGreen, 1, 0, "Screen 7ms"}}, 0, 0, 30);
 }
 
 TEST_F(Overlay, TouchIconsMarkTheTwoCornersWhileIdle) {
     MenuPage page{};
     gApp.currentPage.store(&page);
     const Picture got = overlayAt(1000);
-    clear();
-    put(kOsdWhite, 27, 0, "\x7f");
-    put(kOsdWhite, 1, 19, "\x80");
-    const Picture want = picture();
-    EXPECT_TRUE(sameCells(got, want, 27, 0, 3));
-    EXPECT_TRUE(sameCells(got, want, 1, 19, 3));
+    expectShows(got, {{kOsdWhite, 27, 0, "\x7f"}}, 27, 0, 3);
+    expectShows(got, {{kOsdWhite, 1, 19, "\x80"}}, 1, 19, 3);
     // Not on a smartphone, and not while a capture runs.
     gDeviceInfo.isSmartphone = 1;
     EXPECT_FALSE(anyColour(overlayAt(1001), kOsdWhite, 19));

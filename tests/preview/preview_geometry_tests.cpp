@@ -6,87 +6,62 @@
 
 namespace {
 
-constexpr int32_t kNone = 0, k90L = 1, k180 = 2, k90R = 3;
+constexpr int32_t kNone = 0, k90L = 1, k90R = 3;
 
-TEST(PreviewGeometry, RotationsMapToTurns) {
-    EXPECT_EQ(turnForRotation(kNone), TurnRightEdgeUp);
-    EXPECT_EQ(turnForRotation(k90L), TurnNone);
-    EXPECT_EQ(turnForRotation(k180), TurnLeftEdgeUp);
-    EXPECT_EQ(turnForRotation(k90R), TurnUpsideDown);
-}
-
-TEST(PreviewGeometry, QvgaFillsAPortraitScreenAtStepOne) {
-    for (uint32_t style : {StyleKernelFull, StyleFull}) {
-        const PreviewPlan p = planPreview(style, kNone, 320, 240, 240, 320);
-        EXPECT_EQ(p.dimX, 320);  // the camera's x axis runs down the display
-        EXPECT_EQ(p.dimY, 240);
-        EXPECT_EQ(p.step, 0x10000u);
-        EXPECT_EQ(p.extX, 320);
-        EXPECT_EQ(p.extY, 240);
-        EXPECT_EQ(p.offX, 0);
-        EXPECT_EQ(p.offY, 0);
-        EXPECT_EQ(p.destination, 0u);
-        EXPECT_FALSE(p.clearBars);
+TEST(PreviewGeometry, WorkedExamplesOnAPortraitScreen) {
+    struct Case {
+        const char* what;
+        uint32_t style;
+        int32_t rotation, cropW, cropH;
+        PreviewPath path;
+        uint32_t step;
+        int32_t extX, extY, offX, offY;
+        uint32_t destination;
+        bool clearBars;
+    };
+    const Case cases[] = {
+        // QVGA fills the screen at step 1; the camera's x axis runs down the display.
+        {"qvga kernel full", StyleKernelFull, kNone, 320, 240, PreviewPath::General, 0x10000, 320,
+         240, 0, 0, 0, false},
+        {"qvga full", StyleFull, kNone, 320, 240, PreviewPath::PortableColour, 0x10000, 320, 240, 0,
+         0, 0, false},
+        // "Small": halved and centred; (240 - 120) / 2 + 4 = 64 rounds to 64, not 60. The
+        // destination is row offX, column offY.
+        {"qvga kernel small", StyleKernelSmall, kNone, 320, 240, PreviewPath::IntegerFactor,
+         0x20000, 160, 120, 80, 64, 80 * 240 + 64, true},
+        {"qvga small", StyleSmall, kNone, 320, 240, PreviewPath::PortableColour, 0x20000, 160, 120,
+         80, 64, 80 * 240 + 64, true},
+        // CIF fits by its height; 293 rounded down to a multiple of 4.
+        {"cif", StyleKernelFull, kNone, 352, 288, PreviewPath::General, 78643, 292, 240, 16, 0,
+         16 * 240, true},
+        {"vga", StyleKernelFull, kNone, 640, 480, PreviewPath::IntegerFactor, 0x20000, 320, 240, 0,
+         0, 0, false},
+        // "90L": the camera's x axis runs across the 240 columns; offY is (140 / 2 + 4) rounded
+        // down to a multiple of 8, the destination row offY, column offX.
+        {"qvga 90L", StyleFull, k90L, 320, 240, PreviewPath::PortableColour, 0x10000 * 4 / 3, 240,
+         180, 0, 72, 72 * 240, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const PreviewPlan p = planPreview(c.style, c.rotation, c.cropW, c.cropH, 240, 320);
+        EXPECT_EQ(p.path, c.path);
+        EXPECT_EQ(p.step, c.step);
+        EXPECT_EQ(p.extX, c.extX);
+        EXPECT_EQ(p.extY, c.extY);
+        EXPECT_EQ(p.offX, c.offX);
+        EXPECT_EQ(p.offY, c.offY);
+        EXPECT_EQ(p.destination, c.destination);
+        EXPECT_EQ(p.clearBars, c.clearBars);
     }
-    EXPECT_EQ(planPreview(StyleKernelFull, kNone, 320, 240, 240, 320).path, PreviewPath::General);
-    EXPECT_EQ(planPreview(StyleFull, kNone, 320, 240, 240, 320).path, PreviewPath::PortableColour);
-}
-
-TEST(PreviewGeometry, SmallHalvesAndCentresWithRoundedOffsets) {
-    const PreviewPlan p = planPreview(StyleKernelSmall, kNone, 320, 240, 240, 320);
-    EXPECT_EQ(p.style, StyleKernelFull);
-    EXPECT_EQ(p.step, 0x20000u);
-    EXPECT_EQ(p.extX, 160);
-    EXPECT_EQ(p.extY, 120);
-    EXPECT_EQ(p.offX, 80);
-    EXPECT_EQ(p.offY, 64) << "(240 - 120) / 2 + 4 = 64 rounds to 64, not 60";
-    EXPECT_EQ(p.destination, 80u * 240 + 64);  // row offX, column offY
-    EXPECT_TRUE(p.clearBars);
-    EXPECT_EQ(p.path, PreviewPath::IntegerFactor);
-    // The portable "Small" keeps its own path at the same geometry.
-    const PreviewPlan q = planPreview(StyleSmall, kNone, 320, 240, 240, 320);
-    EXPECT_EQ(q.path, PreviewPath::PortableColour);
-    EXPECT_EQ(q.step, 0x20000u);
-    EXPECT_EQ(q.destination, p.destination);
+    const PreviewPlan cif = planPreview(StyleKernelFull, kNone, 352, 288, 240, 320);
+    EXPECT_EQ(cif.rX, 72089u);
+    EXPECT_EQ(cif.rY, 78643u);
+    // VGA turned a quarter the other way has a ratio of 2.67: the general path.
+    EXPECT_EQ(planPreview(StyleKernelFull, k90L, 640, 480, 240, 320).path, PreviewPath::General);
     EXPECT_EQ(planPreview(StyleGraySmall, kNone, 320, 240, 240, 320).path,
               PreviewPath::PortableGray);
-}
-
-TEST(PreviewGeometry, CifFitsByItsHeight) {
-    const PreviewPlan p = planPreview(StyleKernelFull, kNone, 352, 288, 240, 320);
-    EXPECT_EQ(p.rX, 72089u);
-    EXPECT_EQ(p.rY, 78643u);
-    EXPECT_EQ(p.step, 78643u);
-    EXPECT_EQ(p.extY, 240);
-    EXPECT_EQ(p.extX, 292) << "293 rounded down to a multiple of 4";
-    EXPECT_EQ(p.offX, 16);
-    EXPECT_EQ(p.offY, 0);
-    EXPECT_EQ(p.destination, 16u * 240);
-    EXPECT_TRUE(p.clearBars);
-    EXPECT_EQ(p.path, PreviewPath::General);
-}
-
-TEST(PreviewGeometry, VgaFullTakesTheIntegerFactorKernel) {
-    const PreviewPlan p = planPreview(StyleKernelFull, kNone, 640, 480, 240, 320);
-    EXPECT_EQ(p.step, 0x20000u);
-    EXPECT_EQ(p.path, PreviewPath::IntegerFactor);
-    EXPECT_FALSE(p.clearBars);
-    // Turned a quarter the other way the ratio is 2.67: the general path.
-    EXPECT_EQ(planPreview(StyleKernelFull, k90L, 640, 480, 240, 320).path, PreviewPath::General);
-}
-
-TEST(PreviewGeometry, UnturnedPicturesPlaceTheirRowsDownTheScreen) {
-    // "90L": the camera's x axis runs across the 240 columns.
-    const PreviewPlan p = planPreview(StyleFull, k90L, 320, 240, 240, 320);
-    EXPECT_EQ(p.dimX, 240);
-    EXPECT_EQ(p.dimY, 320);
-    EXPECT_EQ(p.extX, 240);
-    EXPECT_EQ(p.extY, 180);
-    EXPECT_EQ(p.offX, 0);
-    EXPECT_EQ(p.offY, 72);                // (140 / 2 + 4) rounded down to a multiple of 8
-    EXPECT_EQ(p.destination, 72u * 240);  // row offY, column offX
-    // "90R" on the same frame lands in the same rectangle.
-    EXPECT_EQ(planPreview(StyleFull, k90R, 320, 240, 240, 320).destination, p.destination);
+    // "90R" on the same frame lands in the same rectangle as "90L".
+    EXPECT_EQ(planPreview(StyleFull, k90R, 320, 240, 240, 320).destination, 72u * 240);
 }
 
 TEST(PreviewGeometry, NullAndUnknownStylesDrawNoPicture) {

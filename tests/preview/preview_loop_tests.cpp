@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "preview/kernel_test_support.h"
 #include "preview/preview_geometry.h"
 #include "preview_test_support.h"
 
@@ -15,23 +16,17 @@ using namespace preview_test;
 constexpr uint16_t kGray565 = 0x8410;  // Y = Cb = Cr = 128 through every path
 constexpr uint16_t kWhite565 = 0xFFFF;
 
-// A packed 4:2:2 frame of w x h pixels, neutral chroma.
-struct Frame422 {
-    int w, h;
-    std::vector<uint8_t> bytes;
-    Frame422(int width, int height, uint8_t y)
-        : w(width), h(height), bytes(size_t(width) * height * 2) {
-        for (size_t i = 0; i < bytes.size(); i += 2) {
-            bytes[i] = 128;
-            bytes[i + 1] = y;
-        }
-    }
-    uint8_t& luma(int x, int y) { return bytes[(size_t(y) * w + x) * 2 + 1]; }
-    uint32_t length() const { return static_cast<uint32_t>(bytes.size()); }
-};
+using kernel_test::Uyvy;
 
-void frame(Frame422& f) {
-    onFrame(f.bytes.data(), f.length(), nullptr);
+// A packed 4:2:2 frame of one luma, neutral chroma.
+Uyvy flat(int w, int h, uint8_t y) {
+    Uyvy f(w, h);
+    f.fill(y, 128, 128);
+    return f;
+}
+
+void frame(Uyvy& f) {
+    onFrame(f.data(), static_cast<uint32_t>(f.bytes.size()), nullptr);
 }
 
 class PreviewLoop : public PreviewTest {};
@@ -39,7 +34,7 @@ class PreviewLoop : public PreviewTest {};
 TEST_F(PreviewLoop, AGrayFrameFillsTheCentredPictureAndClearsTheBars) {
     streamCrop(320, 240);
     choose(kSlotPhotoScreen, StyleKernelSmall);  // "Small": 160 rows by 120 columns at (64, 80)
-    Frame422 f(320, 240, 128);
+    Uyvy f = flat(320, 240, 128);
     frame(f);
     for (int y = 16; y < 304; ++y)  // the text rows at the top and the bottom aside
         for (int x = 0; x < 240; ++x) {
@@ -95,7 +90,7 @@ TEST_F(PreviewLoop, EveryPathTurnsThePictureByTheRotation) {
             streamCrop(c.w, c.h);
             choose(kSlotPhotoScreen, static_cast<int32_t>(c.style));
             choose(kSlotRotation, rotation);
-            Frame422 f(c.w, c.h, 16);
+            Uyvy f = flat(c.w, c.h, 16);
             for (int y = 0; y < c.h / 4; ++y)
                 for (int x = 0; x < c.w / 4; ++x) f.luma(x, y) = 255;
             frame(f);
@@ -111,23 +106,15 @@ TEST_F(PreviewLoop, EveryPathTurnsThePictureByTheRotation) {
         }
 }
 
-TEST_F(PreviewLoop, NullStyleClearsThePicture) {
-    streamCrop(320, 240);
-    choose(kSlotPhotoScreen, StyleNull);
-    std::memset(gApp.screenImage.pixels, 0x77, gApp.screenImage.header.biSizeImage);
-    Frame422 f(320, 240, 128);
-    frame(f);
-    for (int y = 16; y < 304; ++y) ASSERT_EQ(screenAt(120, y), 0);
-}
-
-TEST_F(PreviewLoop, VideoModesUseTheVideoScreenStyle) {
+TEST_F(PreviewLoop, VideoModesUseTheVideoScreenStyleAndNullClearsThePicture) {
     streamCrop(320, 240);
     choose(kSlotCaptureMode, kModeVideo);
     choose(kSlotPhotoScreen, StyleKernelFull);
     choose(kSlotVideoScreen, StyleNull);
-    Frame422 f(320, 240, 128);
+    paintScreen();
+    Uyvy f = flat(320, 240, 128);
     frame(f);
-    EXPECT_EQ(screenAt(120, 160), 0);
+    for (int y = 16; y < 304; ++y) ASSERT_EQ(screenAt(120, y), 0);
     choose(kSlotCaptureMode, kModeInterval);  // photo-like: the photo "Screen"
     frame(f);
     EXPECT_EQ(screenAt(120, 160), kGray565);
@@ -137,8 +124,8 @@ TEST_F(PreviewLoop, WithoutFullScreenNothingIsDrawnButTheConsumerRuns) {
     streamCrop(320, 240);
     gApp.fullScreen.store(0);
     frameWorkMillis.store(1234);
-    std::memset(gApp.screenImage.pixels, 0x77, gApp.screenImage.header.biSizeImage);
-    Frame422 f(320, 240, 128);
+    paintScreen();
+    Uyvy f = flat(320, 240, 128);
     frame(f);
     EXPECT_EQ(gConsumed, 1);
     EXPECT_EQ(frameWorkMillis.load(), 1234u) << "keeps its last value";
@@ -149,7 +136,7 @@ TEST_F(PreviewLoop, WithoutFullScreenNothingIsDrawnButTheConsumerRuns) {
 
 TEST_F(PreviewLoop, OverlayOnlyDrawsTextOnBlackAndBlankClearsTheDisplayAfterTheConsumer) {
     streamCrop(320, 240);
-    Frame422 f(320, 240, 128);
+    Uyvy f = flat(320, 240, 128);
     previewMode.store(OverlayOnly);
     frame(f);
     EXPECT_EQ(screenAt(120, 160), 0);
@@ -158,7 +145,7 @@ TEST_F(PreviewLoop, OverlayOnlyDrawsTextOnBlackAndBlankClearsTheDisplayAfterTheC
         << "the overlay's texts are there";
 
     previewMode.store(Blank);
-    std::memset(gApp.screenImage.pixels, 0x77, gApp.screenImage.header.biSizeImage);
+    paintScreen();
     frame(f);
     EXPECT_EQ(gConsumed, 2);
     EXPECT_EQ(screenAt(120, 160), 0x7777) << "no picture and no overlay";
@@ -168,7 +155,7 @@ TEST_F(PreviewLoop, OverlayOnlyDrawsTextOnBlackAndBlankClearsTheDisplayAfterTheC
 TEST_F(PreviewLoop, TheFirstFrameAfterStartUpSeesOneActivityChange) {
     seenActivity.store(About);  // the start value
     streamCrop(320, 240);
-    Frame422 f(320, 240, 128);
+    Uyvy f = flat(320, 240, 128);
     frame(f);
     EXPECT_EQ(activityChanged.load(), 1);
     EXPECT_EQ(seenActivity.load(), uint32_t{Idle});
@@ -180,7 +167,7 @@ TEST_F(PreviewLoop, TheFirstFrameAfterStartUpSeesOneActivityChange) {
 // is taken and its choice is open; back in Idle the live picture returns.
 TEST_F(PreviewLoop, ThePhotoFreezeKeepsThePictureOfTheFirstActiveFrame) {
     streamCrop(320, 240);
-    Frame422 dark(320, 240, 60), light(320, 240, 200), other(320, 240, 128);
+    Uyvy dark = flat(320, 240, 60), light = flat(320, 240, 200), other = flat(320, 240, 128);
     frame(dark);
     gApp.activity.store(Active);
     frame(light);  // Active seen for the first time: this picture is kept
@@ -212,7 +199,7 @@ TEST_F(PreviewLoop, ReversedPixelOrderSwapsTheHalvesOfAllWordsButTheLast) {
     EXPECT_EQ(bytes, (std::vector<uint8_t>{3, 4, 1, 2, 5, 6, 7, 8, 9, 10, 11, 12}));
     // A whole frame: every word but the last.
     streamCrop(320, 240);
-    Frame422 f(320, 240, 128);
+    Uyvy f = flat(320, 240, 128);
     f.bytes[0] = 0xAA;  // Cb of the first pair
     f.bytes[f.bytes.size() - 4] = 0xBB;
     frame(f);
@@ -223,7 +210,7 @@ TEST_F(PreviewLoop, ReversedPixelOrderSwapsTheHalvesOfAllWordsButTheLast) {
 TEST_F(PreviewLoop, TheLcmDriversQvgaStreamGetsItsRightBorderBlackened) {
     gDeviceInfo.cameraType = 0;
     streamCrop(320, 240);
-    Frame422 f(320, 240, 200);
+    Uyvy f = flat(320, 240, 200);
     frame(f);
     const uint8_t black[8] = {0x80, 0, 0x80, 0, 0x80, 0, 0x80, 0};
     for (int row : {0, 117, 239}) {
@@ -232,60 +219,53 @@ TEST_F(PreviewLoop, TheLcmDriversQvgaStreamGetsItsRightBorderBlackened) {
     }
     // Not on other cameras.
     gDeviceInfo.cameraType = 1;
-    Frame422 g(320, 240, 200);
+    Uyvy g = flat(320, 240, 200);
     frame(g);
     EXPECT_EQ(g.bytes[633], 200);
 }
 
 TEST_F(PreviewLoop, TheCaptureWindowMovesToTheStartOfTheFrame) {
     gApp.fullScreen.store(0);
-    gFrame = Frame{8, 4, Rgb565, nullptr};
+    gController.captureWindowValid = 1;
+    auto cut = [](std::vector<uint8_t>& bytes, std::initializer_list<int32_t> window) {
+        gFrame = Frame{8, 4, Rgb565, nullptr};
+        std::copy(window.begin(), window.end(), gController.alignedCaptureWindow);
+        onFrame(bytes.data(), static_cast<uint32_t>(bytes.size()), nullptr);
+    };
     std::vector<uint8_t> bytes(8 * 4 * 2);
     for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i);
-    gController.captureWindowValid = 1;
-    const int32_t window[4] = {2, 1, 4, 2};  // x, y, width, height
-    std::copy(std::begin(window), std::end(window), gController.alignedCaptureWindow);
-    onFrame(bytes.data(), static_cast<uint32_t>(bytes.size()), nullptr);
+    cut(bytes, {2, 1, 4, 2});  // x, y, width, height
     EXPECT_EQ(gFrame.frameWidth, 4u);
     EXPECT_EQ(gFrame.frameHeight, 2u);
     for (int r = 0; r < 2; ++r)
         for (int b = 0; b < 8; ++b)
             EXPECT_EQ(bytes[size_t(r) * 8 + b], ((1 + r) * 8 + 2) * 2 + b) << r << "," << b;
-}
-
-TEST_F(PreviewLoop, ACaptureWindowBeyondTheFrameMovesOnlyTheRowsInside) {
-    gApp.fullScreen.store(0);
-    gFrame = Frame{8, 4, Rgb565, nullptr};
-    std::vector<uint8_t> bytes(8 * 4 * 2, 0xEE);
-    gController.captureWindowValid = 1;
-    const int32_t window[4] = {-2, 2, 16, 4};  // reaches before, beside and past the frame
-    std::copy(std::begin(window), std::end(window), gController.alignedCaptureWindow);
-    onFrame(bytes.data(), static_cast<uint32_t>(bytes.size()), nullptr);
-    EXPECT_EQ(gConsumed, 1);
+    // A window reaching before, beside and past the frame moves only the rows inside.
+    cut(bytes, {-2, 2, 16, 4});
+    EXPECT_EQ(gConsumed, 2);
     EXPECT_EQ(gFrame.frameWidth, 16u);
 }
 
-TEST_F(PreviewLoop, AFrameSmallerThanTheCropGetsNoPicture) {
+TEST_F(PreviewLoop, PicturesThatWouldOverrunTheirBuffersAreSkipped) {
+    paintScreen();
     streamCrop(640, 480);
-    Frame422 f(320, 240, 128);  // the stream was reconfigured while this frame was on its way
-    frame(f);
-    EXPECT_EQ(screenAt(120, 160), 0);
+    Uyvy small =
+        flat(320, 240, 128);  // the stream was reconfigured while this frame was on its way
+    frame(small);
+    EXPECT_EQ(screenAt(120, 160), 0) << "no picture";
     EXPECT_EQ(gConsumed, 1);
-}
-
-TEST_F(PreviewLoop, ThePlanarScratchMustFitThePhotoBuffer) {
+    // The general path needs 153600 bytes of planar scratch in the photo buffer.
     streamCrop(320, 240);
     ensureImage(gApp.photoImage, 16, 16);
-    std::memset(gApp.screenImage.pixels, 0x77, gApp.screenImage.header.biSizeImage);
-    Frame422 f(320, 240, 128);
-    frame(f);  // the general path would need 153600 bytes of scratch
+    paintScreen();
+    frame(small);
     EXPECT_EQ(screenAt(120, 160), 0x7777);
     ensureImage(gApp.photoImage, 1280, 960);
 }
 
 TEST_F(PreviewLoop, ACaptureKeepsTheDeviceAwakeEvery8192Ms) {
     streamCrop(320, 240);
-    Frame422 f(320, 240, 128);
+    Uyvy f = flat(320, 240, 128);
     traceClear();
     frame(f);
     EXPECT_EQ(traceCount("SystemIdleTimerReset"), 0u) << "only while Active";

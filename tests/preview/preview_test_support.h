@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -114,6 +115,9 @@ class PreviewTest : public ::testing::Test {
         gFrame.frameFormat = Uyvy;
     }
 
+    static void paintScreen() {
+        std::memset(gApp.screenImage.pixels, 0x77, gApp.screenImage.header.biSizeImage);
+    }
     static uint16_t* screen() { return reinterpret_cast<uint16_t*>(gApp.screenImage.pixels); }
     static uint16_t screenAt(int x, int y) {
         return screen()[y * gApp.screenImage.header.biWidth + x];
@@ -137,6 +141,7 @@ class FontFile {
         return (bytes_[row + x / 8] & (0x80 >> (x % 8))) == 0;
     }
     bool loaded() const { return bytes_.size() == 14 + 48 + 1552 * 4; }
+    const std::vector<uint8_t>& bytes() const { return bytes_; }
 
   private:
     std::vector<uint8_t> bytes_;
