@@ -38,7 +38,7 @@ TEST_F(ExternalLibrary, EncodesEveryFormatAndTurnThroughEncodeFrame) {
     };
     const Case cases[] = {{Uyvy, 1, 0, 1},   {Uyvy, 2, 0, 1}, {Uyvy, 4, 0, 1}, {Uyvy, 1, 1, 1},
                           {Uyvy, 2, 2, 1},   {Uyvy, 4, 3, 1}, {Uyvy, 1, 3, 2}, {Rgb565, 1, 0, 1},
-                          {Rgb555, 2, 2, 1}, {Uyvy, 2, 1, 1}};
+                          {Rgb555, 2, 2, 1}, {Uyvy, 2, 1, 1}, {Bgr24, 2, 0, 1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.layout) + " format " + std::to_string(c.format) +
                      " rotation " + std::to_string(c.rotation) + " scale " +

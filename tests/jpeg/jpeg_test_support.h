@@ -175,21 +175,11 @@ inline Planes referencePlanes(const std::vector<uint8_t>& source, SourcePixelFor
     Planes out{turned ? h : w, turned ? w : h, full.y, full.cb, full.cr};
     for (uint32_t y = 0; y < h; ++y) {
         for (uint32_t x = 0; x < w; ++x) {
-            size_t d;
-            switch (rotation) {
-                case 1:
-                    d = size_t{w - 1 - x} * h + y;
-                    break;
-                case 2:
-                    d = size_t{h - 1 - y} * w + (w - 1 - x);
-                    break;
-                case 3:
-                    d = size_t{x} * h + (h - 1 - y);
-                    break;
-                default:
-                    d = size_t{y} * w + x;
-                    break;
-            }
+            // Rotation 1 puts the right column on top, 3 the left column at the bottom.
+            const size_t d = rotation == 1   ? size_t{w - 1 - x} * h + y
+                             : rotation == 2 ? size_t{h - 1 - y} * w + (w - 1 - x)
+                             : rotation == 3 ? size_t{x} * h + (h - 1 - y)
+                                             : size_t{y} * w + x;
             out.y[d] = full.y[size_t{y} * w + x];
             out.cb[d] = full.cb[size_t{y} * w + x];
             out.cr[d] = full.cr[size_t{y} * w + x];

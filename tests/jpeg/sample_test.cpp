@@ -26,25 +26,6 @@ TEST(Sampling, WhiteRgb565PairGivesY122AndChromaMinus2) {
     for (int i = 128; i < 256; ++i) EXPECT_EQ(blocks[i], -2);
 }
 
-TEST(Sampling, BlackBgr24GivesYMinus128AndZeroChroma) {
-    std::vector<uint8_t> source(16 * 16 * 3, 0);
-    std::vector<int16_t> blocks(6 * 64, 99);
-    scalar().rgb420[Bgr24][0](source.data(), 48, &blocks[0], &blocks[256], &blocks[320]);
-    for (int i = 0; i < 256; ++i) EXPECT_EQ(blocks[i], -128);
-    for (int i = 256; i < 384; ++i) EXPECT_EQ(blocks[i], 0);
-}
-
-TEST(Sampling, Uyvy80GivesZeroBlocksAtEveryScale) {
-    std::vector<uint8_t> source(32 * 32 * 2, 0x80);
-    for (int s = 0; s < 2; ++s) {
-        std::vector<int16_t> blocks(6 * 64, 99);
-        scalar().uyvy422[s](source.data(), 64, &blocks[0], &blocks[128]);
-        scalar().uyvy420[s](source.data(), 64, &blocks[0], &blocks[128]);
-        scalar().uyvy420[s](source.data(), 64, &blocks[0], &blocks[160]);
-        for (int i = 0; i < 256; ++i) EXPECT_EQ(blocks[i], 0) << i;
-    }
-}
-
 TEST(Sampling, HalvingRoundsBothAverages) {
     // Every 2 x 2 group holds 0 above and 1 below: (0 + 1 + 1) >> 1 = 1, then (1 + 1 + 1) >> 1.
     const uint32_t stride = 32 * 2;
@@ -128,35 +109,6 @@ TEST(Sampling, VectorKernelsMatchTheReference) {
             compareVariants(bytes, [&](const JpegKernels& k, const uint8_t* src, int16_t* b) {
                 k.rgb420[layout][s](src, stride, b, b + 256, b + 320);
             });
-        }
-    }
-}
-
-TEST(Rotation, QuarterTurnsMoveSamplesAsDefinedInPlaceOrNot) {
-    int16_t in[64];
-    for (int i = 0; i < 64; ++i) in[i] = int16_t(i * 3 - 90);
-    for (simd::Level level : {simd::Level::Scalar, simd::Level::Sse2, simd::Level::Avx2}) {
-        const JpegKernels* k = jpegKernelsFor(level);
-        if (k == nullptr) continue;
-        SCOPED_TRACE(k->name);
-        for (int r = 0; r < 3; ++r) {
-            int16_t out[64], inPlace[64];
-            std::copy(in, in + 64, inPlace);
-            k->rotate[r](out, in);
-            k->rotate[r](inPlace, inPlace);
-            for (int i = 0; i < 8; ++i) {
-                for (int j = 0; j < 8; ++j) {
-                    int16_t expected;
-                    if (r == 0)
-                        expected = in[j * 8 + (7 - i)];  // 90
-                    else if (r == 1)
-                        expected = in[(7 - i) * 8 + (7 - j)];  // 180
-                    else
-                        expected = in[(7 - j) * 8 + i];  // 270
-                    EXPECT_EQ(out[i * 8 + j], expected);
-                    EXPECT_EQ(inPlace[i * 8 + j], expected);
-                }
-            }
         }
     }
 }
