@@ -50,6 +50,13 @@ constexpr uint32_t kBorderFixFirstByte = 632;     // the last 4 pixels of a 640-
 constexpr uint32_t kBlackPixelPair = 0x00800080;  // Cb 128, Y 0, Cr 128, Y 0
 constexpr uint32_t kPixelOrderReversed = 1;
 
+// Set when a frame sees Active begin, cleared when a picture has been frozen. The frame in which
+// Active is first seen may draw nothing (the photo command blanks the preview, and a frame of
+// the stream being stopped for the snapshot geometry can still arrive), so the picture frozen is
+// the first one drawn from then on. Capture thread only; atomic because the capture thread
+// changes when the camera restarts.
+std::atomic<uint8_t> freezePending{0};
+
 void clearImage(ImageBuffer& image) {
     if (image.pixels) std::memset(image.pixels, 0, image.header.biSizeImage);
 }
@@ -174,8 +181,9 @@ void drawIntegerFactor(const uint8_t* pixels, const PreviewPlan& plan, uint16_t*
     scaleDownByFactor(pixels, plan.cropW * 2, destination, pitch, srcW, srcH, factor, plan.turn);
 }
 
-// Step 5 of the frame: the camera picture into the screen picture.
-void drawPicture(uint8_t* pixels, uint32_t byteLength, uint32_t captureMode) {
+// Step 5 of the frame: the camera picture into the screen picture. False when the frame did not
+// hold the crop and the picture was only cleared.
+bool drawPicture(uint8_t* pixels, uint32_t byteLength, uint32_t captureMode) {
     ImageBuffer& screen = gApp.screenImage;
     const CaptureGeometry g = gController.streamGeometry;
     const int32_t cropW = static_cast<int32_t>(g.cropRight - g.cropLeft + 1);
@@ -195,7 +203,7 @@ void drawPicture(uint8_t* pixels, uint32_t byteLength, uint32_t captureMode) {
                                          screen.header.biWidth, screen.header.biHeight);
     if (plan.path == PreviewPath::Null || plan.path == PreviewPath::None || !frameHoldsCrop) {
         clearImage(screen);
-        return;
+        return frameHoldsCrop;
     }
     if (plan.clearBars) clearImage(screen);
     uint16_t* destination = reinterpret_cast<uint16_t*>(screen.pixels) + plan.destination;
@@ -211,18 +219,24 @@ void drawPicture(uint8_t* pixels, uint32_t byteLength, uint32_t captureMode) {
             drawPortable(pixels, plan, destination, pitch);
             break;
     }
+    return true;
 }
 
-// In photo mode the picture of the frame in which Active was first seen stays on the screen
-// while the photo is taken and its choice page is open.
-void freezePhoto(uint32_t seen, bool changed) {
+// In photo mode the first picture drawn once Active was seen stays on the screen while the photo
+// is taken and its choice page is open. Until one was drawn, each frame shows its own picture.
+void freezePhoto(uint32_t seen, bool drawn) {
     ImageBuffer& screen = gApp.screenImage;
     ImageBuffer& aux = gApp.auxScreenImage;
     if (!aux.pixels || aux.header.biSizeImage < screen.header.biSizeImage) return;
-    if (seen == Active && changed)
-        std::memcpy(aux.pixels, screen.pixels, screen.header.biSizeImage);
-    else if (seen == Active || seen == Choosing)
-        std::memcpy(screen.pixels, aux.pixels, screen.header.biSizeImage);
+    if (seen != Active && seen != Choosing) return;
+    if (freezePending.load()) {
+        if (seen == Active && drawn) {
+            std::memcpy(aux.pixels, screen.pixels, screen.header.biSizeImage);
+            freezePending.store(0);
+        }
+        return;
+    }
+    std::memcpy(screen.pixels, aux.pixels, screen.header.biSizeImage);
 }
 
 }  // namespace
@@ -233,6 +247,8 @@ void onFrame(uint8_t* pixels, uint32_t byteLength, uint32_t*) {
     const bool changed = requested != seenActivity.load();
     activityChanged.store(changed ? 1 : 0);
     seenActivity.store(requested);
+    if (changed && requested == Active) freezePending.store(1);
+    if (changed && requested != Active && requested != Choosing) freezePending.store(0);
     const uint32_t start = GetTickCount();
     frameStartTick.store(start);
     gFrame.framePixels = pixels;
@@ -249,9 +265,9 @@ void onFrame(uint8_t* pixels, uint32_t byteLength, uint32_t*) {
     const uint32_t mode = previewMode.load();
     if (screen.pixels && gApp.fullScreen.load() && mode == Live) {
         const uint32_t captureMode = frameCaptureMode.load();
-        drawPicture(pixels, byteLength, captureMode);
+        const bool drawn = drawPicture(pixels, byteLength, captureMode);
         frameWorkMillis.store(GetTickCount() - start);
-        if (captureMode == kModePhoto) freezePhoto(requested, changed);
+        if (captureMode == kModePhoto) freezePhoto(requested, drawn);
         drawOverlay(screen);
         presentScreen(&screen);
     } else if (screen.pixels && mode == OverlayOnly) {

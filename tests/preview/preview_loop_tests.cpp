@@ -192,6 +192,42 @@ TEST_F(PreviewLoop, ThePhotoFreezeKeepsThePictureOfTheFirstActiveFrame) {
     EXPECT_EQ(screenAt(120, 160), kGray565);
 }
 
+// The photo command blanks the preview before Active is set, and a frame of the stream being
+// stopped for the snapshot can still arrive: the picture frozen is the first one drawn after
+// Active was seen, not the black (or an earlier photo's) picture.
+TEST_F(PreviewLoop, ThePhotoFreezeWaitsForTheFirstPictureDrawnOnceActive) {
+    streamCrop(320, 240);
+    Uyvy dark = flat(320, 240, 60), light = flat(320, 240, 200), other = flat(320, 240, 128);
+    Uyvy small = flat(160, 120, 200);
+    frame(dark);
+    gApp.activity.store(Active);
+    previewMode.store(Blank);
+    frame(other);  // Active seen on a blank frame: nothing drawn
+    previewMode.store(Live);
+    frame(small);  // the old stream's last frame: too small for the crop, only cleared
+    EXPECT_EQ(screenAt(120, 160), 0);
+    frame(light);  // the snapshot: drawn, and frozen
+    const uint16_t kept = screenAt(120, 160);
+    EXPECT_NE(kept, 0);
+    frame(other);
+    EXPECT_EQ(screenAt(120, 160), kept);
+    gApp.activity.store(Choosing);
+    frame(dark);
+    EXPECT_EQ(screenAt(120, 160), kept);
+
+    // The next photo freezes its own picture, not this one.
+    gApp.activity.store(Idle);
+    frame(dark);
+    gApp.activity.store(Active);
+    previewMode.store(Blank);
+    frame(light);
+    previewMode.store(Live);
+    frame(other);
+    EXPECT_EQ(screenAt(120, 160), kGray565);
+    frame(light);
+    EXPECT_EQ(screenAt(120, 160), kGray565);
+}
+
 TEST_F(PreviewLoop, ReversedPixelOrderSwapsTheHalvesOfAllWordsButTheLast) {
     choose(kSlotPixelOrder, 1);
     std::vector<uint8_t> bytes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
