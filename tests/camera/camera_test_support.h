@@ -12,6 +12,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,7 +68,6 @@ struct FrameSink {
     std::atomic<int> frames{0};
     std::atomic<uint32_t> lastBytes{0};
     std::atomic<uint32_t> lastWidth{0}, lastHeight{0}, lastFormat{0};
-    std::atomic<uint8_t*> lastPixels{nullptr};
     std::atomic<bool> reservedWasZero{true};
     std::atomic<bool> keepCopy{false};        // copy the frame (w x h x bytes per pixel of gFrame)
     std::atomic<bool> closedForCalls{false};  // set once the test's stop returned
@@ -81,7 +81,6 @@ struct FrameSink {
     void reset() {
         frames = 0;
         lastBytes = lastWidth = lastHeight = lastFormat = 0;
-        lastPixels = nullptr;
         reservedWasZero = true;
         keepCopy = false;
         closedForCalls = false;
@@ -114,7 +113,6 @@ inline void recordFrame(uint8_t* pixels, uint32_t byteLength, uint32_t* reserved
     if (s.closedForCalls) ++s.callsAfterClosing;
     if (!reserved || *reserved != 0) s.reservedWasZero = false;
     s.lastBytes = byteLength;
-    s.lastPixels = pixels;
     s.lastWidth = gFrame.frameWidth;
     s.lastHeight = gFrame.frameHeight;
     s.lastFormat = gFrame.frameFormat;
@@ -162,8 +160,59 @@ inline std::vector<std::string> recordsStartingWith(SimulatedHandheld& device,
     return out;
 }
 
+// A device command given as one line of words ("overlay2 off"); it must be accepted.
+inline void deviceCommand(SimulatedHandheld& device, const std::string& text) {
+    std::vector<std::string> words;
+    std::istringstream in(text);
+    for (std::string w; in >> w;) words.push_back(w);
+    ASSERT_EQ(device.command(words), "") << text;
+}
+
 inline DeviceProfile profileOf(const std::string& builtin) {
     return *findBuiltinProfile(builtin);
+}
+
+// Two rounds of open, start, stop and close: each round streams frames of `frameBytes`, no frame
+// handler call begins after stop returns (a handler still busy when it is asked included), and
+// no thread is left running at the end.
+inline void expectTwoCleanCycles(const CameraBackend& camera, const CaptureParams& start,
+                                 uint32_t frameBytes) {
+    const int baseline = threadBaseline();
+    uint8_t block[kOpenBlockBytes] = {};
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        sink().reset();
+        sink().holdMs = 20;
+        ASSERT_NE(camera.open(block), 0u);
+        CaptureParams p = start;
+        ASSERT_NE(camera.start(&p), 0u);
+        ASSERT_TRUE(waitUntil([] { return sink().frames >= 2; }));
+        EXPECT_EQ(sink().lastBytes, frameBytes);
+        EXPECT_TRUE(sink().reservedWasZero);
+        camera.stop();
+        sink().closedForCalls = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        EXPECT_EQ(sink().callsAfterClosing, 0);
+        EXPECT_NE(camera.close(), 0u);
+    }
+    EXPECT_TRUE(threadsBackTo(baseline));
+}
+
+// With the sensor delivering nothing, stop returns within the hand-shake's 1000 ms bound and
+// still stops the sensor: `stopRecord` is the last request the driver got.
+inline void expectStopWithoutFrames(SimulatedHandheld& device, const CameraBackend& camera,
+                                    const std::string& stopRecord) {
+    ASSERT_EQ(device.command({"camera", "frames", "off"}), "");
+    uint8_t block[kOpenBlockBytes] = {};
+    ASSERT_NE(camera.open(block), 0u);
+    CaptureParams p = params(320, 240, 0, 0, 320, 240);
+    ASSERT_NE(camera.start(&p), 0u);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto start = std::chrono::steady_clock::now();
+    camera.stop();
+    EXPECT_LT(millisSince(start), 2000);
+    EXPECT_EQ(recordsStartingWith(device, stopRecord.substr(0, 4)).back(), stopRecord);
+    EXPECT_EQ(sink().frames, 0);
 }
 
 }  // namespace camtest

@@ -7,7 +7,6 @@
 
 #include <cstring>
 #include <random>
-#include <sstream>
 
 #include "camera/camera_test_support.h"
 #include "camera/lcd_plane_reader.h"
@@ -30,12 +29,7 @@ class LcdPlanes : public ::testing::Test {
         LcdPlaneReader::destroy(reader_);
         gFrame.framePixels = nullptr;
     }
-    void command(const std::string& text) {
-        std::vector<std::string> words;
-        std::istringstream in(text);
-        for (std::string w; in >> w;) words.push_back(w);
-        ASSERT_EQ(device_.handheld().command(words), "") << text;
-    }
+    void command(const std::string& text) { deviceCommand(device_.handheld(), text); }
     uint8_t* physical(uint64_t address, uint64_t bytes) {
         return device_.handheld().physical(address, bytes);
     }

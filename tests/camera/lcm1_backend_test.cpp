@@ -76,46 +76,11 @@ TEST_F(Lcm1Backend, StartAsksForFramesOfTheCropSize) {
 }
 
 TEST_F(Lcm1Backend, StopWithoutAnyFrameStillSendsTheStopCode) {
-    ASSERT_EQ(device_.handheld().command({"camera", "frames", "off"}), "");
-    ASSERT_NE(camera.open(block_), 0u);
-    CaptureParams p = params(320, 240, 0, 0, 320, 240);
-    ASSERT_NE(camera.start(&p), 0u);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_NE(camera.stop(), 0u);
-    EXPECT_LT(millisSince(start), 2000) << "bounded by the hand-shake's 1000 ms";
-    EXPECT_EQ(requests().back(), "LCM1 0x90002010");
-    EXPECT_EQ(sink().frames, 0);
+    expectStopWithoutFrames(device_.handheld(), camera, "LCM1 0x90002010");
 }
 
-TEST_F(Lcm1Backend, NoFrameHandlerCallBeginsAfterStop) {
-    ASSERT_NE(camera.open(block_), 0u);
-    CaptureParams p = params(320, 240, 0, 0, 320, 240);
-    sink().holdMs = 20;
-    ASSERT_NE(camera.start(&p), 0u);
-    ASSERT_TRUE(waitUntil([] { return sink().frames >= 2; }));
-    camera.stop();
-    sink().closedForCalls = true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(sink().callsAfterClosing, 0);
-    // Streaming resumes on the next start.
-    sink().reset();
-    ASSERT_NE(camera.start(&p), 0u);
-    EXPECT_TRUE(waitUntil([] { return sink().frames >= 1; }));
-}
-
-TEST_F(Lcm1Backend, OpenStartStopCloseTwiceLeavesNoThread) {
-    const int baseline = threadBaseline();
-    for (int round = 0; round < 2; ++round) {
-        sink().reset();
-        ASSERT_NE(camera.open(block_), 0u);
-        CaptureParams p = params(176, 144, 0, 0, 176, 144);
-        ASSERT_NE(camera.start(&p), 0u);
-        ASSERT_TRUE(waitUntil([] { return sink().frames >= 1; }));
-        camera.stop();
-        camera.close();
-    }
-    EXPECT_TRUE(threadsBackTo(baseline));
+TEST_F(Lcm1Backend, CyclesCleanly) {
+    expectTwoCleanCycles(camera, params(176, 144, 0, 0, 176, 144), 176u * 144 * 2);
 }
 
 TEST_F(Lcm1Backend, RefusedInitialisationReleasesEverything) {

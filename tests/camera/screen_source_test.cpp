@@ -3,8 +3,6 @@
 // its open/start/stop/close cycle.
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 #include "app/app_state.h"
 #include "camera/camera_test_support.h"
 #include "camera/device_info.h"
@@ -52,12 +50,7 @@ class ScreenSource : public ::testing::Test {
         LcdPlaneReader::destroy(gDeviceInfo.lcdPlanes);
         gDeviceInfo.lcdPlanes = nullptr;
     }
-    void command(const std::string& text) {
-        std::vector<std::string> words;
-        std::istringstream in(text);
-        for (std::string w; in >> w;) words.push_back(w);
-        ASSERT_EQ(device_.handheld().command(words), "") << text;
-    }
+    void command(const std::string& text) { deviceCommand(device_.handheld(), text); }
     // Starts the whole crop of a sensor of that size.
     void startCrop(uint32_t width, uint32_t height) {
         ASSERT_EQ(camera.open(block_), 1u);
@@ -115,27 +108,16 @@ TEST_F(ColourBars, OddWidthLeavesTheLastColumnOut) {
 }
 
 TEST_F(ColourBars, CycleAndRefusals) {
-    const int baseline = threadBaseline();
-    for (int round = 0; round < 2; ++round) {
-        ASSERT_EQ(camera.open(block_), 1u);
-        EXPECT_EQ(camera.open(block_), 0u) << "already open";
-        CaptureParams none = params(64, 48, 0, 0, 64, 48, nullptr);
-        EXPECT_EQ(camera.start(&none), 0u) << "no frame handler";
-        CaptureParams p = params(64, 48, 0, 0, 64, 48);
-        ASSERT_EQ(camera.start(&p), 1u);
-        EXPECT_EQ(camera.start(&p), 0u) << "already streaming";
-        nextFrame();
-        EXPECT_EQ(camera.stop(), 1u);
-        sink().closedForCalls = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        EXPECT_EQ(sink().callsAfterClosing, 0);
-        sink().reset();
-        EXPECT_EQ(camera.close(), 1u);
-    }
-    EXPECT_TRUE(threadsBackTo(baseline));
-    CaptureParams tooLarge = params(1280, 960, 0, 0, 1280, 960);
+    expectTwoCleanCycles(camera, params(64, 48, 0, 0, 64, 48), 64u * 48 * 2);
     ASSERT_EQ(camera.open(block_), 1u);
+    EXPECT_EQ(camera.open(block_), 0u) << "already open";
+    CaptureParams none = params(64, 48, 0, 0, 64, 48, nullptr);
+    EXPECT_EQ(camera.start(&none), 0u) << "no frame handler";
+    CaptureParams tooLarge = params(1280, 960, 0, 0, 1280, 960);
     EXPECT_EQ(camera.start(&tooLarge), 0u) << "larger than the frame buffer";
+    CaptureParams p = params(64, 48, 0, 0, 64, 48);
+    ASSERT_EQ(camera.start(&p), 1u);
+    EXPECT_EQ(camera.start(&p), 0u) << "already streaming";
 }
 
 TEST_F(ColourBars, PaceFollowsMaxFps) {
