@@ -1,11 +1,13 @@
-// The real stand-in library "JPEGENC.dll", loaded with dlopen and driven through encodeFrame's
-// external path; libjpeg-turbo decodes what it made.
-#include <dlfcn.h>
+// The real stand-in library "JPEGENC.dll" on a device without a PXA27x processor, whose profile
+// installs it: found by the program's loader and driven through encodeFrame's external path, as
+// the device's photos and movies are; libjpeg-turbo decodes what it made.
 #include <gtest/gtest.h>
 
+#include "camera/device_info.h"
 #include "camera/frame.h"
 #include "jpeg/jpeg_encoder.h"
 #include "jpeg/jpeg_test_support.h"
+#include "support/temp_device.h"
 
 namespace {
 
@@ -14,21 +16,19 @@ using namespace jpegtest;
 class ExternalLibrary : public ::testing::Test {
   protected:
     void SetUp() override {
-        handle = dlopen(LUMO_JPEGENC_DLL, RTLD_NOW | RTLD_LOCAL);
-        ASSERT_NE(handle, nullptr) << dlerror();
         gEncoderSetup = EncoderSetup{};
-        gCreateJpegImageEncoder =
-            reinterpret_cast<CreateJpegImageEncoderFn>(dlsym(handle, "gCreateJpegImageEncoder"));
-        ASSERT_NE(gCreateJpegImageEncoder, nullptr);
+        gCreateJpegImageEncoder = nullptr;
+        ASSERT_TRUE(loadEncoderLibrary());
         gFrame = Frame{};
     }
     void TearDown() override {
         releaseExternalEncoder(gEncoderSetup);
         gCreateJpegImageEncoder = nullptr;
         gEncoderSetup = EncoderSetup{};
-        if (handle) dlclose(handle);
+        if (gEncoderLibrary) FreeLibrary(gEncoderLibrary);
+        gEncoderLibrary = nullptr;
     }
-    void* handle = nullptr;
+    TempDevice device_{"pm200"};  // OMAP850
 };
 
 TEST_F(ExternalLibrary, EncodesEveryFormatAndTurnThroughEncodeFrame) {
