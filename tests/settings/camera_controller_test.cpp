@@ -22,19 +22,11 @@ std::string text(const StatusText& status) {
     return buffer;
 }
 
-struct Window {
-    uint32_t left, top, right, bottom;
-};
+// The crop window: left, top, right, bottom.
+using Window = std::vector<uint32_t>;
 
 Window crop(const CaptureGeometry& g) {
     return {g.cropLeft, g.cropTop, g.cropRight, g.cropBottom};
-}
-
-void expectCrop(const CaptureGeometry& g, Window w) {
-    EXPECT_EQ(g.cropLeft, w.left);
-    EXPECT_EQ(g.cropTop, w.top);
-    EXPECT_EQ(g.cropRight, w.right);
-    EXPECT_EQ(g.cropBottom, w.bottom);
 }
 
 // Selects the size entry whose row is `row`.
@@ -89,7 +81,6 @@ TEST(CameraControllerTest, FailedOpenAndEmptySourceTables) {
     EXPECT_EQ(gFakeCamera.calls, Calls{"open"});
 
     // A source whose library did not load has no operations: nothing is called through them.
-    gController.backend = &kLcm1Backend;
     const CameraBackend empty = {};
     gController.backend = &empty;
     EXPECT_EQ(openCamera(), 0u);
@@ -103,13 +94,7 @@ TEST(CameraControllerTest, FailedOpenAndEmptySourceTables) {
     gController.backend = &kFakeBackend;
 }
 
-TEST(CameraControllerTest, PropertyIdsAndTheType13Exchange) {
-    buildModel({.cameraType = 1});
-    EXPECT_EQ(propertyId(gController.contrast), 4u);
-    EXPECT_EQ(propertyId(gController.brightness), 5u);
-    EXPECT_EQ(propertyId(gController.nightMode), 10u);  // shared with "Effect"
-    EXPECT_EQ(propertyId(gController.photoSize), 0u);
-
+TEST(CameraControllerTest, Type13ExchangesTheBrightnessAndContrastProperties) {
     buildModel({.cameraType = 13});
     openCamera();
     gController.brightness.current.store(2);
@@ -279,11 +264,11 @@ TEST(CaptureGeometryTest, ZoomWalkOverRows1_3_4) {
         CaptureGeometry stream{}, published{};
         ASSERT_TRUE(computeCaptureGeometry(true, kSnapshotGeometry, stream, published)) << z;
         EXPECT_EQ(stream.sensorWidth, steps[z].sensorWidth) << z;
-        expectCrop(stream, steps[z].crop);
+        EXPECT_EQ(crop(stream), steps[z].crop) << z;
         EXPECT_EQ(stream.scale, steps[z].scale) << z;
         EXPECT_EQ(stream.outWidth, 320u);
         EXPECT_EQ(stream.outHeight, 240u);
-        EXPECT_EQ(stream.outRight, steps[z].crop.right - steps[z].crop.left);
+        EXPECT_EQ(stream.outRight, steps[z].crop[2] - steps[z].crop[0]);
         EXPECT_EQ(gController.photoZoom.current.load(), z);
 
         gController.publishedGeometry = published;
@@ -296,7 +281,7 @@ TEST(CaptureGeometryTest, ZoomWalkOverRows1_3_4) {
     CaptureGeometry stream{}, published{};
     ASSERT_TRUE(computeCaptureGeometry(true, kSnapshotGeometry, stream, published));
     EXPECT_EQ(stream.sensorWidth, 1280u);
-    expectCrop(stream, steps[3].crop);
+    EXPECT_EQ(crop(stream), steps[3].crop);
     EXPECT_EQ(gController.photoZoom.current.load(), 3);
 }
 
@@ -309,7 +294,7 @@ TEST(CaptureGeometryTest, WideAspectIsCentredInTheSensorImage) {
     ASSERT_TRUE(computeCaptureGeometry(false, kPreviewGeometry, stream, published));
     EXPECT_EQ(stream.sensorWidth, 640u);
     EXPECT_EQ(stream.sensorHeight, 480u);
-    expectCrop(stream, {0, 64, 639, 415});
+    EXPECT_EQ(crop(stream), (Window{0, 64, 639, 415}));
     EXPECT_EQ(stream.outWidth, 640u);
     EXPECT_EQ(stream.outHeight, 352u);
     EXPECT_EQ(stream.scale, 0x10000u);
@@ -321,10 +306,10 @@ TEST(CaptureGeometryTest, PhotoPreviewIsReducedToTheStreamMaximum) {
     CaptureGeometry stream{}, published{};
     ASSERT_TRUE(computeCaptureGeometry(true, kPreviewGeometry, stream, published));
     EXPECT_EQ(published.sensorWidth, 1280u);
-    expectCrop(published, {0, 0, 1279, 959});
+    EXPECT_EQ(crop(published), (Window{0, 0, 1279, 959}));
     EXPECT_EQ(stream.sensorWidth, 640u);
     EXPECT_EQ(stream.sensorHeight, 480u);
-    expectCrop(stream, {0, 0, 639, 479});
+    EXPECT_EQ(crop(stream), (Window{0, 0, 639, 479}));
     EXPECT_EQ(stream.outWidth, 640u);
     EXPECT_EQ(stream.outBottom, 479u);
 
@@ -332,8 +317,8 @@ TEST(CaptureGeometryTest, PhotoPreviewIsReducedToTheStreamMaximum) {
     // 480 / that is 360).
     gController.photoAspect.current.store(2);
     ASSERT_TRUE(computeCaptureGeometry(true, kPreviewGeometry, stream, published));
-    expectCrop(published, {0, 120, 1279, 839});
-    expectCrop(stream, {0, 56, 639, 415});
+    EXPECT_EQ(crop(published), (Window{0, 120, 1279, 839}));
+    EXPECT_EQ(crop(stream), (Window{0, 56, 639, 415}));
     EXPECT_EQ(stream.outHeight, 360u);
 
     // The snapshot and the video geometry are never reduced; WYSIWYG only when the size cannot
@@ -357,21 +342,18 @@ TEST(CaptureGeometryTest, NoQualifyingRowFailsAndKeepsTheGeometry) {
     CaptureGeometry stream{}, published{};
     EXPECT_FALSE(computeCaptureGeometry(true, kPreviewGeometry, stream, published));
     reconfigureForMode(false);
-    expectCrop(gController.streamGeometry, before);
+    EXPECT_EQ(crop(gController.streamGeometry), before);
     closeCamera();
 }
 
 TEST(CaptureGeometryTest, ScreenCaptureWindowIsAlignedAndUsedAsTheOutput) {
-    gApp.captureWindow[0] = 3;
-    gApp.captureWindow[1] = 27;
-    gApp.captureWindow[2] = 241;
-    gApp.captureWindow[3] = 270;
+    const int32_t window[4] = {3, 27, 241, 270};
+    std::copy(window, window + 4, gApp.captureWindow);
     buildModel({.cameraType = 14, .screenCapture = true});
     EXPECT_EQ(gController.captureWindowValid, 1);
-    EXPECT_EQ(gController.alignedCaptureWindow[0], 2);
-    EXPECT_EQ(gController.alignedCaptureWindow[1], 26);
-    EXPECT_EQ(gController.alignedCaptureWindow[2], 240);
-    EXPECT_EQ(gController.alignedCaptureWindow[3], 256);
+    EXPECT_EQ(std::vector<int32_t>(gController.alignedCaptureWindow,
+                                   gController.alignedCaptureWindow + 4),
+              (std::vector<int32_t>{2, 26, 240, 256}));
     CaptureGeometry stream{}, published{};
     ASSERT_TRUE(computeCaptureGeometry(true, kPreviewGeometry, stream, published));
     EXPECT_EQ(stream.sensorWidth, 240u);
@@ -383,16 +365,13 @@ TEST(CaptureGeometryTest, ScreenCaptureWindowIsAlignedAndUsedAsTheOutput) {
     EXPECT_EQ(stream.outWidth, 240u);
 
     // No window (no Config.txt), or one entirely off the top left: not used.
-    for (int32_t& v : gApp.captureWindow) v = -1;
-    buildModel({.cameraType = 14, .screenCapture = true});
-    EXPECT_EQ(gController.captureWindowValid, 0);
-    gApp.captureWindow[0] = -4;
-    gApp.captureWindow[1] = -4;
-    gApp.captureWindow[2] = 64;
-    gApp.captureWindow[3] = 64;
-    buildModel({.cameraType = 14, .screenCapture = true});
-    EXPECT_EQ(gController.captureWindowValid, 0);
-    for (int32_t& v : gApp.captureWindow) v = 0;
+    for (int32_t v : {-1, -4}) {
+        std::fill(gApp.captureWindow, gApp.captureWindow + 4, v);
+        if (v == -4) gApp.captureWindow[2] = gApp.captureWindow[3] = 64;
+        buildModel({.cameraType = 14, .screenCapture = true});
+        EXPECT_EQ(gController.captureWindowValid, 0) << v;
+    }
+    std::fill(gApp.captureWindow, gApp.captureWindow + 4, 0);
     buildModel();
 }
 

@@ -23,24 +23,21 @@ using Calls = std::vector<std::string>;
 // The active key list of these tests.
 constexpr int kUp = 38, kDown = 40, kLeft = 37, kRight = 39, kA = 193, kB = 194, kStart = 13;
 
+// The model at its defaults on camera type 1, with the key list above in every orientation.
+void useKeys() {
+    buildModel({.cameraType = 1});
+    GXKeyList& keys = gApp.activeKeys;
+    keys = GXKeyList{};
+    keys.vkUp = kUp, keys.vkDown = kDown, keys.vkLeft = kLeft, keys.vkRight = kRight;
+    keys.vkA = kA, keys.vkB = kB, keys.vkC = 0x86, keys.vkStart = kStart;
+    gApp.normalKeys = keys;
+    gApp.landscapeKeys = keys;
+    previewMode.store(Live);
+}
+
 class KeyDispatchTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        buildModel({.cameraType = 1});
-        GXKeyList& keys = gApp.activeKeys;
-        keys = GXKeyList{};
-        keys.vkUp = kUp;
-        keys.vkDown = kDown;
-        keys.vkLeft = kLeft;
-        keys.vkRight = kRight;
-        keys.vkA = kA;
-        keys.vkB = kB;
-        keys.vkC = 0x86;
-        keys.vkStart = kStart;
-        gApp.normalKeys = keys;
-        gApp.landscapeKeys = keys;
-        previewMode.store(Live);
-    }
+    void SetUp() override { useKeys(); }
     void TearDown() override {
         closeCamera();
         gApp.menuVisible.store(0);
@@ -252,7 +249,7 @@ TEST_F(KeyDispatchTest, BoundKeys) {
     gApp.minimizeReason = 0;
 }
 
-TEST_F(KeyDispatchTest, ExitBindingWinsOverTheMenu) {
+TEST_F(KeyDispatchTest, BindingsComeBeforeTheMenuAndTheActionKeyNeedsFullScreen) {
     handleKey(kA);
     setting(kSlotKeyExit).current.store(12);  // "Digit 0"
     EXPECT_EQ(handleKey(48), 0);
@@ -260,23 +257,17 @@ TEST_F(KeyDispatchTest, ExitBindingWinsOverTheMenu) {
     EXPECT_EQ(handleKey(27), 0);
     setting(kSlotKeyExit).current.store(0);  // "None" never matches
     EXPECT_EQ(handleKey(27), 1);
-}
+    EXPECT_EQ(gApp.menuVisible.load(), 0) << "27 was key B";
 
-TEST_F(KeyDispatchTest, SnapshotAndMenuPrevOnOneKeyMakeItTheActionKey) {
-    setting(kSlotKeySnapshot).current.store(12);  // "Digit 0"
+    // "Snapshort" and "Menu Prev" on one key make it the action key.
+    setting(kSlotKeySnapshot).current.store(12);
     setting(kSlotKeyMenuPrev).current.store(12);
     handleKey(kA);
     select("Exit");
-    EXPECT_EQ(handleKey(48), 0);  // the action key on "Exit"
-}
-
-TEST_F(KeyDispatchTest, ActionKeyIgnoredOutsideFullScreen) {
-    handleKey(kA);
-    select("Exit");
     gApp.fullScreen.store(0);
-    EXPECT_EQ(handleKey(kStart), 1);
+    EXPECT_EQ(handleKey(kStart), 1) << "the action key is ignored outside full screen";
     gApp.fullScreen.store(1);
-    EXPECT_EQ(handleKey(kStart), 0);
+    EXPECT_EQ(handleKey(48), 0);
 }
 
 TEST_F(KeyDispatchTest, PhotoAndVideoPagesRelabelAndReconfigure) {
@@ -329,14 +320,8 @@ TEST_F(KeyDispatchTest, AdjustAndControlPagesApplyAtOnce) {
 
 TEST(KeyDispatchDeviceTest, SettingsPageActions) {
     TempDevice device;
-    buildModel({.cameraType = 1});
+    useKeys();
     gApp.registryKeyPath = u"Software\\Quorvale\\Lumovatrix";
-    GXKeyList& keys = gApp.activeKeys;
-    keys = GXKeyList{};
-    keys.vkUp = kUp, keys.vkDown = kDown, keys.vkLeft = kLeft, keys.vkRight = kRight;
-    keys.vkA = kA, keys.vkB = kB, keys.vkStart = kStart;
-    gApp.landscapeKeys = keys;
-    gApp.normalKeys = keys;
     std::swap(gApp.normalKeys.vkUp, gApp.normalKeys.vkLeft);
     gApp.savedBatteryTimeout = 60;
     gApp.savedACTimeout = 300;
@@ -379,11 +364,7 @@ TEST(KeyDispatchDeviceTest, SettingsPageActions) {
 
 TEST(KeyDispatchDeviceTest, ChoicePages) {
     TempDevice device;
-    buildModel({.cameraType = 1});
-    GXKeyList& keys = gApp.activeKeys;
-    keys = GXKeyList{};
-    keys.vkUp = kUp, keys.vkDown = kDown, keys.vkLeft = kLeft, keys.vkRight = kRight;
-    keys.vkA = kA, keys.vkB = kB, keys.vkStart = kStart;
+    useKeys();
     WCHAR path[MAX_PATH] = u"\\photo.jpg";
     gApp.lastFilePath = path;
     const std::string host = device.root() + "/photo.jpg";
