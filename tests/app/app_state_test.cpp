@@ -8,7 +8,7 @@
 
 namespace {
 
-TEST(EnsureImage, SameSizeOnAnOwnedBufferKeepsThePixels) {
+TEST(EnsureImage, KeepsAnOwnedBlockOfTheSameSizeReplacesABorrowedOneAndFreesAtZero) {
     ImageBuffer image;
     ensureImage(image, 40, 30);
     ASSERT_NE(image.pixels, nullptr);
@@ -20,13 +20,16 @@ TEST(EnsureImage, SameSizeOnAnOwnedBufferKeepsThePixels) {
     EXPECT_EQ(image.pixels, pixels);
     EXPECT_EQ(image.header.biWidth, 30);
     EXPECT_EQ(image.header.biHeight, 40);
-}
 
-TEST(EnsureImage, ABorrowedBufferGetsANewOwnedBlock) {
-    ImageBuffer image;
+    ensureImage(image, 0, 16);
+    EXPECT_EQ(image.raw, nullptr);
+    EXPECT_EQ(image.pixels, nullptr);
+    EXPECT_EQ(image.header.biSizeImage, 0u);
+    ensureImage(image, -5, 16);
+    EXPECT_EQ(image.pixels, nullptr) << "a negative size is no size";
+
     alignas(32) static uint8_t foreign[40 * 30 * 2];
-    image.pixels = foreign;
-    image.raw = foreign;
+    image.pixels = image.raw = foreign;
     image.borrowed = 1;
     image.header.biSizeImage = sizeof foreign;
     ensureImage(image, 40, 30);
@@ -34,17 +37,7 @@ TEST(EnsureImage, ABorrowedBufferGetsANewOwnedBlock) {
     EXPECT_NE(image.pixels, nullptr);
     EXPECT_EQ(image.borrowed, 0);
     std::memset(image.pixels, 0xAB, image.header.biSizeImage);  // it is ours to write
-}
-
-TEST(EnsureImage, SizeZeroLeavesNullPointers) {
-    ImageBuffer image;
-    ensureImage(image, 16, 16);
-    ensureImage(image, 0, 16);
-    EXPECT_EQ(image.raw, nullptr);
-    EXPECT_EQ(image.pixels, nullptr);
-    EXPECT_EQ(image.header.biSizeImage, 0u);
-    ensureImage(image, -5, 16);
-    EXPECT_EQ(image.pixels, nullptr) << "a negative size is no size";
+    ensureImage(image, 0, 0);
 }
 
 TEST(SiblingPath, ReplacesTheFileNameInTheProgramFolder) {
@@ -55,8 +48,7 @@ TEST(SiblingPath, ReplacesTheFileNameInTheProgramFolder) {
     EXPECT_EQ(std::u16string(siblingPath(u"a.dll")), u"\\Program Files\\X\\a.dll");
     // A name too long for the buffer is cut at its end, never written past it.
     std::u16string longName(400, u'n');
-    const WCHAR* path = siblingPath(longName.c_str());
-    EXPECT_EQ(std::u16string(path).size(), MAX_PATH - 1);
+    EXPECT_EQ(std::u16string(siblingPath(longName.c_str())).size(), MAX_PATH - 1);
 }
 
 }  // namespace

@@ -1,14 +1,12 @@
 // The backlight time-outs: read once, raised for "Always On", given back for "Normal", in the
 // background and at the end; the change event; no key at all; a raise left behind by a run that
-// did not end.
+// did not end. (The "Backlight" menu item is checked with the Settings page's key handling.)
 #include <gtest/gtest.h>
 
 #include "app/app_state.h"
 #include "app/backlight.h"
 #include "platform/hooks.h"
 #include "platform/windows.h"
-#include "settings/key_dispatch.h"
-#include "settings/settings_test_support.h"
 #include "support/temp_device.h"
 
 namespace {
@@ -85,27 +83,6 @@ TEST_F(BacklightTest, AlwaysOnAndNormalWithTheChangeEvent) {
     EXPECT_EQ(registryTimeouts(), (Timeouts{60, 300}));
     EXPECT_EQ(traceCount("EventModify BackLightChangeEvent SET"), 4u);
     CloseHandle(driver);
-}
-
-TEST_F(BacklightTest, SwitchingToNormalInTheMenuGivesTheTimeoutsBack) {
-    TempDevice device(profileWithBacklight(true));
-    buildModel({.cameraType = 1});
-    gApp.activeKeys = GXKeyList{};
-    gApp.activeKeys.vkLeft = 37;
-    gApp.activeKeys.vkA = 193;
-    gApp.activeKeys.vkStart = 13;
-    readUserBacklight();
-    applyBacklight(static_cast<uint32_t>(valueOf(setting(kSlotBacklight))));  // "Always On"
-    EXPECT_EQ(registryTimeouts(), (Timeouts{0x8000000, 0x8000000}));
-    traceClear();
-    handleKey(193);  // the menu, on "Settings"
-    handleKey(13);   // the Settings page, on "Backlight"
-    handleKey(37);   // "Normal"
-    EXPECT_EQ(valueOf(setting(kSlotBacklight)), 0);
-    EXPECT_EQ(registryTimeouts(), (Timeouts{60, 300}));
-    EXPECT_EQ(traceCount("EventModify BackLightChangeEvent SET"), 1u);
-    gApp.menuVisible.store(0);
-    resetAllSettings();
 }
 
 TEST_F(BacklightTest, WithoutTheKeyNothingIsEverWritten) {

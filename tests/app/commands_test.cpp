@@ -82,38 +82,35 @@ TEST(Movie, ASecondActionKeyPausesOnTheMovieChoicePage) {
     aviClose(gAviWriter);
 }
 
-TEST(Interval, AnAverageOf1TakesSingleFramesWithoutABuffer) {
-    Dispatcher d(kModeInterval);
-    setting(kSlotAverage).current.store(0);  // "1"
-    ASSERT_EQ(d.action(), 1);
-    EXPECT_EQ(gApp.activity.load(), Active);
-    EXPECT_EQ(gApp.averageBuffer, nullptr);
-    EXPECT_EQ(gController.snapshotFrames.load(), 1u);
-    EXPECT_NE(gApp.intervalThread.load(), nullptr);
-    EXPECT_EQ(previewMode.load(), Live);
-    // A second action key stops the run.
-    EXPECT_EQ(d.action(), 1);
-    EXPECT_EQ(gApp.activity.load(), Idle);
-    EXPECT_EQ(gApp.intervalThread.load(), nullptr);
-    EXPECT_EQ(gApp.intervalDoneEvent, nullptr);
-}
-
-TEST(Interval, AnAverageOf256AllocatesOneBufferOfTheCropSizeTimes2) {
-    Dispatcher d(kModeInterval);
-    setting(kSlotAverage).current.store(8);  // "256"
-    const CaptureGeometry& g = gController.publishedGeometry;
-    const uint32_t crop = (g.cropRight - g.cropLeft + 1) * (g.cropBottom - g.cropTop + 1);
-    ASSERT_GT(crop, 0u);
-    ASSERT_EQ(d.action(), 1);
-    EXPECT_EQ(gApp.activity.load(), Active);
-    ASSERT_NE(gApp.averageBuffer, nullptr);
-    EXPECT_EQ(gApp.averageBufferSize, crop * 2);
-    EXPECT_EQ(previewMode.load(), OverlayOnly);
-    EXPECT_EQ(gController.snapshotFrames.load(), 2u);
-    EXPECT_EQ(d.action(), 1);
-    EXPECT_EQ(gApp.activity.load(), Idle);
-    EXPECT_EQ(gApp.averageBuffer, nullptr);
-    EXPECT_EQ(previewMode.load(), Live);
+TEST(Interval, AnAverageOf1AllocatesNothingAnd256OneBufferOfTheCropSizeTimes2) {
+    for (int32_t average : {0, 8}) {  // "1", "256"
+        SCOPED_TRACE(average);
+        Dispatcher d(kModeInterval);
+        setting(kSlotAverage).current.store(average);
+        const CaptureGeometry& g = gController.publishedGeometry;
+        const uint32_t crop = (g.cropRight - g.cropLeft + 1) * (g.cropBottom - g.cropTop + 1);
+        ASSERT_GT(crop, 0u);
+        ASSERT_EQ(d.action(), 1);
+        EXPECT_EQ(gApp.activity.load(), Active);
+        EXPECT_NE(gApp.intervalThread.load(), nullptr);
+        if (average == 0) {
+            EXPECT_EQ(gApp.averageBuffer, nullptr);
+            EXPECT_EQ(gController.snapshotFrames.load(), 1u);
+            EXPECT_EQ(previewMode.load(), Live);
+        } else {
+            ASSERT_NE(gApp.averageBuffer, nullptr);
+            EXPECT_EQ(gApp.averageBufferSize, crop * 2);
+            EXPECT_EQ(gController.snapshotFrames.load(), 2u);
+            EXPECT_EQ(previewMode.load(), OverlayOnly);
+        }
+        // A second action key stops the run.
+        EXPECT_EQ(d.action(), 1);
+        EXPECT_EQ(gApp.activity.load(), Idle);
+        EXPECT_EQ(gApp.intervalThread.load(), nullptr);
+        EXPECT_EQ(gApp.intervalDoneEvent, nullptr);
+        EXPECT_EQ(gApp.averageBuffer, nullptr);
+        EXPECT_EQ(previewMode.load(), Live);
+    }
 }
 
 TEST(Interval, WithoutMemoryForTheAverageNothingStarts) {
@@ -143,14 +140,6 @@ TEST(Interval, ARunThatEndedByItselfIsCleanedUpWhenReported) {
     EXPECT_EQ(previewMode.load(), Live);
 }
 
-TEST(Webcam, TheActionKeyStartsAndStopsStreaming) {
-    Dispatcher d(kModeWebcam);
-    EXPECT_EQ(d.action(), 1);
-    EXPECT_EQ(gApp.activity.load(), Active);
-    EXPECT_EQ(d.action(), 1);
-    EXPECT_EQ(gApp.activity.load(), Idle);
-}
-
 TEST(Photo, NoStreamingCameraMeansNoPhotoAndTheLivePreviewReturns) {
     Dispatcher d(kModePhoto);
     // A frame event left signalled by an earlier photo must not pass for this one.
@@ -163,7 +152,7 @@ TEST(Photo, NoStreamingCameraMeansNoPhotoAndTheLivePreviewReturns) {
     EXPECT_EQ(gController.snapshotRequested.load(), 0u);
 }
 
-TEST(Action, OnlyTheActionKeyActsAndNotWhileChoosingOrAbout) {
+TEST(Action, OnlyTheActionKeyActsNotWhileChoosingOrAboutAndASecondOneStopsStreaming) {
     Dispatcher d(kModeWebcam);
     EXPECT_EQ(runAction(gApp.activeKeys.vkA), 1);
     EXPECT_EQ(gApp.activity.load(), Idle);
@@ -173,6 +162,10 @@ TEST(Action, OnlyTheActionKeyActsAndNotWhileChoosingOrAbout) {
         EXPECT_EQ(gApp.activity.load(), busy);
     }
     gApp.activity.store(Idle);
+    EXPECT_EQ(d.action(), 1);
+    EXPECT_EQ(gApp.activity.load(), Active);
+    EXPECT_EQ(d.action(), 1);
+    EXPECT_EQ(gApp.activity.load(), Idle);
 }
 
 // ---- Taps -------------------------------------------------------------------------------------

@@ -85,19 +85,16 @@ class PersistenceTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(PersistenceTest, DefaultsRoundTripAs49TimesMinusOne) {
+TEST_F(PersistenceTest, DefaultsAndChosenIndicesRoundTrip) {
     saveSettings();
     DWORD type = 0;
-    std::vector<BYTE> data = stored(&type);
+    EXPECT_EQ(stored(&type).size(), (147u + 1) * 2);  // the terminator is stored
     EXPECT_EQ(type, REG_SZ);
-    EXPECT_EQ(data.size(), (147u + 1) * 2);  // the terminator is stored
     EXPECT_EQ(storedText(), repeat(u"-1,", 49) + u'\0');
     fillSomeSlots();
     EXPECT_TRUE(loadSettings());
     EXPECT_TRUE(allDefault());
-}
 
-TEST_F(PersistenceTest, ChosenIndicesRoundTrip) {
     fillSomeSlots();
     saveSettings();
     EXPECT_EQ(storedText(), block({{1, u"3"}, {12, u"2"}, {40, u"21"}}) + u'\0');
@@ -106,30 +103,22 @@ TEST_F(PersistenceTest, ChosenIndicesRoundTrip) {
     EXPECT_EQ(setting(kSlotBrightness).current.load(), 3);
     EXPECT_EQ(setting(kSlotCaptureMode).current.load(), 2);
     EXPECT_EQ(valueOf(setting(kSlotKeyExit)), 57);  // "Digit 9"
+
+    // The screen-capture edition keeps its own key.
+    gApp.registryKeyPath = u"Software\\Quorvale\\Lumosnapper";
+    setting(kSlotMaxFps).current.store(4);
+    traceClear();
+    saveSettings();
+    EXPECT_EQ(traceCount("RegSetValueExW HKLM\\Software\\Quorvale\\Lumosnapper\\Settings"), 1u);
+    resetAllSettings();
+    EXPECT_TRUE(loadSettings());
+    EXPECT_EQ(setting(kSlotMaxFps).current.load(), 4);
+    gApp.registryKeyPath = kKey;
+    EXPECT_TRUE(loadSettings());
+    EXPECT_EQ(setting(kSlotMaxFps).current.load(), -1);
 }
 
 TEST_F(PersistenceTest, UnusableBlocksResetEverySlot) {
-    // Only three entries.
-    storeText(u"0,0,0,");
-    fillSomeSlots();
-    EXPECT_FALSE(loadSettings());
-    EXPECT_TRUE(allDefault());
-
-    // An index equal to its list's count: the valid entries before it are reset too.
-    storeText(block({{1, u"3"}, {12, u"2"}, {13, u"4"}}));  // "Format" has 4 entries
-    EXPECT_FALSE(loadSettings());
-    EXPECT_TRUE(allDefault());
-    storeText(block({{1, u"3"}, {12, u"2"}, {13, u"3"}}));
-    EXPECT_TRUE(loadSettings());
-    EXPECT_EQ(setting(kSlotPhotoFormat).current.load(), 3);
-
-    // "Gamma" has no entries on this camera: only a negative number is below its count.
-    storeText(block({{0, u"0"}}));
-    EXPECT_FALSE(loadSettings());
-    EXPECT_TRUE(allDefault());
-}
-
-TEST_F(PersistenceTest, MissingKeyValueOrEmptyValue) {
     fillSomeSlots();
     EXPECT_FALSE(loadSettings());  // no key
     EXPECT_TRUE(allDefault());
@@ -139,29 +128,39 @@ TEST_F(PersistenceTest, MissingKeyValueOrEmptyValue) {
     fillSomeSlots();
     EXPECT_FALSE(loadSettings());  // no value
     EXPECT_TRUE(allDefault());
-    storeBytes(nullptr, 0);
-    fillSomeSlots();
-    EXPECT_FALSE(loadSettings());  // empty value
-    EXPECT_TRUE(allDefault());
+
+    // An index equal to its list's count resets the valid entries before it too.
+    storeText(block({{1, u"3"}, {12, u"2"}, {13, u"3"}}));
+    EXPECT_TRUE(loadSettings());
+    EXPECT_EQ(setting(kSlotPhotoFormat).current.load(), 3);  // "Format" has 4 entries
+    const std::u16string unusable[] = {
+        u"0,0,0,",                                   // only three entries
+        block({{1, u"3"}, {12, u"2"}, {13, u"4"}}),  // index 4 of 4 entries
+        block({{0, u"0"}}),                          // "Gamma" has no entries on this camera
+        block({{5, u"99999999999999999999"}}),       // saturated, beyond any list
+        u"",                                         // an empty value
+    };
+    for (const std::u16string& text : unusable) {
+        fillSomeSlots();
+        storeText(text, !text.empty());  // the empty value has no bytes at all
+        EXPECT_FALSE(loadSettings()) << std::string(text.begin(), text.end());
+        EXPECT_TRUE(allDefault());
+    }
 }
 
 TEST_F(PersistenceTest, NumbersAsTheRuntimeReadsThem) {
     // Leading blanks and a sign are taken; the number ends at the first non-digit; any negative
     // number is the default; text after the 49th comma is ignored.
-    storeText(block({{1, u"  +3"}, {2, u"2abc"}, {3, u"-7"}, {12, u""}}) + u"junk,5,");
+    storeText(
+        block({{1, u"  +3"}, {2, u"2abc"}, {3, u"-7"}, {5, u"-99999999999999999999"}, {12, u""}}) +
+        u"junk,5,");
     setting(kSlotSaturation).current.store(1);
     EXPECT_TRUE(loadSettings());
     EXPECT_EQ(setting(kSlotBrightness).current.load(), 3);
     EXPECT_EQ(setting(kSlotContrast).current.load(), 2);
     EXPECT_EQ(setting(kSlotSaturation).current.load(), -1);
-    EXPECT_EQ(setting(kSlotCaptureMode).current.load(), 0);  // empty text is 0
-
-    // Numbers beyond 32 bits saturate and are far beyond any list.
-    storeText(block({{5, u"99999999999999999999"}}));
-    EXPECT_FALSE(loadSettings());
-    storeText(block({{5, u"-99999999999999999999"}}));
-    EXPECT_TRUE(loadSettings());
     EXPECT_EQ(setting(kSlotSharpness).current.load(), -1);
+    EXPECT_EQ(setting(kSlotCaptureMode).current.load(), 0);  // empty text is 0
 }
 
 TEST_F(PersistenceTest, StoredValuesOfAnyShape) {
@@ -177,8 +176,7 @@ TEST_F(PersistenceTest, StoredValuesOfAnyShape) {
     storeText(repeat(u"-1,", 85), false);
     EXPECT_EQ(stored().size(), 510u);
     EXPECT_TRUE(loadSettings());
-    // 510 bytes of digits and no comma at all.
-    storeText(repeat(u"7", 255), false);
+    storeText(repeat(u"7", 255), false);  // 510 bytes of digits and no comma at all
     EXPECT_FALSE(loadSettings());
     // Longer than the buffer: the query fails.
     storeText(repeat(u"-1,", 86));
@@ -187,8 +185,7 @@ TEST_F(PersistenceTest, StoredValuesOfAnyShape) {
     EXPECT_FALSE(loadSettings());
 
     // An odd size; a NUL inside; another type.
-    const char odd[] = "-1,-1";
-    storeBytes(odd, 5);
+    storeBytes("-1,-1", 5);
     EXPECT_FALSE(loadSettings());
     std::u16string withNul = block();
     withNul[30] = u'\0';
@@ -213,24 +210,10 @@ TEST_F(PersistenceTest, RandomBlocksNeverReadPastTheirBytes) {
         }
         if (size % 2) bytes[size - 1] = static_cast<BYTE>(random());
         fillSomeSlots();
-        const bool used = applySettingsBlock(bytes.data(), static_cast<DWORD>(size));
-        if (!used) {
+        if (!applySettingsBlock(bytes.data(), static_cast<DWORD>(size))) {
             EXPECT_TRUE(allDefault());
         }
         for (ValueList* list : gSettingsTable) EXPECT_LT(list->current.load(), list->count);
     }
     EXPECT_FALSE(applySettingsBlock(nullptr, 0));
-}
-
-TEST_F(PersistenceTest, SaveCreatesTheKeyOfTheEdition) {
-    gApp.registryKeyPath = u"Software\\Quorvale\\Lumosnapper";
-    setting(kSlotMaxFps).current.store(4);
-    traceClear();
-    saveSettings();
-    EXPECT_EQ(traceCount("RegSetValueExW HKLM\\Software\\Quorvale\\Lumosnapper\\Settings"), 1u);
-    resetAllSettings();
-    EXPECT_TRUE(loadSettings());
-    EXPECT_EQ(setting(kSlotMaxFps).current.load(), 4);
-    gApp.registryKeyPath = kKey;
-    EXPECT_FALSE(loadSettings());
 }

@@ -4,10 +4,10 @@
 
 #include <sys/wait.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "platform/device.h"
@@ -51,14 +51,10 @@ class ProgramRun : public ::testing::Test {
     }
 
     std::string output() {
-        std::string text;
-        if (FILE* f = std::fopen((folder_ + "/output.txt").c_str(), "rb")) {
-            char buffer[4096];
-            size_t n;
-            while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-            std::fclose(f);
-        }
-        return text;
+        std::ifstream in(folder_ + "/output.txt", std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return text.str();
     }
 
     // Reads a registry value of the device root, as the device itself would.
@@ -90,16 +86,14 @@ class ProgramRun : public ::testing::Test {
         if (!registryValue(HKEY_LOCAL_MACHINE, u"Software\\Quorvale\\Lumovatrix", u"Settings",
                            text))
             return {};
-        std::vector<std::string> entries;
-        std::string entry;
+        std::vector<std::string> entries(1);
         for (char16_t c : text) {
-            if (c == u',') {
-                entries.push_back(entry);
-                entry.clear();
-            } else if (c) {
-                entry += static_cast<char>(c);
-            }
+            if (c == u',')
+                entries.emplace_back();
+            else if (c)
+                entries.back() += static_cast<char>(c);
         }
+        entries.pop_back();  // what follows the last comma
         return entries;
     }
 
