@@ -145,7 +145,3 @@ void encodeBlock(const int16_t* block, uint8_t* output, uint32_t* cursor, int16_
     *packer.position = static_cast<uint8_t>((packer.accumulator << (8 - packer.pending)) & 0xFF);
     *cursor = static_cast<uint32_t>(packer.position - output) * 8 + packer.pending;
 }
-
-uint64_t zigzagMask(uint64_t byIndex) {
-    return zigzagMaskOf(byIndex);
-}

@@ -53,10 +53,6 @@ static_assert(kReadOrder.index[1] == 8 && kReadOrder.index[2] == 1 && kReadOrder
 void encodeBlock(const int16_t* block, uint8_t* output, uint32_t* cursor, int16_t* dcPredictor,
                  const uint32_t* dcTable, const uint32_t* acTable);
 
-// Turns a mask of non-zero coefficients by block index (bit i for block[i]) into the mask by
-// zigzag position (bit k for position k).
-uint64_t zigzagMask(uint64_t byIndex);
-
 // Vector variants (x86-64 only): vector compares find the non-zero coefficients, the coder skips
 // the zero runs by counting bits, and a 64-bit buffer leaves eight bytes at a time. Same stream
 // and cursor as encodeBlock; they may also write up to seven zero bytes after the cursor's byte,
