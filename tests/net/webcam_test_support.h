@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cstring>
 #include <functional>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -194,10 +193,8 @@ class TestServer {
     std::vector<uint8_t> received(size_t i) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (i >= connections_.size()) return {};
-        auto it = connections_.begin();
-        std::advance(it, long(i));
-        std::lock_guard<std::mutex> dataLock((*it)->dataMutex);
-        return (*it)->data;
+        std::lock_guard<std::mutex> dataLock(connections_[i]->dataMutex);
+        return connections_[i]->data;
     }
     // Waits until connection `i` holds `count` whole messages and nothing more.
     bool waitForMessages(size_t i, size_t count, uint32_t limitMs = 5000) {
@@ -212,10 +209,8 @@ class TestServer {
     bool ended(size_t i, uint32_t* afterMs = nullptr) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (i >= connections_.size()) return false;
-        auto it = connections_.begin();
-        std::advance(it, long(i));
-        if (afterMs) *afterMs = (*it)->endedAfterMs.load();
-        return (*it)->ended.load();
+        if (afterMs) *afterMs = connections_[i]->endedAfterMs.load();
+        return connections_[i]->ended.load();
     }
 
   private:
@@ -252,7 +247,7 @@ class TestServer {
     std::thread acceptor_;
     std::mutex mutex_;
     bool stopping_ = false;
-    std::list<std::unique_ptr<Connection>> connections_;
+    std::vector<std::unique_ptr<Connection>> connections_;
     std::atomic<bool> paused_{false};
 };
 
