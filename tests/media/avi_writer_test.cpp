@@ -209,7 +209,7 @@ TEST_F(Avi, AOnePictureMovieOfAnOddSizeIsLaidOutExactlyAndPlays) {
     EXPECT_EQ(m.decodeErrors, "");
 }
 
-TEST_F(Avi, MovieWithSoundAndRepeatsIsLaidOutExactly) {
+TEST_F(Avi, MovieWithSoundAndRepeatsIsLaidOutExactlyAndPlays) {
     FakeSound sound(3200);
     ASSERT_TRUE(open(200, 48, 31, &sound));
     EXPECT_EQ(w.soundOn.load(), 1);
@@ -245,6 +245,21 @@ TEST_F(Avi, MovieWithSoundAndRepeatsIsLaidOutExactly) {
         EXPECT_EQ(index[i].flags, ids[i] == fcc("00dc") ? 16u : 0u) << i;
         EXPECT_EQ(index[i].offset, offsets[i] - 344) << i;
     }
+
+    // ffmpeg reads 8 kHz 16-bit mono PCM beside the video, a tick's sound for every tick.
+    if (!testpics::haveFfmpeg()) GTEST_SKIP() << "ffprobe/ffmpeg not installed";
+    TempFile avi(".avi");
+    avi.write(mem.bytes);
+    const movieoracle::Movie m = movieoracle::readMovie(avi.path());
+    EXPECT_EQ(m.streams, 2);
+    EXPECT_EQ(m.frameRate, "5/1");
+    EXPECT_EQ(m.ticks, 3);
+    EXPECT_TRUE(m.sound);
+    EXPECT_EQ(m.soundSamples, 3 * 1600);
+    EXPECT_EQ(m.decodeErrors, "");
+    auto s = testpics::probe(avi.path(), "-show_streams");
+    EXPECT_EQ(s["streams.stream.1.sample_rate"], "8000");
+    EXPECT_EQ(s["streams.stream.1.channels"], "1");
 }
 
 TEST(AviOracle, PicturesEvery500msAt200msTicksPlayAtTheirTicks) {
@@ -270,33 +285,6 @@ TEST(AviOracle, PicturesEvery500msAt200msTicksPlayAtTheirTicks) {
     // Each picture plays from the tick at which it was stored; repeats fold into it.
     EXPECT_EQ(m.pictureTicks, (std::vector<long>{0, 1, 4, 6, 9, 11, 14, 16, 19, 21}));
     EXPECT_EQ(m.decodeErrors, "");
-}
-
-TEST(AviOracle, SoundStreamIsPcm8kMonoBesideTheVideo) {
-    REQUIRE_FFMPEG();
-    AviWriter w;
-    w.frameMs = 40;
-    FakeSound sound(640);  // one 40 ms tick of 8000 Hz 16-bit mono
-    w.sound = sound.source();
-    TempFile avi(".avi");
-    ASSERT_TRUE(aviOpen(w, avi.path().c_str(), 40, 30, true));
-    Recorder rec(w);
-    for (int k = 0; k < 12; ++k) ASSERT_TRUE(rec.frame(makeJpeg(40, 30, k), 90 * k));
-    const uint32_t ticks = w.ticksTotal;
-    EXPECT_EQ(w.soundBytes, ticks * 640);
-    aviClose(w);
-
-    const movieoracle::Movie m = movieoracle::readMovie(avi.path());
-    EXPECT_EQ(m.streams, 2);
-    EXPECT_EQ(m.frameRate, "25/1");
-    EXPECT_EQ(m.ticks, long(ticks));
-    EXPECT_TRUE(m.sound) << "16-bit PCM";
-    EXPECT_EQ(m.soundSamples, long(ticks) * 320);
-    EXPECT_EQ(m.decodeErrors, "");
-    auto s = testpics::probe(avi.path(), "-show_streams -count_packets");
-    EXPECT_EQ(s["streams.stream.1.sample_rate"], "8000");
-    EXPECT_EQ(s["streams.stream.1.channels"], "1");
-    EXPECT_EQ(s["streams.stream.1.nb_read_packets"], std::to_string(ticks));  // a chunk a tick
 }
 
 TEST(AviSound, NoBufferEverFilledOrADeviceThatCannotStartLeavesOneStream) {
