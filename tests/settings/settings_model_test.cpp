@@ -175,6 +175,7 @@ TEST(SizeListTest, CapableRowsAspectLabelsAndDefaults) {
 
 TEST(MenuPagesTest, MainModeItemFollowsTheModeAndResetClearsEverySlot) {
     buildModel();
+    EXPECT_EQ(gMenuPages[kPageControl].labelWidth, 10u);  // "Night Mode", its longest label
     const char* expected[] = {"Photo", "Video", "Interval", "Webcam"};
     for (int32_t mode = 0; mode < 4; ++mode) {
         setting(kSlotCaptureMode).current.store(mode);
