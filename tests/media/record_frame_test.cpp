@@ -77,6 +77,8 @@ TEST(RecordFrame, AFullCardPausesOnTheChoicePageAndKeepsWhatWasWritten) {
     ASSERT_EQ(gApp.activity.load(), Choosing) << "the recording pauses";
     EXPECT_EQ(gApp.currentPage.load(), &gMenuPages[kPageMovieChoice]);
     EXPECT_EQ(gApp.menuVisible.load(), 1);
+    EXPECT_EQ(gMenuPages[kPageMovieChoice].selected.load(), 0u);
+    EXPECT_EQ(gMenuPages[kPageMovieChoice].parent, &gMenuPages[kPageMain]);
     const uint32_t ticks = gAviWriter.ticksTotal.load();
     const uint32_t pictures = gAviWriter.videoEntries;
     EXPECT_GT(ticks, 0u);
