@@ -45,6 +45,7 @@ TEST_F(ConfigFileTest, KeysAnywhereFirstOccurrenceValuesUnder100Bytes) {
         {"# last line\nWebcamIP:host.example", "host.example", kUnset},  // no line end
         {"WebcamIP:\t tab.example\n", "", kUnset},                       // only blanks are skipped
         {"WebcamIP:\n", "", kUnset},
+        {"WebcamIP:", "", kUnset},
         {"CaptureWindow: 0,26,240,268\n", kDefault, {0, 26, 240, 268}},
         {"CaptureWindow: 10,20\n", kDefault, {10, 20, -1, -1}},
         {"CaptureWindow:1, 2 ,3,4,5", kDefault, {1, 2, 3, 4}},
