@@ -31,6 +31,12 @@ constexpr DWORD kHideShellParts = SHFS_HIDETASKBAR | SHFS_HIDESIPBUTTON | SHFS_H
 constexpr DWORD kShowShellParts = SHFS_SHOWTASKBAR | SHFS_SHOWSIPBUTTON | SHFS_SHOWSTARTICON;
 static_assert(kHideShellParts == 0x2A && kShowShellParts == 0x15);
 
+// Rows the photo buffer holds beyond the largest photo, for the webcam message's header. A row
+// of a picture at least 16 pixels wide (every display and size-table entry) holds 32 bytes.
+constexpr int32_t kPhotoBufferExtraRows = 1;
+constexpr uint32_t kNarrowestPictureBytesPerRow = 16 * 2;
+static_assert(kPhotoBufferExtraRows * kNarrowestPictureBytesPerRow >= kWebcamPictureOffset);
+
 WCHAR gTitle[kResourceTextMax];
 WCHAR gClassName[kResourceTextMax];
 
@@ -210,8 +216,12 @@ int WinMain(HINSTANCE instance, HINSTANCE, LPWSTR commandLine, int showCommand) 
     presentScreen(&gApp.screenImage);
     ensureImage(gApp.auxScreenImage, gApp.screenImage.header.biWidth,
                 gApp.screenImage.header.biHeight);
+    // One row more than the largest photo: a webcam message puts its 32 header bytes in front
+    // of the picture in this buffer, and the encoder needs room for a whole frame behind them,
+    // also when the webcam runs at the largest photo size (the screen-capture edition streams
+    // the screen, its only photo size).
     ensureImage(gApp.photoImage, static_cast<int32_t>(gController.maxPhotoWidth),
-                static_cast<int32_t>(gController.maxPhotoHeight));
+                static_cast<int32_t>(gController.maxPhotoHeight) + kPhotoBufferExtraRows);
     reconfigureForMode(false);
 
     MSG message{};
