@@ -1,24 +1,39 @@
 // Test pictures, reference conversions and the libjpeg-turbo oracle shared by the JPEG tests.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <turbojpeg.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "camera/frame.h"
+#include "jpeg/encoder.h"
 
 namespace jpegtest {
 
-// A smooth, photograph-like picture with some edges and fine texture: 8-bit R, G, B per pixel.
+struct EncoderDeleter {
+    void operator()(JpegEncoder* e) const { freeJpegEncoder(e); }
+};
+using EncoderPtr = std::unique_ptr<JpegEncoder, EncoderDeleter>;
+
+// 8-bit R, G, B per pixel, rows packed.
 struct RgbPicture {
     uint32_t width = 0, height = 0;
-    std::vector<uint8_t> rgb;  // 3 bytes per pixel, R G B
+    std::vector<uint8_t> rgb;
 };
 
+inline uint8_t clampByte(double v) {
+    return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L));
+}
+
+// A smooth, photograph-like picture: sky-to-ground gradient, a soft disc, a dark bar, ripples and
+// a little noise.
 inline RgbPicture naturalPicture(uint32_t width, uint32_t height, uint32_t seed = 1) {
     RgbPicture p{width, height, std::vector<uint8_t>(size_t{width} * height * 3)};
     std::mt19937 random(seed);
@@ -26,7 +41,6 @@ inline RgbPicture naturalPicture(uint32_t width, uint32_t height, uint32_t seed 
     for (uint32_t y = 0; y < height; ++y) {
         for (uint32_t x = 0; x < width; ++x) {
             const double fx = double(x) / width, fy = double(y) / height;
-            // Sky-to-ground gradient, a soft disc, a dark bar and gentle ripples.
             double r = 60 + 150 * fy + 20 * std::sin(9 * fx + 3 * fy);
             double g = 90 + 100 * (1 - fy) + 25 * std::cos(7 * fy - 5 * fx);
             double b = 200 - 140 * fy + 15 * std::sin(13 * fx * fy);
@@ -38,11 +52,10 @@ inline RgbPicture naturalPicture(uint32_t width, uint32_t height, uint32_t seed 
             }
             if (fx > 0.2 && fx < 0.27 && fy > 0.3) r = g = b = 35;
             const int n = noise(random);
-            const double v[3] = {r + n, g + n, b + n};
-            for (int c = 0; c < 3; ++c) {
-                const double clamped = v[c] < 0 ? 0 : (v[c] > 255 ? 255 : v[c]);
-                p.rgb[(size_t{y} * width + x) * 3 + c] = static_cast<uint8_t>(clamped);
-            }
+            uint8_t* out = &p.rgb[(size_t{y} * width + x) * 3];
+            out[0] = clampByte(r + n);
+            out[1] = clampByte(g + n);
+            out[2] = clampByte(b + n);
         }
     }
     return p;
@@ -53,10 +66,6 @@ inline RgbPicture randomPicture(uint32_t width, uint32_t height, uint32_t seed) 
     std::mt19937 random(seed);
     for (auto& v : p.rgb) v = static_cast<uint8_t>(random());
     return p;
-}
-
-inline uint8_t clampByte(double v) {
-    return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : std::lround(v)));
 }
 
 // Full-range BT.601 Y, Cb, Cr of a pixel (what a JFIF decoder expects).
@@ -70,119 +79,89 @@ inline void toYcc(const uint8_t* rgb, double& y, double& cb, double& cr) {
 // The picture in a source layout, rows packed.
 inline std::vector<uint8_t> pack(const RgbPicture& p, SourcePixelFormat layout) {
     std::vector<uint8_t> out(size_t{p.width} * p.height * bytesPerPixel(layout));
-    for (uint32_t y = 0; y < p.height; ++y) {
-        for (uint32_t x = 0; x < p.width; ++x) {
-            const uint8_t* s = &p.rgb[(size_t{y} * p.width + x) * 3];
-            const size_t i = size_t{y} * p.width + x;
-            switch (layout) {
-                case Bgr24:
-                    out[i * 3] = s[2];
-                    out[i * 3 + 1] = s[1];
-                    out[i * 3 + 2] = s[0];
-                    break;
-                case Rgb565: {
-                    const uint16_t w =
-                        uint16_t(((s[0] >> 3) << 11) | ((s[1] >> 2) << 5) | (s[2] >> 3));
-                    out[i * 2] = uint8_t(w & 0xFF);
-                    out[i * 2 + 1] = uint8_t(w >> 8);
-                    break;
-                }
-                case Rgb555: {
-                    // Bit 15 set on purpose: it must be ignored.
-                    const uint16_t w =
-                        uint16_t(0x8000 | ((s[0] >> 3) << 10) | ((s[1] >> 3) << 5) | (s[2] >> 3));
-                    out[i * 2] = uint8_t(w & 0xFF);
-                    out[i * 2 + 1] = uint8_t(w >> 8);
-                    break;
-                }
-                case Uyvy: {
-                    double yy, cb, cr;
-                    toYcc(s, yy, cb, cr);
-                    out[i * 2 + 1] = clampByte(yy);
-                    if (x % 2 == 0) {
-                        double y2, cb2, cr2;
-                        toYcc(s + 3, y2, cb2, cr2);
-                        out[i * 2] = clampByte((cb + cb2) / 2);
-                        out[i * 2 + 2] = clampByte((cr + cr2) / 2);
-                    }
-                    break;
-                }
+    for (size_t i = 0; i < size_t{p.width} * p.height; ++i) {
+        const uint8_t* s = &p.rgb[i * 3];
+        if (layout == Bgr24) {
+            std::reverse_copy(s, s + 3, &out[i * 3]);
+        } else if (layout == Uyvy) {
+            double yy, cb, cr, y2, cb2, cr2;
+            toYcc(s, yy, cb, cr);
+            out[i * 2 + 1] = clampByte(yy);
+            if (i % 2 == 0) {
+                toYcc(s + 3, y2, cb2, cr2);
+                out[i * 2] = clampByte((cb + cb2) / 2);
+                out[i * 2 + 2] = clampByte((cr + cr2) / 2);
             }
+        } else {
+            // Rgb555 with bit 15 set on purpose: it must be ignored.
+            const uint16_t w =
+                layout == Rgb565
+                    ? uint16_t(((s[0] >> 3) << 11) | ((s[1] >> 2) << 5) | (s[2] >> 3))
+                    : uint16_t(0x8000 | ((s[0] >> 3) << 10) | ((s[1] >> 3) << 5) | (s[2] >> 3));
+            out[i * 2] = uint8_t(w & 0xFF);
+            out[i * 2 + 1] = uint8_t(w >> 8);
         }
     }
     return out;
 }
 
-// Planes of a picture (full resolution, no subsampling), as doubles.
+// Y, Cb, Cr at full resolution, as doubles.
 struct Planes {
     uint32_t width = 0, height = 0;
     std::vector<double> y, cb, cr;
 };
 
-// The YCbCr a source layout stands for, at full resolution, after halving when scale is 2 and
-// turning by `rotation`.
+// The YCbCr of pixel i of a source layout.
+inline void sourceYcc(const std::vector<uint8_t>& source, SourcePixelFormat layout, size_t i,
+                      double& y, double& cb, double& cr) {
+    if (layout == Uyvy) {
+        const uint8_t* pair = &source[(i & ~size_t{1}) * 2];
+        y = source[i * 2 + 1];
+        cb = pair[0];
+        cr = pair[2];
+        return;
+    }
+    uint8_t rgb[3] = {};
+    if (layout == Bgr24) {
+        std::reverse_copy(&source[i * 3], &source[i * 3 + 3], rgb);
+    } else {
+        const uint32_t word = source[i * 2] | (source[i * 2 + 1] << 8);
+        rgb[0] = uint8_t((layout == Rgb565 ? word >> 11 : (word >> 10) & 31) << 3);
+        rgb[1] = uint8_t(layout == Rgb565 ? ((word >> 5) & 63) << 2 : ((word >> 5) & 31) << 3);
+        rgb[2] = uint8_t((word & 31) << 3);
+    }
+    toYcc(rgb, y, cb, cr);
+}
+
+// The YCbCr a source stands for after halving when scale is 2 and turning by `rotation`.
 inline Planes referencePlanes(const std::vector<uint8_t>& source, SourcePixelFormat layout,
                               uint32_t sourceWidth, uint32_t sourceHeight, uint32_t scale,
                               uint32_t rotation) {
     const uint32_t w = sourceWidth / scale, h = sourceHeight / scale;
-    Planes full{w, h, std::vector<double>(size_t{w} * h), std::vector<double>(size_t{w} * h),
-                std::vector<double>(size_t{w} * h)};
+    const bool turned = rotation == 1 || rotation == 3;
+    const size_t n = size_t{w} * h;
+    Planes out{turned ? h : w, turned ? w : h, std::vector<double>(n), std::vector<double>(n),
+               std::vector<double>(n)};
     for (uint32_t y = 0; y < h; ++y) {
         for (uint32_t x = 0; x < w; ++x) {
-            double sy = 0, scb = 0, scr = 0;
+            double sy = 0, scb = 0, scr = 0, yy, cb, cr;
             for (uint32_t dy = 0; dy < scale; ++dy) {
                 for (uint32_t dx = 0; dx < scale; ++dx) {
-                    const uint32_t px = x * scale + dx, py = y * scale + dy;
-                    const size_t i = size_t{py} * sourceWidth + px;
-                    double yy, cb, cr;
-                    if (layout == Uyvy) {
-                        const uint8_t* pair = &source[(i & ~size_t{1}) * 2];
-                        yy = source[i * 2 + 1];
-                        cb = pair[0];
-                        cr = pair[2];
-                    } else {
-                        uint8_t rgb[3];
-                        if (layout == Bgr24) {
-                            rgb[0] = source[i * 3 + 2];
-                            rgb[1] = source[i * 3 + 1];
-                            rgb[2] = source[i * 3];
-                        } else {
-                            const uint32_t word = source[i * 2] | (source[i * 2 + 1] << 8);
-                            if (layout == Rgb565) {
-                                rgb[0] = uint8_t((word >> 11) << 3);
-                                rgb[1] = uint8_t(((word >> 5) & 63) << 2);
-                            } else {
-                                rgb[0] = uint8_t(((word >> 10) & 31) << 3);
-                                rgb[1] = uint8_t(((word >> 5) & 31) << 3);
-                            }
-                            rgb[2] = uint8_t((word & 31) << 3);
-                        }
-                        toYcc(rgb, yy, cb, cr);
-                    }
+                    const size_t i = size_t{y * scale + dy} * sourceWidth + x * scale + dx;
+                    sourceYcc(source, layout, i, yy, cb, cr);
                     sy += yy;
                     scb += cb;
                     scr += cr;
                 }
             }
-            const double n = scale * scale;
-            const size_t o = size_t{y} * w + x;
-            full.y[o] = sy / n;
-            full.cb[o] = scb / n;
-            full.cr[o] = scr / n;
-        }
-    }
-    const bool turned = rotation == 1 || rotation == 3;
-    Planes out{turned ? h : w, turned ? w : h, full.y, full.cb, full.cr};
-    for (uint32_t y = 0; y < h; ++y) {
-        for (uint32_t x = 0; x < w; ++x) {
             // Rotation 1 puts the right column on top, 3 the left column at the bottom.
             const size_t d = rotation == 1   ? size_t{w - 1 - x} * h + y
                              : rotation == 2 ? size_t{h - 1 - y} * w + (w - 1 - x)
                              : rotation == 3 ? size_t{x} * h + (h - 1 - y)
                                              : size_t{y} * w + x;
-            out.y[d] = full.y[size_t{y} * w + x];
-            out.cb[d] = full.cb[size_t{y} * w + x];
-            out.cr[d] = full.cr[size_t{y} * w + x];
+            out.y[d] = sy / (scale * scale);
+            out.cb[d] = scb / (scale * scale);
+            out.cr[d] = scr / (scale * scale);
         }
     }
     return out;
@@ -192,45 +171,32 @@ inline Planes referencePlanes(const std::vector<uint8_t>& source, SourcePixelFor
 struct Decoded {
     bool ok = false;
     std::string error;
-    int width = 0, height = 0, subsampling = -1;
+    int width = 0, height = 0, subsampling = -1, chromaWidth = 0, chromaHeight = 0;
     std::vector<uint8_t> y, cb, cr;
-    int chromaWidth = 0, chromaHeight = 0;
 };
 
 inline Decoded decodeJpeg(const uint8_t* data, size_t size) {
     Decoded d;
     tjhandle h = tjInitDecompress();
     int colorspace = 0;
-    if (tjDecompressHeader3(h, data, static_cast<unsigned long>(size), &d.width, &d.height,
-                            &d.subsampling, &colorspace) != 0) {
-        d.error = tjGetErrorStr2(h);
-        tjDestroy(h);
-        return d;
+    const auto length = static_cast<unsigned long>(size);
+    if (tjDecompressHeader3(h, data, length, &d.width, &d.height, &d.subsampling, &colorspace) ==
+        0) {
+        const bool grey = d.subsampling == TJSAMP_GRAY;
+        d.chromaWidth = grey ? 0 : tjPlaneWidth(1, d.width, d.subsampling);
+        d.chromaHeight = grey ? 0 : tjPlaneHeight(1, d.height, d.subsampling);
+        d.y.resize(size_t(tjPlaneWidth(0, d.width, d.subsampling)) *
+                   tjPlaneHeight(0, d.height, d.subsampling));
+        d.cb.resize(size_t(d.chromaWidth) * d.chromaHeight);
+        d.cr.resize(d.cb.size());
+        unsigned char* planes[3] = {d.y.data(), d.cb.data(), d.cr.data()};
+        // TJFLAG_STOPONWARNING: a warning (corrupt data, premature end) is a failure.
+        d.ok = tjDecompressToYUVPlanes(h, data, length, planes, d.width, nullptr, d.height,
+                                       TJFLAG_STOPONWARNING) == 0;
     }
-    const int components = d.subsampling == TJSAMP_GRAY ? 1 : 3;
-    d.chromaWidth = components == 1 ? 0 : tjPlaneWidth(1, d.width, d.subsampling);
-    d.chromaHeight = components == 1 ? 0 : tjPlaneHeight(1, d.height, d.subsampling);
-    d.y.resize(size_t(tjPlaneWidth(0, d.width, d.subsampling)) *
-               tjPlaneHeight(0, d.height, d.subsampling));
-    d.cb.resize(size_t(d.chromaWidth) * d.chromaHeight);
-    d.cr.resize(d.cb.size());
-    unsigned char* planes[3] = {d.y.data(), d.cb.data(), d.cr.data()};
-    // TJFLAG_STOPONWARNING: a warning (corrupt data, premature end) is a failure.
-    if (tjDecompressToYUVPlanes(h, data, static_cast<unsigned long>(size), planes, d.width, nullptr,
-                                d.height, TJFLAG_STOPONWARNING) != 0) {
-        d.error = tjGetErrorStr2(h);
-        tjDestroy(h);
-        return d;
-    }
+    if (!d.ok) d.error = tjGetErrorStr2(h);
     tjDestroy(h);
-    d.ok = true;
     return d;
-}
-
-inline double psnr(double squaredError, size_t count) {
-    if (squaredError == 0) return 99;
-    const double mse = squaredError / double(count);
-    return 10 * std::log10(255.0 * 255.0 / mse);
 }
 
 // PSNR of a decoded plane against reference samples averaged over the plane's sampling grid.
@@ -248,7 +214,29 @@ inline double planePsnr(const std::vector<uint8_t>& plane, int planeWidth, int p
             error += e * e;
         }
     }
-    return psnr(error, size_t(planeWidth) * planeHeight);
+    if (error == 0) return 99;
+    return 10 * std::log10(255.0 * 255.0 * planeWidth * planeHeight / error);
+}
+
+// Decodes a stream with libjpeg-turbo and checks that it shows `source` (width x height once
+// halved by `scale`) turned by `rotation`: its size, and the PSNR of its planes (Cb and Cr unless
+// it is grey) against the source's.
+inline Decoded expectShows(const uint8_t* jpeg, size_t size, const std::vector<uint8_t>& source,
+                           SourcePixelFormat layout, uint32_t width, uint32_t height,
+                           uint32_t scale, uint32_t rotation, double lumaFloor,
+                           double chromaFloor) {
+    Decoded d = decodeJpeg(jpeg, size);
+    EXPECT_TRUE(d.ok) << d.error;
+    if (!d.ok) return d;
+    const Planes r =
+        referencePlanes(source, layout, width * scale, height * scale, scale, rotation);
+    EXPECT_EQ(d.width, int(r.width));
+    EXPECT_EQ(d.height, int(r.height));
+    EXPECT_GT(planePsnr(d.y, d.width, d.height, r.y, r.width, r.height), lumaFloor);
+    if (d.subsampling == TJSAMP_GRAY) return d;
+    EXPECT_GT(planePsnr(d.cb, d.chromaWidth, d.chromaHeight, r.cb, r.width, r.height), chromaFloor);
+    EXPECT_GT(planePsnr(d.cr, d.chromaWidth, d.chromaHeight, r.cr, r.width, r.height), chromaFloor);
+    return d;
 }
 
 }  // namespace jpegtest

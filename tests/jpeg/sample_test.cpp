@@ -37,29 +37,6 @@ TEST(Sampling, HalvingRoundsBothAverages) {
     for (int i = 0; i < 256; ++i) EXPECT_EQ(blocks[i], 1 - 128) << i;
 }
 
-TEST(Sampling, Uyvy420AveragesLinePairsWithRounding) {
-    // Chroma 10 on even lines, 13 on odd ones: (10 + 13 + 1) >> 1 = 12.
-    const uint32_t stride = 16 * 2;
-    std::vector<uint8_t> source(stride * 8);
-    for (uint32_t y = 0; y < 8; ++y)
-        for (uint32_t p = 0; p < 8; ++p) {
-            uint8_t* q = &source[y * stride + 4 * p];
-            q[0] = y % 2 ? 13 : 10;
-            q[1] = uint8_t(y * 16 + 2 * p);
-            q[2] = y % 2 ? 200 : 100;
-            q[3] = uint8_t(y * 16 + 2 * p + 1);
-        }
-    std::vector<int16_t> blocks(6 * 64, 0);
-    scalar().uyvy420[0](source.data(), stride, &blocks[0], &blocks[128]);
-    for (int i = 0; i < 32; ++i) {
-        EXPECT_EQ(blocks[128 + i], 12 - 128);
-        EXPECT_EQ(blocks[192 + i], 150 - 128);
-    }
-    // Luma keeps every pixel: left block row 1, column 3 is pixel (3, 1).
-    EXPECT_EQ(blocks[8 + 3], 16 + 3 - 128);
-    EXPECT_EQ(blocks[64 + 8 * 7 + 7], 7 * 16 + 15 - 128);
-}
-
 // checkasm: the same random macroblock through the scalar and each vector kernel.
 template <typename Call>
 void compareVariants(size_t sourceBytes, Call call) {
