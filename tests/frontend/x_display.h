@@ -3,10 +3,10 @@
 // time limit.
 #pragma once
 
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -18,10 +18,11 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
-// An Xvfb server on a display number it picks itself. `name()` is empty when none could be
-// started (Xvfb missing or failing).
+// An Xvfb server (24-bit TrueColor) on a display number it picks itself. `name()` is empty when
+// none could be started (Xvfb missing or failing).
 class VirtualDisplay {
   public:
     VirtualDisplay() {
@@ -39,21 +40,14 @@ class VirtualDisplay {
             _exit(127);
         }
         close(fds[1]);
-        // Xvfb writes its display number once it accepts clients.
+        // Xvfb writes its display number and a line end once it accepts clients.
         std::string number;
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (pid_ > 0 && std::chrono::steady_clock::now() < deadline) {
-            pollfd p{fds[0], POLLIN, 0};
-            if (poll(&p, 1, 100) <= 0) continue;
-            char c;
-            if (read(fds[0], &c, 1) != 1) break;
-            if (c == '\n') {
-                name_ = ":" + number;
-                break;
-            }
+        pollfd p{fds[0], POLLIN, 0};
+        char c = 0;
+        while (pid_ > 0 && poll(&p, 1, 15000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n')
             number.push_back(c);
-        }
         close(fds[0]);
+        if (c == '\n') name_ = ":" + number;
         if (name_.empty()) stop();
     }
     ~VirtualDisplay() { stop(); }
@@ -80,16 +74,15 @@ inline bool waitUntil(const std::function<bool()>& done, int ms = 5000) {
     return true;
 }
 
-// One connection to an X server, used by one thread.
+// One connection to the X server, used by one thread.
 class XClient {
   public:
-    explicit XClient(const std::string& display) : d_(XOpenDisplay(display.c_str())) {}
+    XClient() : d_(XOpenDisplay(nullptr)) {}  // the server DISPLAY names
     ~XClient() {
         if (d_) XCloseDisplay(d_);
     }
-    bool connected() const { return d_ != nullptr; }
 
-    // The top-level window with this title, or 0.
+    // The shown top-level window with this title, or 0.
     Window find(const std::string& title) {
         Window root = DefaultRootWindow(d_), parent, *children = nullptr;
         unsigned count = 0;
@@ -108,40 +101,28 @@ class XClient {
         if (children) XFree(children);
         return found;
     }
-    Window waitFor(const std::string& title) {
+    Window waitFor(const std::string& title, int ms = 5000) {
         Window w = 0;
-        waitUntil([&] { return (w = find(title)) != 0; });
+        waitUntil([&] { return (w = find(title)) != 0; }, ms);
         return w;
     }
 
-    bool size(Window w, int& width, int& height) {
-        XWindowAttributes a;
-        if (!XGetWindowAttributes(d_, w, &a)) return false;
-        width = a.width;
-        height = a.height;
-        return true;
+    // The window's width and height; 0 x 0 when it cannot be read.
+    std::pair<int, int> size(Window w) {
+        XWindowAttributes a{};
+        return XGetWindowAttributes(d_, w, &a) ? std::pair{a.width, a.height} : std::pair{0, 0};
     }
 
     // The window's pixels as 0x00RRGGBB, rows packed; empty when it cannot be read.
     std::vector<uint32_t> grab(Window w) {
-        int width = 0, height = 0;
-        if (!size(w, width, height)) return {};
-        XImage* image = XGetImage(d_, w, 0, 0, static_cast<unsigned>(width),
-                                  static_cast<unsigned>(height), AllPlanes, ZPixmap);
+        const auto [width, height] = size(w);
+        XImage* image =
+            XGetImage(d_, w, 0, 0, unsigned(width), unsigned(height), AllPlanes, ZPixmap);
         if (!image) return {};
         std::vector<uint32_t> out(static_cast<size_t>(width) * height);
-        auto field = [](unsigned long pixel, unsigned long mask) {
-            int shift = 0;
-            while (mask && !(mask & 1)) mask >>= 1, ++shift;
-            return static_cast<uint32_t>(((pixel >> shift) & mask) * 255 / (mask ? mask : 1));
-        };
         for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x) {
-                unsigned long p = XGetPixel(image, x, y);
-                out[static_cast<size_t>(y) * width + x] = (field(p, image->red_mask) << 16) |
-                                                          (field(p, image->green_mask) << 8) |
-                                                          field(p, image->blue_mask);
-            }
+            for (int x = 0; x < width; ++x)
+                out[static_cast<size_t>(y) * width + x] = XGetPixel(image, x, y) & 0xFFFFFF;
         XDestroyImage(image);
         return out;
     }
@@ -155,13 +136,7 @@ class XClient {
     // Input as the server delivers it to the window's owner.
     void key(Window w, KeySym symbol, bool press) {
         XEvent e{};
-        e.xkey.type = press ? KeyPress : KeyRelease;
-        e.xkey.display = d_;
-        e.xkey.window = w;
-        e.xkey.root = DefaultRootWindow(d_);
-        e.xkey.time = CurrentTime;
-        e.xkey.x = e.xkey.y = e.xkey.x_root = e.xkey.y_root = 1;
-        e.xkey.same_screen = True;
+        prepare(w, e, e.xkey, press ? KeyPress : KeyRelease, 1, 1);
         e.xkey.keycode = XKeysymToKeycode(d_, symbol);
         send(w, e);
     }
@@ -171,27 +146,14 @@ class XClient {
     }
     void click(Window w, int x, int y) {
         XEvent e{};
-        e.xmotion.type = MotionNotify;
-        e.xmotion.display = d_;
-        e.xmotion.window = w;
-        e.xmotion.root = DefaultRootWindow(d_);
-        e.xmotion.x = x;
-        e.xmotion.y = y;
-        e.xmotion.same_screen = True;
+        prepare(w, e, e.xmotion, MotionNotify, x, y);
         send(w, e);
-        XEvent b{};
-        b.xbutton.type = ButtonPress;
-        b.xbutton.display = d_;
-        b.xbutton.window = w;
-        b.xbutton.root = DefaultRootWindow(d_);
-        b.xbutton.x = x;
-        b.xbutton.y = y;
-        b.xbutton.button = Button1;
-        b.xbutton.same_screen = True;
-        send(w, b);
-        b.xbutton.type = ButtonRelease;
-        b.xbutton.state = Button1Mask;
-        send(w, b);
+        prepare(w, e, e.xbutton, ButtonPress, x, y);
+        e.xbutton.button = Button1;
+        send(w, e);
+        e.xbutton.type = ButtonRelease;
+        e.xbutton.state = Button1Mask;
+        send(w, e);
     }
     // What a window manager sends when the user closes the window.
     void close(Window w) {
@@ -201,14 +163,41 @@ class XClient {
         e.xclient.message_type = XInternAtom(d_, "WM_PROTOCOLS", False);
         e.xclient.format = 32;
         e.xclient.data.l[0] = static_cast<long>(XInternAtom(d_, "WM_DELETE_WINDOW", False));
-        e.xclient.data.l[1] = CurrentTime;
         send(w, e);
     }
 
   private:
+    // Fills the fields that key, button and motion events share.
+    template <class Input>
+    void prepare(Window w, XEvent& e, Input& input, int type, int x, int y) {
+        e = XEvent{};
+        input.type = type;
+        input.display = d_;
+        input.window = w;
+        input.root = DefaultRootWindow(d_);
+        input.x = x;
+        input.y = y;
+        input.same_screen = True;
+    }
     void send(Window w, XEvent& e) {
         XSendEvent(d_, w, False, NoEventMask, &e);
         XSync(d_, False);
     }
     Display* d_;
+};
+
+// A test suite with an X server of its own, named by DISPLAY for every test; the tests skip
+// themselves when none can be started.
+class XServerTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { server_ = new VirtualDisplay; }
+    static void TearDownTestSuite() {
+        delete server_;
+        server_ = nullptr;
+    }
+    void SetUp() override {
+        if (server_->name().empty()) GTEST_SKIP() << "no X server could be started (Xvfb)";
+        setenv("DISPLAY", server_->name().c_str(), 1);
+    }
+    static inline VirtualDisplay* server_ = nullptr;
 };
