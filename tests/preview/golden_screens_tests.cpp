@@ -31,13 +31,10 @@ class GoldenScreens : public PreviewTest {
     // One frame of the test picture through the preview; the hash of the screen picture.
     static uint64_t screenAfterFrame(int w, int h) {
         streamCrop(uint32_t(w), uint32_t(h));
-        CaptureGeometry& published = gController.publishedGeometry;
-        published = gController.streamGeometry;
-        published.outRight = uint32_t(w) - 1;
-        published.outBottom = uint32_t(h) - 1;
-        published.outWidth = uint32_t(w);
-        published.outHeight = uint32_t(h);
-        published.scale = 0x10000;
+        // Sensor, crop, output window, output size, scale: the whole frame at 100 %.
+        const uint32_t sw = uint32_t(w), sh = uint32_t(h);
+        gController.publishedGeometry = {sw, sh,     0,      0,  sw - 1, sh - 1, 0,
+                                         0,  sw - 1, sh - 1, sw, sh,     0x10000};
         refreshStatusTexts();
         std::vector<uint8_t> frame = testPicture(w, h);
         onFrame(frame.data(), uint32_t(frame.size()), nullptr);
@@ -72,19 +69,9 @@ TEST_F(GoldenScreens, IntegerFactorVgaSmallUpsideDownText) {
 TEST_F(GoldenScreens, GrayPathWithAMenuPageShown) {
     useScreen(240, 320, false);
     choose(kSlotPhotoScreen, 2);  // "Gray Small"
-    ValueList& rotation = setting(kSlotRotation);
-    MenuItem items[3];
-    items[0].label.store("Rotation");
-    items[0].setting = &rotation;
-    items[1].label.store("~Exposure");
-    items[2].label.store("Back");
-    MenuPage page;
-    page.title = "Settings";
-    page.items = items;
-    page.itemCount = 3;
-    page.labelWidth = 8;
-    page.selected.store(2);
-    gApp.currentPage.store(&page);
+    SettingsPage settings;
+    settings.page.selected.store(3);  // "Back"
+    gApp.currentPage.store(&settings.page);
     gApp.menuVisible.store(1);
     EXPECT_EQ(screenAfterFrame(320, 240), 0x30d9c0536b32bf50ull);
     gApp.menuVisible.store(0);

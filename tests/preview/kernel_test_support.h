@@ -19,16 +19,9 @@ inline bool fInk(int x, int y, int w, int h) {
 
 // Where camera pixel (x, y) of a w x h picture lands as (column, row).
 inline std::pair<int, int> turned(uint32_t turn, int x, int y, int w, int h) {
-    switch (turn) {
-        case 0:
-            return {x, y};
-        case 1:
-            return {y, w - 1 - x};
-        case 2:
-            return {h - 1 - y, x};
-        default:
-            return {w - 1 - x, h - 1 - y};
-    }
+    const std::pair<int, int> at[4] = {
+        {x, y}, {y, w - 1 - x}, {h - 1 - y, x}, {w - 1 - x, h - 1 - y}};
+    return at[turn];
 }
 
 // A packed 4:2:2 frame: bytes Cb, Y0, Cr, Y1 per pixel pair, rows `stride` bytes apart.

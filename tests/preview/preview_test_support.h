@@ -45,10 +45,6 @@ inline void choose(int slot, int32_t value) {
     ADD_FAILURE() << "slot " << slot << " has no value " << value;
 }
 
-inline void resetSettings() {
-    for (int slot = 0; slot < kSettingsCount; ++slot) setting(slot).current.store(-1);
-}
-
 // The loop, the overlay and the display for a screenW x screenH device.
 class PreviewTest : public ::testing::Test {
   protected:
@@ -73,7 +69,7 @@ class PreviewTest : public ::testing::Test {
         ensureImage(gApp.auxScreenImage, w, h);
         ensureImage(gApp.photoImage, 1280, 960);
         completeDeviceLists(gDeviceInfo);
-        resetSettings();
+        for (int slot = 0; slot < kSettingsCount; ++slot) setting(slot).current.store(-1);
         loadFont();
         setTextOrientation(1);  // "Portrait"
     }
@@ -118,9 +114,26 @@ class PreviewTest : public ::testing::Test {
     static void paintScreen() {
         std::memset(gApp.screenImage.pixels, 0x77, gApp.screenImage.header.biSizeImage);
     }
-    static uint16_t* screen() { return reinterpret_cast<uint16_t*>(gApp.screenImage.pixels); }
     static uint16_t screenAt(int x, int y) {
-        return screen()[y * gApp.screenImage.header.biWidth + x];
+        return reinterpret_cast<uint16_t*>(
+            gApp.screenImage.pixels)[y * gApp.screenImage.header.biWidth + x];
+    }
+};
+
+// A "Settings" page: "Rotation" with its value, "~Exposure" (a heading, drawn without the
+// tilde), a hidden item that takes no row, and "Back".
+struct SettingsPage {
+    MenuItem items[4];
+    MenuPage page;
+    SettingsPage() {
+        items[0].label.store("Rotation");
+        items[0].setting = &setting(kSlotRotation);
+        items[1].label.store("~Exposure");
+        items[3].label.store("Back");
+        page.title = "Settings";
+        page.items = items;
+        page.itemCount = 4;
+        page.labelWidth = 8;
     }
 };
 
