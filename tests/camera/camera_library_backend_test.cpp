@@ -1,6 +1,6 @@
 // The OEM camera library backend: the table filled from the simulated "HTCcamera.dll" streams
 // frames of the crop size on the library's own thread, stops for good when ended, opens again
-// after it was closed, and answers the Brightness probe as the device's library does.
+// after it was closed, and refuses what the library refuses.
 #include <gtest/gtest.h>
 
 #include "camera/camera_test_support.h"
@@ -23,7 +23,7 @@ std::string libraryRecords() {
 
 class CameraLibraryBackend : public ::testing::Test {
   protected:
-    CameraLibraryBackend() : device_(profileOf("ph10c")) {
+    CameraLibraryBackend() : device_("ph10c") {
         sink().reset();
         EXPECT_TRUE(loadCameraLibrary());
     }
@@ -47,37 +47,16 @@ TEST_F(CameraLibraryBackend, StreamsTheCropStopsAndOpensAgain) {
         << log;
 }
 
-TEST_F(CameraLibraryBackend, RefusesToBeginUnopenedOrTwice) {
+TEST_F(CameraLibraryBackend, RefusesToBeginUnopenedOrTwiceAndAnInitialisationTheDeviceRefuses) {
     CaptureParams p = params(320, 240, 0, 0, 320, 240);
     EXPECT_EQ(camera.start(&p), 0u) << "not open";
     uint8_t block[kOpenBlockBytes] = {};
+    ASSERT_EQ(device_.handheld().command({"camera", "init", "refuse"}), "");
+    EXPECT_EQ(camera.open(block), 0u);
+    ASSERT_EQ(device_.handheld().command({"camera", "init", "accept"}), "");
     ASSERT_NE(camera.open(block), 0u);
     ASSERT_NE(camera.start(&p), 0u);
     EXPECT_EQ(camera.start(&p), 0u) << "already streaming";
-}
-
-TEST_F(CameraLibraryBackend, InitialisationRefusedByTheDevice) {
-    ASSERT_EQ(device_.handheld().command({"camera", "init", "refuse"}), "");
-    uint8_t block[kOpenBlockBytes] = {};
-    EXPECT_EQ(camera.open(block), 0u);
-    ASSERT_EQ(device_.handheld().command({"camera", "init", "accept"}), "");
-    EXPECT_NE(camera.open(block), 0u);
-}
-
-// The Brightness probe: a device's library takes 120 on the wide scale and refuses it on the
-// narrow one.
-TEST(CameraLibraryBrightness, WideAndNarrowScales) {
-    for (uint32_t maximum : {0u, 8u}) {
-        DeviceProfile profile = profileOf(maximum ? "wiza100" : "ph10c");
-        if (maximum) profile.cameraBrightnessMax = maximum;
-        TempDevice device(profile);
-        ASSERT_TRUE(loadCameraLibrary());
-        uint8_t block[kOpenBlockBytes] = {};
-        ASSERT_NE(gCameraLibraryBackend.open(block), 0u);
-        EXPECT_EQ(gCameraLibraryBackend.setProperty(5, 120) != 0, maximum == 0);
-        EXPECT_EQ(gCameraLibraryBackend.setProperty(5, maximum ? 8 : 2000) != 0, maximum != 0);
-        gCameraLibraryBackend.close();
-    }
 }
 
 }  // namespace

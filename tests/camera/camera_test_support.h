@@ -9,10 +9,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,7 +39,6 @@ inline int64_t millisSince(std::chrono::steady_clock::time_point start) {
         .count();
 }
 
-// Threads of this process.
 inline int threadCount() {
     int n = 0;
     if (DIR* dir = opendir("/proc/self/task")) {
@@ -59,47 +56,34 @@ inline int threadBaseline() {
 }
 
 // Waits until no more than `baseline` threads run (ended threads take a moment to go).
-inline bool threadsBackTo(int baseline, int ms = 3000) {
-    return waitUntil([&] { return threadCount() <= baseline; }, ms);
+inline bool threadsBackTo(int baseline) {
+    return waitUntil([&] { return threadCount() <= baseline; });
 }
+
+// The last frame the handler was given: its byte count, the Frame record's size and layout then,
+// and its pixels (w x h x bytes per pixel of that record).
+struct Seen {
+    uint32_t bytes = 0, width = 0, height = 0, format = 0;
+    bool reservedNonZero = false;  // in any frame so far
+    std::vector<uint8_t> pixels;
+};
 
 // Everything the frame handler saw. One process-wide sink, as the handler is a plain function.
 struct FrameSink {
-    std::atomic<int> frames{0};
-    std::atomic<uint32_t> lastBytes{0};
-    std::atomic<uint32_t> lastWidth{0}, lastHeight{0}, lastFormat{0};
-    std::atomic<bool> reservedWasZero{true};
-    std::atomic<bool> keepCopy{false};        // copy the frame (w x h x bytes per pixel of gFrame)
-    std::atomic<bool> closedForCalls{false};  // set once the test's stop returned
-    std::atomic<int> callsAfterClosing{0};
-    std::atomic<int> holdMs{0};  // the handler waits this long, or until released
+    std::atomic<int> frames{0}, callsAfterStop{0}, holdMs{0};  // the handler waits `holdMs`...
+    std::atomic<bool> stopped{false}, release{false};          // ...or until `release`
     std::mutex mutex;
-    std::condition_variable released;
-    bool release = false;
-    std::vector<uint8_t> copy;
+    Seen last;
 
     void reset() {
-        frames = 0;
-        lastBytes = lastWidth = lastHeight = lastFormat = 0;
-        reservedWasZero = true;
-        keepCopy = false;
-        closedForCalls = false;
-        callsAfterClosing = 0;
-        holdMs = 0;
+        frames = callsAfterStop = holdMs = 0;
+        stopped = release = false;
         std::lock_guard lock(mutex);
-        release = false;
-        copy.clear();
+        last = Seen{};
     }
-    void releaseHeldFrame() {
-        {
-            std::lock_guard lock(mutex);
-            release = true;
-        }
-        released.notify_all();
-    }
-    std::vector<uint8_t> lastCopy() {
+    Seen seen() {
         std::lock_guard lock(mutex);
-        return copy;
+        return last;
     }
 };
 
@@ -110,22 +94,18 @@ inline FrameSink& sink() {
 
 inline void recordFrame(uint8_t* pixels, uint32_t byteLength, uint32_t* reserved) {
     FrameSink& s = sink();
-    if (s.closedForCalls) ++s.callsAfterClosing;
-    if (!reserved || *reserved != 0) s.reservedWasZero = false;
-    s.lastBytes = byteLength;
-    s.lastWidth = gFrame.frameWidth;
-    s.lastHeight = gFrame.frameHeight;
-    s.lastFormat = gFrame.frameFormat;
-    if (s.keepCopy) {
-        const size_t n =
-            size_t{gFrame.frameWidth} * gFrame.frameHeight * bytesPerPixel(gFrame.frameFormat);
+    if (s.stopped) ++s.callsAfterStop;
+    {
         std::lock_guard lock(s.mutex);
-        s.copy.assign(pixels, pixels + n);
+        s.last.reservedNonZero |= !reserved || *reserved != 0;
+        s.last.bytes = byteLength;
+        s.last.width = gFrame.frameWidth;
+        s.last.height = gFrame.frameHeight;
+        s.last.format = gFrame.frameFormat;
+        const size_t n = size_t{gFrame.frameWidth} * gFrame.frameHeight;
+        s.last.pixels.assign(pixels, pixels + n * bytesPerPixel(gFrame.frameFormat));
     }
-    if (int hold = s.holdMs.load()) {
-        std::unique_lock lock(s.mutex);
-        s.released.wait_for(lock, std::chrono::milliseconds(hold), [&] { return s.release; });
-    }
+    waitUntil([&] { return s.release.load(); }, s.holdMs);
     ++s.frames;
 }
 
@@ -133,9 +113,9 @@ inline void recordFrame(uint8_t* pixels, uint32_t byteLength, uint32_t* reserved
 // Frame record as the controller sets it before a start.
 inline CaptureParams params(uint32_t sensorWidth, uint32_t sensorHeight, uint32_t left,
                             uint32_t top, uint32_t width, uint32_t height,
-                            FrameHandler handler = recordFrame, uint32_t exposure = 2) {
+                            FrameHandler handler = recordFrame) {
     CaptureParams p{};
-    p.exposure = p.exposureAgain = exposure;
+    p.exposure = p.exposureAgain = 2;
     p.sensorWidth = sensorWidth;
     p.sensorHeight = sensorHeight;
     p.cropLeft = p.cropLeftAgain = left;
@@ -160,18 +140,6 @@ inline std::vector<std::string> recordsStartingWith(SimulatedHandheld& device,
     return out;
 }
 
-// A device command given as one line of words ("overlay2 off"); it must be accepted.
-inline void deviceCommand(SimulatedHandheld& device, const std::string& text) {
-    std::vector<std::string> words;
-    std::istringstream in(text);
-    for (std::string w; in >> w;) words.push_back(w);
-    ASSERT_EQ(device.command(words), "") << text;
-}
-
-inline DeviceProfile profileOf(const std::string& builtin) {
-    return *findBuiltinProfile(builtin);
-}
-
 // Two rounds of open, start, stop and close: each round streams frames of `frameBytes`, no frame
 // handler call begins after stop returns (a handler still busy when it is asked included), and
 // no thread is left running at the end.
@@ -187,12 +155,12 @@ inline void expectTwoCleanCycles(const CameraBackend& camera, const CaptureParam
         CaptureParams p = start;
         ASSERT_NE(camera.start(&p), 0u);
         ASSERT_TRUE(waitUntil([] { return sink().frames >= 2; }));
-        EXPECT_EQ(sink().lastBytes, frameBytes);
-        EXPECT_TRUE(sink().reservedWasZero);
+        EXPECT_EQ(sink().seen().bytes, frameBytes);
+        EXPECT_FALSE(sink().seen().reservedNonZero);
         camera.stop();
-        sink().closedForCalls = true;
+        sink().stopped = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        EXPECT_EQ(sink().callsAfterClosing, 0);
+        EXPECT_EQ(sink().callsAfterStop, 0);
         EXPECT_NE(camera.close(), 0u);
     }
     EXPECT_TRUE(threadsBackTo(baseline));
@@ -213,6 +181,17 @@ inline void expectStopWithoutFrames(SimulatedHandheld& device, const CameraBacke
     EXPECT_LT(millisSince(start), 2000);
     EXPECT_EQ(recordsStartingWith(device, stopRecord.substr(0, 4)).back(), stopRecord);
     EXPECT_EQ(sink().frames, 0);
+}
+
+// A backend whose driver is missing: open fails, nothing starts or closes, no thread is left.
+inline void expectFailedOpenLeavesNothing(const CameraBackend& camera) {
+    const int baseline = threadBaseline();
+    uint8_t block[kOpenBlockBytes] = {};
+    EXPECT_EQ(camera.open(block), 0u);
+    CaptureParams p = params(320, 240, 0, 0, 320, 240);
+    EXPECT_EQ(camera.start(&p), 0u);
+    EXPECT_EQ(camera.close(), 0u);
+    EXPECT_TRUE(threadsBackTo(baseline));
 }
 
 }  // namespace camtest

@@ -12,7 +12,9 @@
 
 namespace {
 
-using camtest::profileOf;
+DeviceProfile profileOf(const std::string& builtin) {
+    return *findBuiltinProfile(builtin);
+}
 
 DeviceProfile deviceWith(const std::string& model, bool cameraLibrary,
                          const std::string& processor = "OMAP850") {
@@ -71,6 +73,8 @@ const TableCase kTableCases[] = {
     {"MPX220 SPV600", true, 13, 0, 0, 0, 0},
     {"ACME CAMPHONE", true, 12, 0, 0, 0, 0},
     {"ACME PDA", false, 14, 0, 0, 0, 0},
+    {"", true, 12, 0, 0, 0, 0},  // no model (the query fails): the library's choice stays
+    {"", false, 14, 0, 0, 0, 0},
 };
 
 TEST(DeviceTable, EveryRuleWithItsDefaults) {
@@ -89,15 +93,6 @@ TEST(DeviceTable, EveryRuleWithItsDefaults) {
     }
 }
 
-TEST(DeviceTable, FailedModelQueryKeepsTheLibraryChoice) {
-    for (bool library : {true, false}) {
-        Detected d(deviceWith("", library));
-        const DeviceInfo& info = d.info;
-        EXPECT_EQ(info.cameraType, library ? 12u : 14u);
-        EXPECT_STREQ(info.model, "");
-    }
-}
-
 // The library is loaded also where the model picks another source; a model that needs it on a
 // device without it keeps an empty table (its open fails cleanly).
 TEST(DeviceTable, TheLibraryIsLoadedWheneverItIsThere) {
@@ -108,42 +103,33 @@ TEST(DeviceTable, TheLibraryIsLoadedWheneverItIsThere) {
     EXPECT_EQ(memcmp(&gCameraLibraryBackend, &empty, sizeof empty), 0);
 }
 
-TEST(Processor, Pxa27xFromTheProcessorStrings) {
+// PXA27x from the processor strings (types 0, 1, 3, 6 and 11 without asking); a smartphone only
+// for the exact platform name.
+TEST(DeviceFlags, Pxa27xFromTheProcessorStringsSmartphoneFromThePlatform) {
     struct Case {
-        const char* model;
-        const char* core;
-        const char* name;
+        const char *model, *core, *name;
         bool query;
-        uint8_t expected;
+        const char* platform;
+        uint8_t pxa27x, smartphone;
     };
     const Case cases[] = {
-        {"ACME CAMPHONE", "ARM920T", "PXA270", true, 1},
-        {"ACME CAMPHONE", "XScale", "pxa272", true, 1},    // upper-cased
-        {"ACME CAMPHONE", "ARM920T", "PXA255", true, 0},   // "PXA" without "27"
-        {"ACME CAMPHONE", "PXA CORE", "REV 27", true, 1},  // each in either string
-        {"ACME CAMPHONE", "ARM920T", "PXA270", false, 0},  // the query fails
-        {"pm10a", "ARM926EJ-S", "OMAP850", true, 1},       // type 0: whatever its processor
+        {"ACME CAMPHONE", "ARM920T", "PXA270", true, "SmartPhone", 1, 1},
+        {"ACME CAMPHONE", "XScale", "pxa272", true, "Smartphone", 1, 0},  // upper-cased
+        {"ACME CAMPHONE", "ARM920T", "PXA255", true, "PocketPC", 0, 0},   // "PXA" without "27"
+        {"ACME CAMPHONE", "PXA CORE", "REV 27", true, "", 1, 0},          // each in either string
+        {"ACME CAMPHONE", "ARM920T", "PXA270", false, "PocketPC", 0, 0},  // the query fails
+        {"pm10a", "ARM926EJ-S", "OMAP850", true, "PocketPC", 1, 0},       // type 0: whatever
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.model) + " " + c.core + " " + c.name);
+        SCOPED_TRACE(std::string(c.model) + " " + c.core + " " + c.name + " " + c.platform);
         DeviceProfile p = deviceWith(c.model, true, c.name);
         p.processorCore = c.core;
         p.processorQuery = c.query;
+        p.platform = c.platform;
         Detected d(p);
-        const DeviceInfo& info = d.info;
-        EXPECT_EQ(info.isPxa27x, c.expected);
-        EXPECT_EQ(info.lcdPlanes != nullptr, c.expected == 1) << "plane reader on PXA27x only";
-    }
-}
-
-TEST(Platform, SmartphoneOnlyForTheExactPlatformName) {
-    for (auto [platform, expected] : {std::pair<const char*, uint8_t>{"SmartPhone", 1},
-                                      {"Smartphone", 0},
-                                      {"PocketPC", 0},
-                                      {"", 0}}) {
-        DeviceProfile p = deviceWith("ACME", false);
-        p.platform = platform;
-        EXPECT_EQ(Detected(p).info.isSmartphone, expected) << platform;
+        EXPECT_EQ(d.info.isPxa27x, c.pxa27x);
+        EXPECT_EQ(d.info.lcdPlanes != nullptr, c.pxa27x == 1) << "plane reader on PXA27x only";
+        EXPECT_EQ(d.info.isSmartphone, c.smartphone);
     }
 }
 
@@ -171,91 +157,67 @@ TEST(Display, RawFrameBufferThenGapiInformationThenNone) {
     EXPECT_EQ(Detected(raw).info.display.pFramePointer, nullptr);
 }
 
-// --- The OEM camera library ----------------------------------------------------------------------
-
 TEST(CameraLibrary, RequiredAndOptionalEntryPoints) {
-    {
-        TempDevice device(deviceWith("ACME", false));
-        EXPECT_FALSE(loadCameraLibrary());
-    }
-    {
+    struct Case {
+        const char* install;
+        bool loads, flashLight;
+    };
+    const Case cases[] = {
+        {"", false, false},
+        {"HTCcamera.dll/noflash", true, false},  // Camera_FlashLight is optional
+        {"HTCcamera.dll/noget", false, false},   // Camera_GetProperty is required
+        {"HTCcamera1.dll", true, true},          // the second name is tried
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.install);
         DeviceProfile p = deviceWith("ACME", false);
-        p.install = {"HTCcamera.dll/noflash"};
+        if (*c.install) p.install = {c.install};
         TempDevice device(p);
-        EXPECT_TRUE(loadCameraLibrary()) << "Camera_FlashLight is optional";
-        EXPECT_EQ(gCameraLibraryBackend.flashLight, nullptr);
-        EXPECT_NE(gCameraLibraryBackend.readRegister, nullptr);
-        EXPECT_NE(gCameraLibraryBackend.getProperty, nullptr);
-    }
-    {
-        DeviceProfile p = deviceWith("ACME", false);
-        p.install = {"HTCcamera.dll/noget"};
-        TempDevice device(p);
-        EXPECT_FALSE(loadCameraLibrary()) << "Camera_GetProperty is required";
-        EXPECT_EQ(gCameraLibraryBackend.open, nullptr) << "a rejected library is not driven";
+        EXPECT_EQ(loadCameraLibrary(), c.loads);
+        EXPECT_EQ(gCameraLibraryBackend.open != nullptr, c.loads) << "a rejected one is not driven";
+        EXPECT_EQ(gCameraLibraryBackend.flashLight != nullptr, c.flashLight);
         DeviceInfo info;
         detectDevice(info);
-        EXPECT_EQ(info.cameraType, 14u);
-    }
-    {
-        DeviceProfile p = deviceWith("ACME", false);
-        p.install = {"HTCcamera1.dll"};
-        TempDevice device(p);
-        EXPECT_TRUE(loadCameraLibrary()) << "the second name is tried";
-        EXPECT_NE(gCameraLibraryBackend.flashLight, nullptr);
+        EXPECT_EQ(info.cameraType, c.loads ? 12u : 14u);
     }
 }
 
-// --- The external encoder library ----------------------------------------------------------------
-
-class EncoderLibrary : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        static HINSTANCE program =
-            createProgramModule(u"\\Program Files\\Lumovatrix\\Lumovatrix.exe", nullptr);
-        (void)program;
-        forget();
-    }
-    void TearDown() override { forget(); }
-    static void forget() {
+// "JPEGENC.dll" wherever the loader finds it, else "scr_cap.dll" from the program's own folder
+// only; each test library answers with its own number. A known entry point is kept.
+TEST(EncoderLibrary, JpegencFirstThenTheScreenCaptureLibraryOfTheProgramsFolder) {
+    static HINSTANCE program =
+        createProgramModule(u"\\Program Files\\Lumovatrix\\Lumovatrix.exe", nullptr);
+    (void)program;
+    struct Case {
+        const char *jpegenc, *scrcapFolder;
+        uint32_t answer;
+    };
+    const Case cases[] = {
+        {nullptr, "Windows", 0},  // not the program's folder
+        {"fake-jpegenc.so", "Program Files/Lumovatrix", 0x11},
+        {"fake-noentry.so", "Program Files/Lumovatrix", 0x22},  // no creation function
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answer);
+        TempDevice device(deviceWith("ACME", false));
+        auto install = [&](const char* built, const std::string& devicePath) {
+            std::filesystem::copy_file(std::string(LUMO_FAKE_LIBDIR) + "/" + built,
+                                       device.root() + "/" + devicePath);
+        };
+        if (c.jpegenc) install(c.jpegenc, "Windows/JPEGENC.dll");
+        install("fake-scrcap.so", std::string(c.scrcapFolder) + "/scr_cap.dll");
+        EXPECT_EQ(loadEncoderLibrary(), c.answer != 0);
+        EXPECT_EQ(gCreateJpegImageEncoder ? gCreateJpegImageEncoder(nullptr, nullptr, 1) : 0u,
+                  c.answer);
+        traceClear();
+        EXPECT_EQ(loadEncoderLibrary(), c.answer != 0);
+        if (c.answer) {
+            EXPECT_EQ(traceCount("LoadLibraryW"), 0u) << "a known entry point is kept";
+        }
         gCreateJpegImageEncoder = nullptr;
         if (gEncoderLibrary) FreeLibrary(gEncoderLibrary);
         gEncoderLibrary = nullptr;
     }
-    // Puts a test library into the device under `devicePath` (relative to the root).
-    static void install(const TempDevice& device, const char* built, const char* devicePath) {
-        std::filesystem::copy_file(std::string(LUMO_FAKE_LIBDIR) + "/" + built,
-                                   device.root() + "/" + devicePath,
-                                   std::filesystem::copy_options::overwrite_existing);
-    }
-    static uint32_t entryAnswer() { return gCreateJpegImageEncoder(nullptr, nullptr, 1); }
-};
-
-TEST_F(EncoderLibrary, JpegencFirstThenTheScreenCaptureLibraryOfTheProgramsFolder) {
-    {
-        TempDevice device(deviceWith("ACME", false));
-        install(device, "fake-scrcap.so", "Windows/scr_cap.dll");  // not the program's folder
-        EXPECT_FALSE(loadEncoderLibrary());
-        EXPECT_EQ(gCreateJpegImageEncoder, nullptr);
-    }
-    {
-        TempDevice device(deviceWith("ACME", false));
-        install(device, "fake-jpegenc.so", "Windows/JPEGENC.dll");
-        install(device, "fake-scrcap.so", "Program Files/Lumovatrix/scr_cap.dll");
-        ASSERT_TRUE(loadEncoderLibrary());
-        EXPECT_EQ(entryAnswer(), 0x11u);
-        traceClear();
-        EXPECT_TRUE(loadEncoderLibrary()) << "a known entry point is kept";
-        EXPECT_EQ(traceCount("LoadLibraryW"), 0u);
-    }
-    forget();
-    TempDevice device(deviceWith("ACME", false));
-    install(device, "fake-noentry.so", "Windows/JPEGENC.dll");
-    install(device, "fake-scrcap.so", "Program Files/Lumovatrix/scr_cap.dll");
-    traceClear();
-    ASSERT_TRUE(loadEncoderLibrary());
-    EXPECT_EQ(entryAnswer(), 0x22u);
-    EXPECT_EQ(traceCount("LoadLibraryW \\Program Files\\Lumovatrix\\scr_cap.dll"), 1u);
 }
 
 }  // namespace
