@@ -23,7 +23,7 @@ struct Movie {
     std::string frameRate;           // "25/1"
     long ticks = 0;                  // the header's frame count: one per tick
     double duration = 0;             // seconds, of the video stream
-    bool sound = false;              // a PCM stream is there
+    bool sound = false;              // an 8 kHz mono 16-bit PCM stream is there
     long soundSamples = 0;           // its length in samples
     std::vector<long> pictureTicks;  // the tick of each stored picture, in file order
     std::string decodeErrors;        // ffmpeg's complaints when decoding everything; "" when none
@@ -46,7 +46,8 @@ inline Movie readMovie(const std::string& path) {
             m.frameRate = s[k + "r_frame_rate"];
             m.ticks = std::atol(s[k + "nb_frames"].c_str());
             m.duration = std::atof(s[k + "duration"].c_str());
-        } else if (s[k + "codec_type"] == "audio" && s[k + "codec_name"] == "pcm_s16le") {
+        } else if (s[k + "codec_name"] == "pcm_s16le" && s[k + "sample_rate"] == "8000" &&
+                   s[k + "channels"] == "1") {
             m.sound = true;
             m.soundSamples = std::atol(s[k + "nb_frames"].c_str());
         }

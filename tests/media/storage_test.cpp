@@ -44,8 +44,14 @@ TEST(StoragePlaces, MainMemoryThenEachCardWithItsPathAndLabel) {
 }
 
 TEST(FileNames, DatedWithAnUnpaddedYearAndTheIntervalShotNumber) {
-    CaptureState state(profile("2006-12-05 14:30:15"));
     WCHAR path[MAX_PATH];
+    {
+        CaptureState later(profile("2010-01-02 03:04:05"));  // years modulo 100 are not padded
+        setting(kSlotCaptureMode).current.store(kModeVideo);
+        makeFileName(path);
+        EXPECT_EQ(narrow(path), "\\Storage Card\\My Documents\\My Videos\\100102-030405.avi");
+    }
+    CaptureState state(profile("2006-12-05 14:30:15"));
     setting(kSlotCaptureMode).current.store(kModeInterval);
     gApp.intervalShots.store(4);
     makeFileName(path);
@@ -68,14 +74,6 @@ TEST(FileNames, DatedWithAnUnpaddedYearAndTheIntervalShotNumber) {
     fclose(first);
     makeFileName(path);
     EXPECT_EQ(narrow(path), "\\My Documents\\My Pictures\\61205-143015_2.bmp");
-}
-
-TEST(FileNames, YearsModulo100AreNotPadded) {
-    CaptureState later(profile("2010-01-02 03:04:05"));
-    setting(kSlotCaptureMode).current.store(kModeVideo);
-    WCHAR path[MAX_PATH];
-    makeFileName(path);
-    EXPECT_EQ(narrow(path), "\\Storage Card\\My Documents\\My Videos\\100102-030405.avi");
 }
 
 TEST(FreeSpace, CappedAt2GiBExactBelowAndPlentyWhenUnknown) {

@@ -43,15 +43,6 @@ inline std::vector<uint8_t> makeJpeg(int width, int height, int seed, int qualit
     return jpeg;
 }
 
-// A picture whose byte count is odd (or even), searched over the quality.
-inline std::vector<uint8_t> makeJpegWithParity(int width, int height, int seed, bool odd) {
-    for (int quality = 90; quality > 30; --quality) {
-        std::vector<uint8_t> jpeg = makeJpeg(width, height, seed, quality);
-        if ((jpeg.size() % 2 == 1) == odd) return jpeg;
-    }
-    return {};
-}
-
 struct CommandResult {
     int exitCode = -1;
     std::string output;  // stdout and stderr together
@@ -90,32 +81,6 @@ inline std::map<std::string, std::string> probe(const std::string& path, const s
     }
     return values;
 }
-
-// A file name in the temporary folder, unique within this process, removed on destruction.
-class TempFile {
-  public:
-    explicit TempFile(const std::string& suffix) {
-        static int counter = 0;
-        path_ =
-            (std::filesystem::temp_directory_path() /
-             ("lumo_test_" + std::to_string(getpid()) + "_" + std::to_string(++counter) + suffix))
-                .string();
-    }
-    ~TempFile() {
-        std::error_code ignored;
-        std::filesystem::remove(path_, ignored);
-    }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    const std::string& path() const { return path_; }
-    void write(const std::vector<uint8_t>& bytes) const {
-        std::ofstream(path_, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    }
-
-  private:
-    std::string path_;
-};
 
 inline std::vector<uint8_t> readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <random>
+#include <tuple>
 
 #include "receiver/test_device.h"
 
@@ -12,26 +13,19 @@ namespace {
 
 constexpr uint32_t kLimit = 1 << 16;
 
-TEST(MessageParser, ReadsTheFieldsAndRestoresThePicture) {
+TEST(MessageParser, ReadsTheFieldsAndRestoresThePictureAndEveryPrefixAsksForMore) {
     const std::vector<uint8_t> jpeg = testdevice::fakeJpeg(301, 7);
     const std::vector<uint8_t> message = testdevice::message(jpeg, 0xDEADBEEF, 640, 480);
-    ASSERT_EQ(message.size(), jpeg.size() + 32);
     const ParseResult r = parseMessage(message.data(), message.size(), kLimit);
     ASSERT_EQ(r.status, ParseStatus::Message);
-    EXPECT_EQ(r.consumed, message.size());
-    EXPECT_EQ(r.tick, 0xDEADBEEFu);
-    EXPECT_EQ(r.width, 640u);
-    EXPECT_EQ(r.height, 480u);
+    EXPECT_EQ(r.consumed, jpeg.size() + 32);
+    EXPECT_EQ(std::tuple(r.tick, r.width, r.height), std::tuple(0xDEADBEEFu, 640u, 480u));
     EXPECT_EQ(restorePicture(r), jpeg);
-}
-
-TEST(MessageParser, EveryPrefixAsksForMoreAndNeverForLess) {
-    const std::vector<uint8_t> message = testdevice::message(testdevice::fakeJpeg(40, 1), 5, 8, 8);
     for (size_t n = 0; n < message.size(); ++n) {
-        const ParseResult r = parseMessage(message.data(), n, kLimit);
-        ASSERT_EQ(r.status, ParseStatus::NeedMore) << n;
-        EXPECT_GT(r.needed, n);
-        EXPECT_LE(r.needed, message.size());
+        const ParseResult part = parseMessage(message.data(), n, kLimit);
+        ASSERT_EQ(part.status, ParseStatus::NeedMore) << n;
+        EXPECT_GT(part.needed, n);
+        EXPECT_LE(part.needed, message.size());
     }
 }
 

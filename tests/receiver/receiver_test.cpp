@@ -6,7 +6,9 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <random>
 #include <set>
 #include <thread>
@@ -18,62 +20,47 @@ namespace {
 
 namespace fs = std::filesystem;
 using testdevice::Client;
-using testpics::makeJpeg;
 
-// Everything the receiver reports, collected under a lock.
-struct Collected {
+// A receiver on free loopback ports, started, with everything it reports collected under a
+// lock, and a folder for its files removed with it.
+struct Started {
+    explicit Started(std::function<void(ReceiverOptions&, const fs::path&)> configure = {}) {
+        static int counter = 0;
+        folder = fs::temp_directory_path() /
+                 ("lumo_receiver_" + std::to_string(getpid()) + "_" + std::to_string(++counter));
+        ReceiverOptions o;
+        o.port = 0;
+        o.onPicture = [this](const ReceivedPicture& p) { locked([&] { pictures.push_back(p); }); };
+        o.error = [this](const std::string& line) { locked([&] { errors.push_back(line); }); };
+        o.info = [](const std::string&) {};
+        if (configure) configure(o, folder);
+        receiver = std::make_unique<Receiver>(o);
+        std::string error;
+        EXPECT_TRUE(receiver->start(&error)) << error;
+    }
+    ~Started() {
+        receiver.reset();
+        fs::remove_all(folder);
+    }
+    template <typename F>
+    auto locked(F f) -> decltype(f()) {
+        std::lock_guard<std::mutex> lock(mutex);
+        return f();
+    }
+    // Polls `done` every few milliseconds for at most ten seconds.
+    template <typename Done>
+    static bool waitFor(Done done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(5)))
+            if (std::chrono::steady_clock::now() > deadline) return false;
+        return true;
+    }
+
+    fs::path folder;
     std::mutex mutex;
     std::vector<ReceivedPicture> pictures;
     std::vector<std::string> errors;
-
-    ReceiverOptions options() {
-        ReceiverOptions o;
-        o.port = 0;
-        o.onPicture = [this](const ReceivedPicture& p) {
-            std::lock_guard<std::mutex> lock(mutex);
-            pictures.push_back(p);
-        };
-        o.error = [this](const std::string& line) {
-            std::lock_guard<std::mutex> lock(mutex);
-            errors.push_back(line);
-        };
-        o.info = [](const std::string&) {};
-        return o;
-    }
-    std::vector<ReceivedPicture> picturesCopy() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return pictures;
-    }
-    std::vector<std::string> errorsCopy() {
-        std::lock_guard<std::mutex> lock(mutex);
-        return errors;
-    }
-};
-
-// Polls `done` every few milliseconds for at most ten seconds.
-template <typename Done>
-bool waitFor(Done done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
-// A folder in the temporary folder, removed with everything in it.
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        static int counter = 0;
-        path = fs::temp_directory_path() /
-               ("lumo_receiver_" + std::to_string(getpid()) + "_" + std::to_string(++counter));
-        fs::create_directories(path);
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
+    std::unique_ptr<Receiver> receiver;
 };
 
 // The device side of one connection: greeting checked, then messages in random pieces.
@@ -88,31 +75,26 @@ bool streamPictures(uint16_t port, const std::vector<std::vector<uint8_t>>& pict
         stream.insert(stream.end(), m.begin(), m.end());
     }
     std::mt19937 random(seed);
-    for (size_t at = 0; at < stream.size();) {
-        const size_t piece = std::min<size_t>(1 + random() % 900, stream.size() - at);
+    for (size_t at = 0, piece; at < stream.size(); at += piece) {
+        piece = std::min<size_t>(1 + random() % 900, stream.size() - at);
         if (!device.send(stream.data() + at, piece)) return false;
-        at += piece;
     }
     return true;
 }
 
 std::vector<std::vector<uint8_t>> picturesFor(int device, int count, int width, int height) {
     std::vector<std::vector<uint8_t>> pictures;
-    for (int k = 0; k < count; ++k) pictures.push_back(makeJpeg(width, height, device * 100 + k));
+    for (int k = 0; k < count; ++k)
+        pictures.push_back(testpics::makeJpeg(width, height, device * 100 + k));
     return pictures;
 }
 
 TEST(Receiver, TenDevicesAtOnceEveryPictureAccountedFor) {
-    TempDir out, movies;
-    Collected seen;
-    ReceiverOptions options = seen.options();
-    options.outDir = out.path.string();
-    options.aviDir = movies.path.string();
-    options.frameMs = 100;
-    Receiver receiver(options);
-    std::string error;
-    ASSERT_TRUE(receiver.start(&error)) << error;
-
+    Started s([](ReceiverOptions& o, const fs::path& folder) {
+        o.outDir = (folder / "out").string();
+        o.aviDir = (folder / "movies").string();
+        o.frameMs = 100;
+    });
     constexpr int kDevices = 10, kPictures = 8;
     std::vector<std::vector<std::vector<uint8_t>>> sent(kDevices);
     for (int d = 0; d < kDevices; ++d) sent[d] = picturesFor(d, kPictures, 17 + d, 11 + d);
@@ -120,26 +102,24 @@ TEST(Receiver, TenDevicesAtOnceEveryPictureAccountedFor) {
     std::vector<int> ok(kDevices, 0);
     for (int d = 0; d < kDevices; ++d) {
         devices.emplace_back([&, d] {
-            ok[d] = streamPictures(receiver.port(), sent[d], 1000000 * d, 17 + d, 11 + d, d);
+            ok[d] = streamPictures(s.receiver->port(), sent[d], 1000000 * d, 17 + d, 11 + d, d);
         });
     }
     for (auto& t : devices) t.join();
     for (int d = 0; d < kDevices; ++d) EXPECT_TRUE(ok[d]) << "device " << d;
-    ASSERT_TRUE(waitFor([&] { return receiver.stats().devicesFinished == kDevices; }));
-    EXPECT_EQ(receiver.stats().pictures, uint32_t(kDevices * kPictures));
-    EXPECT_TRUE(seen.errorsCopy().empty());
+    ASSERT_TRUE(s.waitFor([&] { return s.receiver->stats().devicesFinished == kDevices; }));
+    EXPECT_EQ(s.receiver->stats().pictures, uint32_t(kDevices * kPictures));
+    EXPECT_TRUE(s.locked([&] { return s.errors; }).empty());
 
     // Every picture arrived once, whole, with its fields, in order within its connection.
     std::map<uint32_t, int> deviceOf;  // receiver's connection number -> test device
-    for (const ReceivedPicture& p : seen.picturesCopy()) {
+    for (const ReceivedPicture& p : s.locked([&] { return s.pictures; })) {
         const int d = int(p.tick / 1000000), k = int(p.tick % 1000000 / 100);
         ASSERT_LT(d, kDevices);
         ASSERT_LT(k, kPictures);
-        if (!deviceOf.count(p.device)) deviceOf[p.device] = d;
-        EXPECT_EQ(deviceOf[p.device], d);
+        EXPECT_EQ(deviceOf.emplace(p.device, d).first->second, d);
         EXPECT_EQ(p.sequence, uint32_t(k + 1));
-        EXPECT_EQ(p.width, uint32_t(17 + d));
-        EXPECT_EQ(p.height, uint32_t(11 + d));
+        EXPECT_EQ(std::pair(p.width, p.height), std::pair(uint32_t(17 + d), uint32_t(11 + d)));
         EXPECT_EQ(p.jpeg, sent[d][k]) << "device " << d << " picture " << k;
     }
     ASSERT_EQ(deviceOf.size(), size_t(kDevices));
@@ -151,68 +131,60 @@ TEST(Receiver, TenDevicesAtOnceEveryPictureAccountedFor) {
         for (int k = 0; k < kPictures; ++k) {
             char name[32];
             std::snprintf(name, sizeof name, "%06d.jpg", k + 1);
-            EXPECT_EQ(testpics::readFile((out.path / folder / name).string()), sent[d][k]);
+            EXPECT_EQ(testpics::readFile((s.folder / "out" / folder / name).string()), sent[d][k]);
         }
-        const std::string movie = (movies.path / (std::string(folder) + ".avi")).string();
+        const std::string movie = (s.folder / "movies" / (std::string(folder) + ".avi")).string();
         ASSERT_TRUE(fs::exists(movie));
         if (!testpics::haveFfmpeg()) continue;
-        auto s = testpics::probe(movie, "-show_streams -count_frames");
-        EXPECT_EQ(s["streams.stream.0.codec_name"], "mjpeg");
-        EXPECT_EQ(s["streams.stream.0.width"], std::to_string(17 + d));
-        EXPECT_EQ(s["streams.stream.0.nb_frames"], std::to_string(kPictures));
-        EXPECT_EQ(s["streams.stream.0.nb_read_frames"], std::to_string(kPictures));
+        auto info = testpics::probe(movie, "-show_streams -count_frames");
+        EXPECT_EQ(info["streams.stream.0.codec_name"], "mjpeg");
+        EXPECT_EQ(info["streams.stream.0.width"], std::to_string(17 + d));
+        EXPECT_EQ(info["streams.stream.0.nb_frames"], std::to_string(kPictures));
+        EXPECT_EQ(info["streams.stream.0.nb_read_frames"], std::to_string(kPictures));
     }
 }
 
 TEST(Receiver, ABrokenStreamIsDroppedWithOneLineTheOthersGoOnAndADeviceMayComeBack) {
-    Collected seen;
-    ReceiverOptions options = seen.options();
-    options.maxPicture = 1 << 20;
-    Receiver receiver(options);
-    std::string error;
-    ASSERT_TRUE(receiver.start(&error)) << error;
-
-    Client good(receiver.port());
+    Started s([](ReceiverOptions& o, const fs::path&) { o.maxPicture = 1 << 20; });
+    const uint16_t port = s.receiver->port();
+    Client good(port);
     ASSERT_EQ(good.receive(4), "vetu");
     const auto pictures = picturesFor(1, 6, 23, 15);
     for (int k = 0; k < 3; ++k) ASSERT_TRUE(good.send(testdevice::message(pictures[k], k, 23, 15)));
 
-    auto broken = [&](std::vector<uint8_t> bytes, bool hangUp) {
-        Client device(receiver.port());
-        EXPECT_EQ(device.receive(4), "vetu");
-        EXPECT_TRUE(device.send(bytes));
-        if (hangUp) return;
-        EXPECT_TRUE(device.closedByPeer());
-    };
-    std::vector<uint8_t> garbage(64);
+    // Garbage, a length over the limit, and a device hanging up in the middle of a message.
+    std::vector<uint8_t> garbage(64),
+        huge = testdevice::message(testdevice::fakeJpeg(40, 0), 0, 1, 1),
+        half = testdevice::message(pictures[5], 0, 23, 15);
     for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = uint8_t(i * 37 + 1);
-    broken(garbage, false);
-    std::vector<uint8_t> huge = testdevice::message(testdevice::fakeJpeg(40, 0), 0, 1, 1);
     testdevice::put32(&huge[28], 2u << 20);
-    broken(huge, false);
-    std::vector<uint8_t> half = testdevice::message(pictures[5], 0, 23, 15);
     half.resize(half.size() / 2);
-    broken(half, true);
+    for (const auto* bytes : {&garbage, &huge, &half}) {
+        Client device(port);
+        EXPECT_EQ(device.receive(4), "vetu");
+        EXPECT_TRUE(device.send(*bytes));
+        if (bytes != &half) {
+            EXPECT_TRUE(device.closedByPeer());
+        }
+    }
 
     for (int k = 3; k < 5; ++k) ASSERT_TRUE(good.send(testdevice::message(pictures[k], k, 23, 15)));
     good.close();
-    ASSERT_TRUE(waitFor([&] { return receiver.stats().devicesFinished == 4; }));
+    ASSERT_TRUE(s.waitFor([&] { return s.receiver->stats().devicesFinished == 4; }));
     // The device comes back: a new connection, numbered anew.
-    ASSERT_TRUE(streamPictures(receiver.port(), {pictures[5]}, 5, 23, 15, 1));
-    ASSERT_TRUE(waitFor([&] { return receiver.stats().devicesFinished == 5; }));
+    ASSERT_TRUE(streamPictures(port, {pictures[5]}, 5, 23, 15, 1));
+    ASSERT_TRUE(s.waitFor([&] { return s.receiver->stats().devicesFinished == 5; }));
 
-    const auto lines = seen.errorsCopy();
-    ASSERT_EQ(lines.size(), 3u);
     std::set<std::string> reasons;
-    for (const std::string& line : lines) {
+    for (const std::string& line : s.locked([&] { return s.errors; })) {
         EXPECT_NE(line.find("connection dropped"), std::string::npos) << line;
         EXPECT_EQ(line.find('\n'), std::string::npos) << line;
-        for (const char* reason : {"header word A", "over the limit", "middle of a message"}) {
+        for (const char* reason : {"header word A", "over the limit", "middle of a message"})
             if (line.find(reason) != std::string::npos) reasons.insert(reason);
-        }
     }
     EXPECT_EQ(reasons.size(), 3u);
-    const auto received = seen.picturesCopy();
+    EXPECT_EQ(s.locked([&] { return s.errors.size(); }), 3u);
+    const auto received = s.locked([&] { return s.pictures; });
     ASSERT_EQ(received.size(), 6u);
     for (int k = 0; k < 6; ++k) EXPECT_EQ(received[k].jpeg, pictures[k]);
     EXPECT_EQ(received[4].sequence, 5u);
@@ -233,21 +205,18 @@ std::string bodyOf(const std::string& response) {
 }
 
 TEST(Receiver, HttpServesThePageTheLatestPictureAndALiveStream) {
-    Collected seen;
-    ReceiverOptions options = seen.options();
-    options.httpPort = 0;
-    Receiver receiver(options);
-    std::string error;
-    ASSERT_TRUE(receiver.start(&error)) << error;
-    const uint16_t http = receiver.httpPort();
-
+    Started s([](ReceiverOptions& o, const fs::path&) { o.httpPort = 0; });
+    const uint16_t http = s.receiver->httpPort();
     const std::string page = httpGet(http, "GET / HTTP/1.1\r\nHost: x\r\n\r\n");
     EXPECT_EQ(page.rfind("HTTP/1.0 200 OK\r\n", 0), 0u) << page;
     EXPECT_NE(page.find("Content-Type: text/html"), std::string::npos);
     EXPECT_NE(bodyOf(page).find("<img src=\"/stream\""), std::string::npos);
-    EXPECT_EQ(httpGet(http, "GET /latest.jpg HTTP/1.0\r\n\r\n").rfind("HTTP/1.0 404", 0), 0u);
-    EXPECT_EQ(httpGet(http, "GET /nothing HTTP/1.0\r\n\r\n").rfind("HTTP/1.0 404", 0), 0u);
-    EXPECT_EQ(httpGet(http, "POST / HTTP/1.0\r\n\r\n").rfind("HTTP/1.0 405", 0), 0u);
+    for (const auto& [request, status] :
+         {std::pair{"GET /latest.jpg", "404"}, {"GET /nothing", "404"}, {"POST /", "405"}})
+        EXPECT_EQ(httpGet(http, std::string(request) + " HTTP/1.0\r\n\r\n")
+                      .rfind(std::string("HTTP/1.0 ") + status, 0),
+                  0u)
+            << request;
 
     Client viewer(http);
     ASSERT_TRUE(viewer.send(std::string("GET /stream HTTP/1.1\r\n\r\n")));
@@ -256,77 +225,64 @@ TEST(Receiver, HttpServesThePageTheLatestPictureAndALiveStream) {
     EXPECT_NE(head.find("Content-Type: multipart/x-mixed-replace; boundary=lumoframe"),
               std::string::npos);
 
-    Client device(receiver.port());
+    Client device(s.receiver->port());
     ASSERT_EQ(device.receive(4), "vetu");
     const auto pictures = picturesFor(4, 2, 31, 7);
-    auto nextPart = [&] {
+    for (int k = 0; k < 2; ++k) {
+        ASSERT_TRUE(device.send(testdevice::message(pictures[k], k, 31, 7)));
         const std::string part = viewer.receiveUntil("\r\n\r\n");
         EXPECT_EQ(part.rfind("--lumoframe\r\nContent-Type: image/jpeg\r\n", 0), 0u) << part;
         const size_t at = part.find("Content-Length: ");
-        const size_t length = at == std::string::npos ? 0 : std::stoul(part.substr(at + 16));
-        const std::string body = viewer.receive(length);
+        const std::string body =
+            viewer.receive(at == std::string::npos ? 0 : std::stoul(part.substr(at + 16)));
+        EXPECT_EQ(std::vector<uint8_t>(body.begin(), body.end()), pictures[k]) << k;
         EXPECT_EQ(viewer.receive(2), "\r\n");
-        return std::vector<uint8_t>(body.begin(), body.end());
-    };
-    for (int k = 0; k < 2; ++k) {
-        ASSERT_TRUE(device.send(testdevice::message(pictures[k], k, 31, 7)));
-        EXPECT_EQ(nextPart(), pictures[k]) << k;
     }
     const std::string latest = httpGet(http, "GET /latest.jpg?t=5 HTTP/1.1\r\n\r\n");
     EXPECT_NE(latest.find("Content-Type: image/jpeg"), std::string::npos);
     const std::string body = bodyOf(latest);
     EXPECT_EQ(std::vector<uint8_t>(body.begin(), body.end()), pictures[1]);
 
-    receiver.stop();  // with a viewer and a device still connected
+    s.receiver->stop();  // with a viewer and a device still connected
     EXPECT_TRUE(viewer.closedByPeer());
     EXPECT_TRUE(device.closedByPeer());
 }
 
 TEST(Receiver, StoppingFinishesTheMoviesOfConnectedDevices) {
-    TempDir movies;
-    Collected seen;
-    ReceiverOptions options = seen.options();
-    options.aviDir = movies.path.string();
-    options.frameMs = 50;
-    Receiver receiver(options);
-    std::string error;
-    ASSERT_TRUE(receiver.start(&error)) << error;
-    Client device(receiver.port());
+    Started s([](ReceiverOptions& o, const fs::path& folder) {
+        o.aviDir = folder.string();
+        o.frameMs = 50;
+    });
+    Client device(s.receiver->port());
     ASSERT_EQ(device.receive(4), "vetu");
     const auto pictures = picturesFor(5, 4, 16, 16);
-    for (int k = 0; k < 3; ++k) {
+    for (int k = 0; k < 3; ++k)
         ASSERT_TRUE(device.send(testdevice::message(pictures[k], 1000 + 100 * k, 16, 16)));
-    }
     // A day later: the gap is cut out, not filled with 1.7 million repeats.
     ASSERT_TRUE(device.send(testdevice::message(pictures[3], 86401200, 16, 16)));
-    ASSERT_TRUE(waitFor([&] { return receiver.stats().pictures == 4; }));
-    receiver.stop();
-    const std::string movie = (movies.path / "device0001.avi").string();
+    ASSERT_TRUE(s.waitFor([&] { return s.receiver->stats().pictures == 4; }));
+    s.receiver->stop();
+    const std::string movie = (s.folder / "device0001.avi").string();
     ASSERT_TRUE(fs::exists(movie));
-    if (testpics::haveFfmpeg()) {
-        auto s = testpics::probe(movie, "-show_streams -count_frames");
-        EXPECT_EQ(s["streams.stream.0.nb_frames"], "6");  // 1 + 2 + 2 (100 ms apart) + 1
-        EXPECT_EQ(s["streams.stream.0.nb_read_frames"], "4");
-        EXPECT_EQ(s["streams.stream.0.r_frame_rate"], "20/1");
-    }
+    if (!testpics::haveFfmpeg()) return;
+    auto info = testpics::probe(movie, "-show_streams -count_frames");
+    EXPECT_EQ(info["streams.stream.0.nb_frames"], "6");  // 1 + 2 + 2 (100 ms apart) + 1
+    EXPECT_EQ(info["streams.stream.0.nb_read_frames"], "4");
+    EXPECT_EQ(info["streams.stream.0.r_frame_rate"], "20/1");
 }
 
 TEST(Receiver, RefusesAPortInUseAndABadAddress) {
-    Collected seen;
-    Receiver first(seen.options());
+    Started first;
+    ReceiverOptions options;
+    options.port = first.receiver->port();
     std::string error;
-    ASSERT_TRUE(first.start(&error)) << error;
-    ReceiverOptions options = seen.options();
-    options.port = first.port();
-    Receiver second(options);
-    EXPECT_FALSE(second.start(&error));
-    EXPECT_NE(error.find("cannot listen on 127.0.0.1:" + std::to_string(first.port())),
+    EXPECT_FALSE(Receiver(options).start(&error));
+    EXPECT_NE(error.find("cannot listen on 127.0.0.1:" + std::to_string(options.port)),
               std::string::npos)
         << error;
     options.port = 0;
     options.listenAddress = "localhost:1";
-    Receiver third(options);
-    EXPECT_FALSE(third.start(&error));
+    EXPECT_FALSE(Receiver(options).start(&error));
     EXPECT_NE(error.find("not an IPv4 address"), std::string::npos) << error;
 }
 

@@ -8,8 +8,10 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace testdevice {
@@ -18,10 +20,8 @@ namespace testdevice {
 // pattern. Enough for the parser, which never looks inside.
 inline std::vector<uint8_t> fakeJpeg(size_t size, uint32_t seed) {
     static const uint8_t start[8] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 0x4A, 0x46};
-    std::vector<uint8_t> bytes(size < 8 ? 8 : size);
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] = i < 8 ? start[i] : uint8_t(i * 31 + seed * 7 + (i >> 8));
-    }
+    std::vector<uint8_t> bytes(start, start + 8);
+    for (size_t i = 8; i < size; ++i) bytes.push_back(uint8_t(i * 31 + seed * 7 + (i >> 8)));
     return bytes;
 }
 
@@ -43,14 +43,13 @@ inline std::vector<uint8_t> message(const std::vector<uint8_t>& jpeg, uint32_t t
     return m;
 }
 
-// A blocking TCP client on 127.0.0.1 whose every wait ends after `timeoutS` seconds.
+// A blocking TCP client on 127.0.0.1 whose every wait ends after ten seconds.
 class Client {
   public:
-    explicit Client(uint16_t port, int timeoutS = 10) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        timeval t{timeoutS, 0};
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &t, sizeof t);
-        ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &t, sizeof t);
+    explicit Client(uint16_t port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+        const timeval limit{10, 0};
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+        ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_port = htons(port);
@@ -62,33 +61,26 @@ class Client {
     Client& operator=(const Client&) = delete;
 
     bool connected() const { return connected_; }
-    void close() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
+    void close() { ::close(std::exchange(fd_, -1)); }
 
     bool send(const void* data, size_t size) {
         const auto* p = static_cast<const uint8_t*>(data);
-        while (size > 0) {
-            const ssize_t n = ::send(fd_, p, size, MSG_NOSIGNAL);
-            if (n <= 0) return false;
-            p += n;
-            size -= size_t(n);
-        }
+        for (ssize_t n; size > 0; p += n, size -= size_t(n))
+            if ((n = ::send(fd_, p, size, MSG_NOSIGNAL)) <= 0) return false;
         return true;
     }
-    bool send(const std::vector<uint8_t>& bytes) { return send(bytes.data(), bytes.size()); }
-    bool send(const std::string& text) { return send(text.data(), text.size()); }
+    template <typename Bytes>  // a std::string or a byte vector
+    bool send(const Bytes& bytes) {
+        return send(bytes.data(), bytes.size());
+    }
 
     // Exactly `size` bytes, or fewer when the peer closed or the time ran out.
     std::string receive(size_t size) {
         std::string bytes;
         char chunk[4096];
-        while (bytes.size() < size) {
-            const ssize_t n = ::recv(fd_, chunk, std::min(sizeof chunk, size - bytes.size()), 0);
-            if (n <= 0) break;
-            bytes.append(chunk, size_t(n));
-        }
+        for (ssize_t n; bytes.size() < size; bytes.append(chunk, size_t(n)))
+            if ((n = ::recv(fd_, chunk, std::min(sizeof chunk, size - bytes.size()), 0)) <= 0)
+                break;
         return bytes;
     }
     // Everything until the peer closes (or the time runs out).
@@ -97,11 +89,7 @@ class Client {
     std::string receiveUntil(const std::string& marker) {
         std::string bytes;
         char c;
-        while (bytes.size() < marker.size() ||
-               bytes.compare(bytes.size() - marker.size(), marker.size(), marker) != 0) {
-            if (::recv(fd_, &c, 1, 0) != 1) break;
-            bytes.push_back(c);
-        }
+        while (!bytes.ends_with(marker) && ::recv(fd_, &c, 1, 0) == 1) bytes.push_back(c);
         return bytes;
     }
     // True when the peer has closed the connection (recv gives 0), within the time limit.
@@ -114,7 +102,7 @@ class Client {
     }
 
   private:
-    int fd_ = -1;
+    int fd_;
     bool connected_ = false;
 };
 
