@@ -166,32 +166,4 @@ inline void expectTwoCleanCycles(const CameraBackend& camera, const CaptureParam
     EXPECT_TRUE(threadsBackTo(baseline));
 }
 
-// With the sensor delivering nothing, stop returns within the hand-shake's 1000 ms bound and
-// still stops the sensor: `stopRecord` is the last request the driver got.
-inline void expectStopWithoutFrames(SimulatedHandheld& device, const CameraBackend& camera,
-                                    const std::string& stopRecord) {
-    ASSERT_EQ(device.command({"camera", "frames", "off"}), "");
-    uint8_t block[kOpenBlockBytes] = {};
-    ASSERT_NE(camera.open(block), 0u);
-    CaptureParams p = params(320, 240, 0, 0, 320, 240);
-    ASSERT_NE(camera.start(&p), 0u);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    const auto start = std::chrono::steady_clock::now();
-    camera.stop();
-    EXPECT_LT(millisSince(start), 2000);
-    EXPECT_EQ(recordsStartingWith(device, stopRecord.substr(0, 4)).back(), stopRecord);
-    EXPECT_EQ(sink().frames, 0);
-}
-
-// A backend whose driver is missing: open fails, nothing starts or closes, no thread is left.
-inline void expectFailedOpenLeavesNothing(const CameraBackend& camera) {
-    const int baseline = threadBaseline();
-    uint8_t block[kOpenBlockBytes] = {};
-    EXPECT_EQ(camera.open(block), 0u);
-    CaptureParams p = params(320, 240, 0, 0, 320, 240);
-    EXPECT_EQ(camera.start(&p), 0u);
-    EXPECT_EQ(camera.close(), 0u);
-    EXPECT_TRUE(threadsBackTo(baseline));
-}
-
 }  // namespace camtest

@@ -1,15 +1,22 @@
 // The screen source: colour bars in the camera edition; in the screen-capture edition the
 // display's frame buffer, or on PXA27x devices the topmost LCD plane; its pace from "Max FPS";
-// its open/start/stop/close cycle.
+// its open/start/stop/close cycle. Then the LCD plane reader against the simulated PXA27x LCD
+// controller: every depth and colour format the controller offers, with pixels written straight
+// into the planes' physical memory and the expected picture computed from the formats'
+// definitions; and its limits.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <optional>
+#include <random>
+#include <sstream>
 
 #include "app/app_state.h"
 #include "camera/camera_test_support.h"
 #include "camera/device_info.h"
 #include "camera/lcd_plane_reader.h"
 #include "settings/settings_table.h"
+#include "sim/lcd_controller.h"
 
 namespace {
 
@@ -172,6 +179,158 @@ TEST_F(ScreenSource, TakesTheTopmostPlaneThatIsOn) {
     const Seen base = nextFrame();
     EXPECT_EQ(base.format, Rgb565);
     EXPECT_EQ(base.width, 240u);
+}
+
+using Bytes = std::vector<uint8_t>;
+constexpr uint32_t kCapacity = 2u << 20;
+
+struct PlaneFormat {
+    const char* command;  // switches the overlay on; none for the base plane
+    uint32_t plane, width, height, layout;
+    std::vector<std::pair<uint64_t, size_t>> fills;           // physical address, random bytes
+    std::function<Bytes(const std::vector<Bytes>&)> picture;  // from the bytes filled
+};
+
+uint16_t rgb565FromRgb666(uint32_t v) {
+    const uint32_t red6 = (v >> 12) & 0x3F, green6 = (v >> 6) & 0x3F, blue6 = v & 0x3F;
+    return static_cast<uint16_t>((red6 >> 1) << 11 | green6 << 5 | (blue6 >> 1));
+}
+
+// 18- and 19-bit pixels in one word or packed into 3 bytes, 5 x 3: seven whole pairs of Rgb565
+// (the fifteenth pixel has no partner).
+PlaneFormat rgb18(const char* command, uint32_t bytes) {
+    return {command, 1, 5, 3, Rgb565, {{kOverlay1Physical, 15 * bytes}}, [bytes](auto& f) {
+                Bytes out;
+                for (uint32_t k = 0; k < 14; ++k) {
+                    uint32_t v = 0;
+                    for (uint32_t b = 0; b < bytes; ++b)
+                        v |= uint32_t{f[0][k * bytes + b]} << (8 * b);
+                    const uint16_t w = rgb565FromRgb666(v);
+                    out.insert(out.end(), {uint8_t(w), uint8_t(w >> 8)});
+                }
+                return out;
+            }};
+}
+
+// Planar YCbCr, 6 pixels wide: each pair gives its first luma sample twice and the chroma sample
+// at `chroma(row, pair)` (4:2:0: each chroma row serves two picture rows).
+PlaneFormat planar(const char* command, uint32_t height, size_t (*chroma)(uint32_t, uint32_t)) {
+    const size_t n = 6 * height;
+    return {command,
+            2,
+            6,
+            height,
+            Uyvy,
+            {{kOverlay2Physical, n}, {kOverlay2CbPhysical, n}, {kOverlay2CrPhysical, n}},
+            [height, chroma](auto& f) {
+                Bytes out;
+                for (uint32_t y = 0; y < height; ++y)
+                    for (uint32_t i = 0; i < 3; ++i) {
+                        const size_t c = chroma(y, i);
+                        out.insert(out.end(),
+                                   {f[1][c], f[0][y * 6 + 2 * i], f[2][c], f[0][y * 6 + 2 * i]});
+                    }
+                return out;
+            }};
+}
+
+class LcdPlanes : public ::testing::Test {
+  protected:
+    LcdPlanes() : device_("nocamera"), output_(kCapacity), reader_(LcdPlaneReader::create()) {
+        gFrame.framePixels = output_.data();
+    }
+    ~LcdPlanes() override {
+        LcdPlaneReader::destroy(reader_);
+        gFrame.framePixels = nullptr;
+    }
+    TempDevice device_;
+    Bytes output_;
+    LcdPlaneReader* reader_;
+};
+
+TEST_F(LcdPlanes, EveryDepthAndColourFormat) {
+    auto copy = [](auto& f) { return f[0]; };
+    const PlaneFormat formats[] = {
+        {nullptr, 0, 240, 320, Rgb565, {{kDisplayPhysical, 240 * 320 * 2}}, copy},
+        {"overlay1 rgb16 6x5 at 3 4", 1, 6, 5, Rgb555, {{kOverlay1Physical, 6 * 5 * 2}}, copy},
+        rgb18("overlay1 rgb18 5x3 at 0 0", 4),
+        rgb18("overlay1 rgb18p 5x3 at 0 0", 3),
+        rgb18("overlay1 rgb19 5x3 at 0 0", 4),
+        rgb18("overlay1 rgb19p 5x3 at 0 0", 3),
+        // Packed Y, Cb, Cr words: each pair's chroma averaged.
+        {"overlay2 yuv444 6x3 at 10 20",
+         2,
+         6,
+         3,
+         Uyvy,
+         {{kOverlay2Physical, 6 * 3 * 4}},
+         [](auto& f) {
+             Bytes out;
+             for (size_t pair = 0; pair < 9; ++pair) {
+                 const uint8_t *a = &f[0][pair * 8], *b = a + 4;
+                 out.insert(out.end(),
+                            {uint8_t((a[1] + b[1]) >> 1), a[0], uint8_t((a[2] + b[2]) >> 1), b[0]});
+             }
+             return out;
+         }},
+        planar("overlay2 yuv444p 6x2 at 0 0", 2,
+               [](uint32_t y, uint32_t i) { return size_t{y * 3 + i} * 2; }),
+        planar("overlay2 yuv422 6x3 at 0 0", 3,
+               [](uint32_t y, uint32_t i) { return size_t{y * 3 + i}; }),
+        planar("overlay2 yuv420 6x4 at 0 0", 4,
+               [](uint32_t y, uint32_t i) { return size_t{y / 2 * 3 + i}; }),
+    };
+    std::mt19937 random(1);
+    for (const PlaneFormat& f : formats) {
+        SCOPED_TRACE(f.command ? f.command : "base");
+        ASSERT_EQ(device_.handheld().command({"overlay1", "off"}), "");
+        ASSERT_EQ(device_.handheld().command({"overlay2", "off"}), "");
+        reader_->refresh();
+        if (f.command) {
+            std::vector<std::string> words;
+            std::istringstream in(f.command);
+            for (std::string w; in >> w;) words.push_back(w);
+            ASSERT_EQ(device_.handheld().command(words), "");
+        }
+        std::vector<Bytes> filled;
+        for (const auto& [address, n] : f.fills) {
+            filled.emplace_back(n);
+            for (uint8_t& b : filled.back()) b = static_cast<uint8_t>(random());
+            memcpy(device_.handheld().physical(address, n), filled.back().data(), n);
+        }
+        reader_->refresh();
+        EXPECT_EQ(reader_->base.mapped, f.plane == 0) << "an overlay covers the base";
+        PlaneRecord& record = f.plane == 0   ? reader_->base
+                              : f.plane == 1 ? reader_->overlay1
+                                             : reader_->overlay2;
+        ASSERT_TRUE(reader_->takePicture(record, f.plane, kCapacity));
+        EXPECT_EQ(gFrame.frameFormat, f.layout);
+        EXPECT_EQ(gFrame.frameWidth, f.width);
+        EXPECT_EQ(gFrame.frameHeight, f.height);
+        const Bytes expected = f.picture(filled);
+        EXPECT_EQ(Bytes(output_.begin(), output_.begin() + long(expected.size())), expected);
+    }
+}
+
+// A picture that would not fit, a plane that is not on; a 480 x 640 x 2-byte base plane does not
+// fit the descriptor length the reader takes (AND 0x7FFFC), and is then not read past its end;
+// no LCD controller, nothing mapped.
+TEST_F(LcdPlanes, Limits) {
+    reader_->refresh();
+    EXPECT_FALSE(reader_->takePicture(reader_->base, 0, 240 * 320 * 2 - 1));
+    EXPECT_FALSE(reader_->takePicture(reader_->overlay1, 1, kCapacity));
+    for (const char* profile : {"pu10", "mpx220"}) {
+        SCOPED_TRACE(profile);
+        TempDevice device(profile);
+        LcdPlaneReader* reader = LcdPlaneReader::create();
+        ASSERT_NE(reader, nullptr);
+        reader->refresh();
+        const bool vga = profile[0] == 'p';
+        EXPECT_EQ(reader->base.mapped, vga);
+        EXPECT_EQ(reader->base.plane0Bytes, vga ? (480u * 640 * 2) & 0x7FFFC : 0u);
+        EXPECT_FALSE(reader->takePicture(reader->base, 0, kCapacity));
+        LcdPlaneReader::destroy(reader);
+    }
 }
 
 }  // namespace
