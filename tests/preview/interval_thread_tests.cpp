@@ -37,14 +37,6 @@ const CameraBackend kAlwaysStarts = {
 constexpr UINT kSentinel = WM_APP + 1;
 constexpr DWORD kWaitMs = 5000;
 
-LRESULT quietWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
-void chooseIndex(int slot, int32_t index) {
-    setting(slot).current.store(index);
-}
-
 class IntervalThread : public ::testing::Test {
   protected:
     TempDevice device{"nocamera"};  // no OEM library to install: only the window is needed
@@ -56,8 +48,8 @@ class IntervalThread : public ::testing::Test {
         gDeviceInfo.isPxa27x = 1;
         buildSettingsModel(gDeviceInfo);
         for (int slot = 0; slot < kSettingsCount; ++slot) setting(slot).current.store(-1);
-        chooseIndex(kSlotCaptureMode, kModeInterval);
-        chooseIndex(kSlotDelay, 0);  // "0 sec": 1 ms
+        setting(kSlotCaptureMode).current.store(kModeInterval);
+        setting(kSlotDelay).current.store(0);  // "0 sec": 1 ms
         gController.backend = &kAlwaysStarts;
         gController.opened.store(1);
         gController.running.store(1);
@@ -71,7 +63,7 @@ class IntervalThread : public ::testing::Test {
         gApp.intervalDoneEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 
         WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = quietWindow;
+        windowClass.lpfnWndProc = DefWindowProcW;
         windowClass.lpszClassName = u"IntervalTestWindow";
         RegisterClassW(&windowClass);  // already registered by an earlier test: fine
         gApp.mainWindow = CreateWindowExW(0, u"IntervalTestWindow", u"interval", 0, 0, 0, 240, 320,
@@ -143,7 +135,7 @@ class IntervalThread : public ::testing::Test {
 };
 
 TEST_F(IntervalThread, AverageFourTakesFourSnapshotFramesAShot) {
-    chooseIndex(kSlotAverage, 2);  // "4"
+    setting(kSlotAverage).current.store(2);  // "4"
     gApp.averageBuffer = average.data();
     gApp.averageBufferSize = static_cast<uint32_t>(average.size());
     std::memset(gApp.photoImage.pixels, 0xFF, 64);

@@ -24,6 +24,20 @@ inline std::pair<int, int> turned(uint32_t turn, int x, int y, int w, int h) {
     return at[turn];
 }
 
+// The portable kernels' walk through a cw x ch packed frame for a turn: the first pixel read and
+// the steps, in pixels, along an output row and down an output column.
+struct Walk {
+    const uint8_t* start;
+    int32_t stepC, stepR;
+};
+inline Walk portableWalk(uint32_t turn, const uint8_t* pixels, int cw, int ch) {
+    const Walk walks[4] = {{pixels, 1, cw},
+                           {pixels + (cw - 1) * 2, cw, -1},
+                           {pixels + (ch - 1) * cw * 2, -cw, 1},
+                           {pixels + (ch * cw - 1) * 2, -1, -cw}};
+    return walks[turn];
+}
+
 // A packed 4:2:2 frame: bytes Cb, Y0, Cr, Y1 per pixel pair, rows `stride` bytes apart.
 struct Uyvy {
     int w = 0, h = 0, stride = 0;

@@ -156,30 +156,20 @@ TEST(KernelVariants, PortableKernelsMatchScalar) {
             // Output sizes that keep the walk inside the frame in both orientations.
             const int alongX = static_cast<int>((int64_t{cw - 1} << 16) / step) + 1;
             const int alongY = static_cast<int>((int64_t{ch - 1} << 16) / step) + 1;
-            struct Walk {
-                const uint8_t* start;
-                int32_t stepC, stepR;
-                int outW, outH;
-            };
-            const uint8_t* pixels = frame.data();
-            const Walk walks[] = {
-                {pixels + (cw - 1) * 2, cw, -1, alongY, alongX},
-                {pixels, 1, cw, alongX, alongY},
-                {pixels + (ch - 1) * cw * 2, -cw, 1, alongY, alongX},
-                {pixels + (ch * cw - 1) * 2, -1, -cw, alongX, alongY},
-            };
-            for (const Walk& walk : walks)
+            for (uint32_t turn = 0; turn < 4; ++turn)
                 for (bool gray : {false, true}) {
                     if (!(gray ? variant.kernels->drawGray : variant.kernels->drawFullColour))
                         continue;
-                    const int pitch = 2 * (walk.outW + static_cast<int>(rng() % 3));
+                    const Walk walk = portableWalk(turn, frame.data(), cw, ch);
+                    const int outW = turnSwapsAxes(turn) ? alongY : alongX;
+                    const int outH = turnSwapsAxes(turn) ? alongX : alongY;
+                    const int pitch = 2 * (outW + static_cast<int>(rng() % 3));
                     expectSameAsScalar(
-                        gray ? "gray" : variant.kernels->name, round, uint32_t(&walk - walks),
-                        pitch, walk.outH, rng, [&](uint16_t* out, bool vector) {
+                        gray ? "gray" : variant.kernels->name, round, turn, pitch, outH, rng,
+                        [&](uint16_t* out, bool vector) {
                             const KernelSet& set = vector ? *variant.kernels : kScalarKernels;
                             (gray ? set.drawGray : set.drawFullColour)(
-                                out, pitch, walk.outW, walk.outH, walk.start, walk.stepC,
-                                walk.stepR, step);
+                                out, pitch, outW, outH, walk.start, walk.stepC, walk.stepR, step);
                         });
                 }
         }
