@@ -58,13 +58,8 @@ class PreviewTest : public ::testing::Test {
         gDeviceInfo.isSmartphone = 0;
         std::snprintf(gDeviceInfo.model, sizeof gDeviceInfo.model, "%s", "HTC PH10C");
         display.assign(size_t(w) * h, 0x5A5A);
-        gDeviceInfo.display = {};
-        gDeviceInfo.display.wBPP = 16;
-        gDeviceInfo.display.cxPixels = w;
-        gDeviceInfo.display.cyPixels = h;
-        gDeviceInfo.display.cxStride = 2;
-        gDeviceInfo.display.cyStride = w * 2;
-        gDeviceInfo.display.pFramePointer = display.data();
+        // Format, bits per pixel, memory, pixel and row strides in bytes, size.
+        gDeviceInfo.display = {0, 16, display.data(), 2, w * 2, w, h};
         ensureImage(gApp.screenImage, w, h);
         ensureImage(gApp.auxScreenImage, w, h);
         ensureImage(gApp.photoImage, 1280, 960);
@@ -101,14 +96,9 @@ class PreviewTest : public ::testing::Test {
   public:
     // The controller streams a w x h crop of a w x h sensor.
     static void streamCrop(uint32_t w, uint32_t h) {
-        gController.streamGeometry = {};
-        gController.streamGeometry.sensorWidth = w;
-        gController.streamGeometry.sensorHeight = h;
-        gController.streamGeometry.cropRight = w - 1;
-        gController.streamGeometry.cropBottom = h - 1;
-        gFrame.frameWidth = w;
-        gFrame.frameHeight = h;
-        gFrame.frameFormat = Uyvy;
+        // Sensor, crop; the output fields are the controller's own.
+        gController.streamGeometry = {w, h, 0, 0, w - 1, h - 1, 0, 0, 0, 0, 0, 0, 0};
+        gFrame = Frame{w, h, Uyvy, nullptr};
     }
 
     static void paintScreen() {
