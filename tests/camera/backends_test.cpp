@@ -51,7 +51,8 @@ std::string libraryRecords() {
 }
 
 // Open, start, stop, close, open again: frames of the crop size, none after stop; the LCM1:
-// driver is asked for frames of the crop size (320 x 240: 153,600 bytes) at each start.
+// driver is asked for frames of the crop size (320 x 240: 153,600 bytes) at each start. An
+// initialisation the library refuses fails the open.
 TEST_F(Backend, EveryBackendCyclesCleanly) {
     use(*findBuiltinProfile("ph10c"), gCameraLibraryBackend);
     expectTwoCleanCycles(*camera_, params(640, 480, 160, 120, 320, 240), 320u * 240 * 2);
@@ -59,6 +60,8 @@ TEST_F(Backend, EveryBackendCyclesCleanly) {
                   "Camera_Init\nCamera_Begin sensor 640x480 crop 160,120-479,359 exposure 2\n"
                   "Camera_End\nCamera_Deinit\nCamera_Init\n"),
               std::string::npos);
+    ASSERT_EQ(device_->handheld().command({"camera", "init", "refuse"}), "");
+    EXPECT_EQ(camera_->open(block_), 0u) << "the library refused its initialisation";
     use(*findBuiltinProfile("mpx220"), kDsc1Backend);
     expectTwoCleanCycles(*camera_, params(352, 288, 0, 0, 352, 288), 352u * 288 * 2);
     EXPECT_EQ(camera_->close(), 0u) << "already closed";
@@ -101,18 +104,6 @@ TEST_F(Backend, StopWithoutFramesAndOpenWithoutADriver) {
         EXPECT_EQ(camera->close(), 0u);
         EXPECT_TRUE(threadsBackTo(baseline));
     }
-}
-
-TEST_F(Backend, CameraLibraryRefusesToBeginUnopenedOrTwiceAndAnInitialisationTheDeviceRefuses) {
-    use(*findBuiltinProfile("ph10c"), gCameraLibraryBackend);
-    CaptureParams p = params(320, 240, 0, 0, 320, 240);
-    EXPECT_EQ(camera_->start(&p), 0u) << "not open";
-    ASSERT_EQ(device_->handheld().command({"camera", "init", "refuse"}), "");
-    EXPECT_EQ(camera_->open(block_), 0u);
-    ASSERT_EQ(device_->handheld().command({"camera", "init", "accept"}), "");
-    ASSERT_NE(camera_->open(block_), 0u);
-    ASSERT_NE(camera_->start(&p), 0u);
-    EXPECT_EQ(camera_->start(&p), 0u) << "already streaming";
 }
 
 // The configuration bytes of a start at 640 x 480: the command block keeps what the last request

@@ -122,8 +122,6 @@ inline CaptureParams params(uint32_t sensorWidth, uint32_t sensorHeight, uint32_
     p.cropTop = p.cropTopAgain = top;
     p.cropRight = p.cropRightAgain = left + width - 1;
     p.cropBottom = p.cropBottomAgain = top + height - 1;
-    const uint32_t constants[6] = {128, 0, 0, 240, 320, 0};
-    std::copy(constants, constants + 6, p.constants);
     p.frameHandler = handler;
     gFrame.frameWidth = width;
     gFrame.frameHeight = height;

@@ -33,63 +33,51 @@ struct Detected {
     explicit Detected(const DeviceProfile& profile) : device(profile) { detectDevice(info); }
 };
 
-struct TableCase {
-    const char* model;
-    bool library;
+// One row per rule of the device table, with its defaults and the models that must give it (the
+// OEM library installed, and not): matched anywhere in the model, after upper-casing.
+struct TableRow {
     uint32_t type;
-    uint8_t knownPxa27x;
+    uint8_t knownPxa27x;  // the processor (OMAP850) is no PXA27x
     uint32_t pixelOrder, rotation, orientation;
+    std::vector<const char*> withLibrary, withoutLibrary;
 };
 
-const TableCase kTableCases[] = {
-    {"pm10a", false, 0, 1, 0, 0, 0},  // upper-cased before matching
-    {"xxPM10Bxx", true, 0, 1, 0, 0, 0},
-    {"HTC PM10C", false, 0, 1, 0, 0, 0},
-    {"WizA100", true, 5, 0, 1, 2, 2},
-    {"WIZA200", true, 5, 0, 1, 2, 2},
-    {"HTC PH10C", true, 1, 1, 0, 0, 0},
-    {"PH10D", true, 1, 1, 0, 0, 0},
-    {"HTC PU10", true, 3, 1, 0, 2, 2},
-    {"PM300", true, 4, 0, 1, 0, 0},
-    {"PM200", true, 2, 0, 1, 0, 0},
-    {"HTC PA10A", true, 6, 1, 0, 0, 2},
-    {"FSC LOOX 720", true, 11, 1, 0, 0, 0},
-    {"FSC LOOX 800", true, 12, 0, 0, 0, 0},  // "LOOX" without "720" falls through
-    {"FSC LOOX 800", false, 14, 0, 0, 0, 0},
-    {"MOTOROLA MPX220", false, 13, 0, 0, 0, 0},
-    {"ST20", true, 7, 0, 1, 1, 1},
-    {"I-MATE SP3", true, 7, 0, 1, 1, 1},
-    {"SPV C500", true, 7, 0, 1, 1, 1},
-    {"QTEK 8010", true, 7, 0, 1, 1, 1},
-    {"QTEK 8100", true, 7, 0, 1, 1, 1},
-    {"I-MATE SP4", true, 8, 0, 1, 1, 1},
-    {"SPV C550", true, 8, 0, 1, 1, 1},
-    {"QTEK 8200", true, 8, 0, 1, 1, 1},
-    {"I-MATE SP5", true, 9, 0, 1, 1, 1},
-    {"SPV C600", true, 9, 0, 1, 1, 1},
-    {"QTEK 8310", true, 9, 0, 1, 1, 1},  // "83" anywhere, although no rule names the model
-    {"HTC HERMES", true, 10, 0, 1, 2, 2},
-    {"SPV 500 QTEK 83", true, 7, 0, 1, 1, 1},  // the first rule that matches decides
-    {"MPX220 SPV600", true, 13, 0, 0, 0, 0},
-    {"ACME CAMPHONE", true, 12, 0, 0, 0, 0},
-    {"ACME PDA", false, 14, 0, 0, 0, 0},
-    {"", true, 12, 0, 0, 0, 0},  // no model (the query fails): the library's choice stays
-    {"", false, 14, 0, 0, 0, 0},
+const TableRow kTable[] = {
+    {0, 1, 0, 0, 0, {"xxPM10Bxx"}, {"pm10a", "HTC PM10C"}},
+    {5, 0, 1, 2, 2, {"WizA100", "WIZA200"}, {}},
+    {1, 1, 0, 0, 0, {"HTC PH10C", "PH10D"}, {}},
+    {3, 1, 0, 2, 2, {"HTC PU10"}, {}},
+    {4, 0, 1, 0, 0, {"PM300"}, {}},
+    {2, 0, 1, 0, 0, {"PM200"}, {}},
+    {6, 1, 0, 0, 2, {"HTC PA10A"}, {}},
+    {11, 1, 0, 0, 0, {"FSC LOOX 720"}, {}},
+    {13, 0, 0, 0, 0, {"MPX220 SPV600"}, {"MOTOROLA MPX220"}},
+    {7, 0, 1, 1, 1, {"ST20", "I-MATE SP3", "SPV C500", "QTEK 8010", "QTEK 8100"}, {}},
+    {7, 0, 1, 1, 1, {"SPV 500 QTEK 83"}, {}},  // the first rule that matches decides
+    {8, 0, 1, 1, 1, {"I-MATE SP4", "SPV C550", "QTEK 8200"}, {}},
+    {9, 0, 1, 1, 1, {"I-MATE SP5", "SPV C600", "QTEK 8310"}, {}},  // no rule names 8310
+    {10, 0, 1, 2, 2, {"HTC HERMES"}, {}},
+    // "LOOX" without "720" falls through; no model (the query fails) keeps the library's choice.
+    {12, 0, 0, 0, 0, {"FSC LOOX 800", "ACME CAMPHONE", ""}, {}},
+    {14, 0, 0, 0, 0, {}, {"FSC LOOX 800", "ACME PDA", ""}},
 };
 
 TEST(DeviceTable, EveryRuleWithItsDefaults) {
-    for (const TableCase& c : kTableCases) {
-        SCOPED_TRACE(std::string(c.model) + (c.library ? " with" : " without") + " library");
-        Detected d(deviceWith(c.model, c.library));
-        const DeviceInfo& info = d.info;
-        EXPECT_EQ(info.cameraType, c.type);
-        EXPECT_EQ(info.isPxa27x, c.knownPxa27x) << "the processor (OMAP850) is no PXA27x";
-        EXPECT_EQ(info.pixelOrderDefault, c.pixelOrder);
-        EXPECT_EQ(info.rotationDefault, c.rotation);
-        EXPECT_EQ(info.orientationDefault, c.orientation);
-        std::string upper = c.model;
-        for (char& ch : upper) ch = static_cast<char>(toupper(ch));
-        EXPECT_STREQ(info.model, upper.c_str());
+    for (const TableRow& row : kTable) {
+        for (bool library : {true, false}) {
+            for (const char* model : library ? row.withLibrary : row.withoutLibrary) {
+                SCOPED_TRACE(std::string(model) + (library ? " with" : " without") + " library");
+                Detected d(deviceWith(model, library));
+                EXPECT_EQ(d.info.cameraType, row.type);
+                EXPECT_EQ(d.info.isPxa27x, row.knownPxa27x);
+                EXPECT_EQ(d.info.pixelOrderDefault, row.pixelOrder);
+                EXPECT_EQ(d.info.rotationDefault, row.rotation);
+                EXPECT_EQ(d.info.orientationDefault, row.orientation);
+                std::string upper = model;
+                for (char& ch : upper) ch = static_cast<char>(toupper(ch));
+                EXPECT_STREQ(d.info.model, upper.c_str());
+            }
+        }
     }
 }
 
@@ -133,24 +121,18 @@ TEST(DeviceFlags, Pxa27xFromTheProcessorStringsSmartphoneFromThePlatform) {
     }
 }
 
+// The raw frame buffer escape, else the GAPI information (mpx220), else no frame buffer.
 TEST(Display, RawFrameBufferThenGapiInformationThenNone) {
     DeviceProfile raw = deviceWith("ACME", false);
     raw.displayWidth = 176;
     raw.displayHeight = 220;
-    // mpx220: no raw frame buffer escape, the GAPI information instead.
     for (const DeviceProfile& p : {raw, profileOf("mpx220")}) {
-        SCOPED_TRACE(p.model);
         Detected d(p);
-        const DisplayDescription& display = d.info.display;
-        EXPECT_EQ(display.pFramePointer, d.device.handheld().displayMemory());
-        EXPECT_EQ(display.wBPP, 16);
-        EXPECT_EQ(display.cxStride, 2);
-        EXPECT_EQ(display.cyStride, 176 * 2);
-        EXPECT_EQ(display.cxPixels, 176);
-        EXPECT_EQ(display.cyPixels, 220);
-        if (!p.rawFrameBuffer) {
-            EXPECT_EQ(display.wFormat, 0xA0);
-        }
+        const DisplayDescription& shown = d.info.display;
+        EXPECT_EQ(shown.pFramePointer, d.device.handheld().displayMemory()) << p.model;
+        EXPECT_EQ(std::vector<int>({shown.wBPP, shown.cxStride, shown.cyStride, shown.cxPixels,
+                                    shown.cyPixels, p.rawFrameBuffer ? 0xA0 : shown.wFormat}),
+                  std::vector<int>({16, 2, 176 * 2, 176, 220, 0xA0}));
     }
     raw.rawFrameBuffer = false;
     raw.gxInfo = false;
