@@ -29,6 +29,16 @@ Window crop(const CaptureGeometry& g) {
     return {g.cropLeft, g.cropTop, g.cropRight, g.cropBottom};
 }
 
+// Every word of a geometry: the sensor size, the crop window, the output window, the output size
+// and the scale.
+using Words = std::vector<uint32_t>;
+static_assert(sizeof(CaptureGeometry) == 13 * sizeof(uint32_t));
+
+Words words(const CaptureGeometry& g) {
+    const uint32_t* w = &g.sensorWidth;
+    return {w, w + 13};
+}
+
 // Selects the size entry whose row is `row`.
 void chooseRow(ValueList& sizes, int32_t row) {
     for (int32_t i = 0; i < sizes.count; ++i)
@@ -37,6 +47,12 @@ void chooseRow(ValueList& sizes, int32_t row) {
             return;
         }
     FAIL() << "row " << row << " is not in the list";
+}
+
+// The Brightness list's entry count, default index and current index.
+std::vector<int32_t> brightnessList() {
+    const ValueList& b = gController.brightness;
+    return {b.count, b.defaultIndex, b.current.load()};
 }
 
 void openAndStart() {
@@ -111,9 +127,7 @@ TEST(CameraControllerTest, Type5ProbesTheBrightnessRangeBothWays) {
     gController.brightness.current.store(12);
     openCamera();
     EXPECT_EQ(gFakeCamera.properties(), (Calls{"set 5=120", "set 5=180"}));
-    EXPECT_EQ(gController.brightness.count, 18);
-    EXPECT_EQ(gController.brightness.defaultIndex, 8);
-    EXPECT_EQ(gController.brightness.current.load(), 12);
+    EXPECT_EQ(brightnessList(), (std::vector<int32_t>{18, 8, 12}));
     closeCamera();
 
     // The camera refuses 120: 0 to 8. An index beyond the new range returns to the default.
@@ -121,9 +135,7 @@ TEST(CameraControllerTest, Type5ProbesTheBrightnessRangeBothWays) {
     gFakeCamera.setPropertyResult = 0;
     openCamera();
     EXPECT_EQ(gFakeCamera.properties(), Calls{"set 5=120"});
-    EXPECT_EQ(gController.brightness.count, 9);
-    EXPECT_EQ(gController.brightness.defaultIndex, 4);
-    EXPECT_EQ(gController.brightness.current.load(), -1);
+    EXPECT_EQ(brightnessList(), (std::vector<int32_t>{9, 4, -1}));
     EXPECT_EQ(valueOf(gController.brightness), 4);
     closeCamera();
 
@@ -180,17 +192,18 @@ TEST(CameraControllerTest, StartPassesTheGeometryAndHandsOverASnapshot) {
     SetEvent(gController.frameEvent);
     ASSERT_EQ(startCapture(), 1u);
     const CaptureParams& p = gFakeCamera.lastParams;
-    EXPECT_EQ(p.exposure, 2u);  // "Auto"
-    EXPECT_EQ(p.exposureAgain, 2u);
-    EXPECT_EQ(p.sensorWidth, 640u);
-    EXPECT_EQ(p.cropRight, 639u);
-    EXPECT_EQ(p.cropBottomAgain, 479u);
+    // "Auto" exposure, the whole 640x480 field, each twice.
+    EXPECT_EQ((Words{p.exposure, p.sensorWidth, p.sensorHeight, p.cropLeft, p.cropTop, p.cropRight,
+                     p.cropBottom}),
+              (Words{2, 640, 480, 0, 0, 639, 479}));
+    EXPECT_EQ((Words{p.exposureAgain, p.cropLeftAgain, p.cropTopAgain, p.cropRightAgain,
+                     p.cropBottomAgain}),
+              (Words{2, 0, 0, 639, 479}));
     const uint32_t constants[6] = {128, 0, 0, 240, 320, 0};
     EXPECT_EQ(std::memcmp(p.constants, constants, sizeof constants), 0);
     EXPECT_EQ(p.frameHandler, gController.frameHandler);
-    EXPECT_EQ(gFrame.frameWidth, 640u);
-    EXPECT_EQ(gFrame.frameHeight, 480u);
-    EXPECT_EQ(gFrame.frameFormat, uint32_t{Uyvy});
+    EXPECT_EQ((Words{gFrame.frameWidth, gFrame.frameHeight, gFrame.frameFormat}),
+              (Words{640, 480, Uyvy}));
     EXPECT_EQ(gController.snapshotArmed.load(), 1u);
     EXPECT_EQ(gController.snapshotRequested.load(), 0u);
     EXPECT_EQ(previewMode.load(), 2u);
@@ -248,40 +261,34 @@ TEST(CaptureGeometryTest, ZoomWalkOverRows1_3_4) {
     buildSizeList(true);
     chooseRow(gController.photoSize, 1);  // 320x240
     struct Step {
-        uint32_t sensorWidth;
-        Window crop;
-        uint32_t scale;
+        Words geometry;
         const char* zoomText;
     };
     const Step steps[] = {
-        {320, {0, 0, 319, 239}, 0x10000, "100%%"},       // whole field
-        {640, {0, 0, 639, 479}, 0x10000, "100%%h"},      // whole field at half sampling
-        {640, {160, 120, 479, 359}, 0x20000, "200%%"},   // 320x240 out of 640x480
-        {1280, {480, 360, 799, 599}, 0x40000, "400%%"},  // out of 1280x960
+        // The whole field; the whole field at half sampling; 320x240 out of 640x480; out of
+        // 1280x960.
+        {{320, 240, 0, 0, 319, 239, 0, 0, 319, 239, 320, 240, 0x10000}, "100%%"},
+        {{640, 480, 0, 0, 639, 479, 0, 0, 639, 479, 320, 240, 0x10000}, "100%%h"},
+        {{640, 480, 160, 120, 479, 359, 0, 0, 319, 239, 320, 240, 0x20000}, "200%%"},
+        {{1280, 960, 480, 360, 799, 599, 0, 0, 319, 239, 320, 240, 0x40000}, "400%%"},
     };
     for (int32_t z = 0; z < 4; ++z) {
+        SCOPED_TRACE(z);
         gController.photoZoom.current.store(z);
         CaptureGeometry stream{}, published{};
-        ASSERT_TRUE(computeCaptureGeometry(true, kSnapshotGeometry, stream, published)) << z;
-        EXPECT_EQ(stream.sensorWidth, steps[z].sensorWidth) << z;
-        EXPECT_EQ(crop(stream), steps[z].crop) << z;
-        EXPECT_EQ(stream.scale, steps[z].scale) << z;
-        EXPECT_EQ(stream.outWidth, 320u);
-        EXPECT_EQ(stream.outHeight, 240u);
-        EXPECT_EQ(stream.outRight, steps[z].crop[2] - steps[z].crop[0]);
+        ASSERT_TRUE(computeCaptureGeometry(true, kSnapshotGeometry, stream, published));
+        EXPECT_EQ(words(stream), steps[z].geometry);
         EXPECT_EQ(gController.photoZoom.current.load(), z);
-
         gController.publishedGeometry = published;
         refreshStatusTexts();
-        EXPECT_EQ(text(gZoomText), steps[z].zoomText) << z;
+        EXPECT_EQ(text(gZoomText), steps[z].zoomText);
         EXPECT_EQ(text(gSizeText), "320x240");
     }
     // Step 4 is beyond the rows: step 3 again, and the list steps back.
     gController.photoZoom.current.store(4);
     CaptureGeometry stream{}, published{};
     ASSERT_TRUE(computeCaptureGeometry(true, kSnapshotGeometry, stream, published));
-    EXPECT_EQ(stream.sensorWidth, 1280u);
-    EXPECT_EQ(crop(stream), steps[3].crop);
+    EXPECT_EQ(words(stream), steps[3].geometry);
     EXPECT_EQ(gController.photoZoom.current.load(), 3);
 }
 
@@ -292,12 +299,7 @@ TEST(CaptureGeometryTest, WideAspectIsCentredInTheSensorImage) {
     gController.videoAspect.current.store(2);  // "16:9": 640x352
     CaptureGeometry stream{}, published{};
     ASSERT_TRUE(computeCaptureGeometry(false, kPreviewGeometry, stream, published));
-    EXPECT_EQ(stream.sensorWidth, 640u);
-    EXPECT_EQ(stream.sensorHeight, 480u);
-    EXPECT_EQ(crop(stream), (Window{0, 64, 639, 415}));
-    EXPECT_EQ(stream.outWidth, 640u);
-    EXPECT_EQ(stream.outHeight, 352u);
-    EXPECT_EQ(stream.scale, 0x10000u);
+    EXPECT_EQ(words(stream), (Words{640, 480, 0, 64, 639, 415, 0, 0, 639, 351, 640, 352, 0x10000}));
 }
 
 TEST(CaptureGeometryTest, PhotoPreviewIsReducedToTheStreamMaximum) {
@@ -307,11 +309,7 @@ TEST(CaptureGeometryTest, PhotoPreviewIsReducedToTheStreamMaximum) {
     ASSERT_TRUE(computeCaptureGeometry(true, kPreviewGeometry, stream, published));
     EXPECT_EQ(published.sensorWidth, 1280u);
     EXPECT_EQ(crop(published), (Window{0, 0, 1279, 959}));
-    EXPECT_EQ(stream.sensorWidth, 640u);
-    EXPECT_EQ(stream.sensorHeight, 480u);
-    EXPECT_EQ(crop(stream), (Window{0, 0, 639, 479}));
-    EXPECT_EQ(stream.outWidth, 640u);
-    EXPECT_EQ(stream.outBottom, 479u);
+    EXPECT_EQ(words(stream), (Words{640, 480, 0, 0, 639, 479, 0, 0, 639, 479, 640, 480, 0x10000}));
 
     // 16:9: the crop keeps its ratio at multiples of 8 (960 / 720 in 16.16 is 87381, and
     // 480 / that is 360).
@@ -356,13 +354,7 @@ TEST(CaptureGeometryTest, ScreenCaptureWindowIsAlignedAndUsedAsTheOutput) {
               (std::vector<int32_t>{2, 26, 240, 256}));
     CaptureGeometry stream{}, published{};
     ASSERT_TRUE(computeCaptureGeometry(true, kPreviewGeometry, stream, published));
-    EXPECT_EQ(stream.sensorWidth, 240u);
-    EXPECT_EQ(stream.sensorHeight, 320u);
-    EXPECT_EQ(stream.outLeft, 2u);
-    EXPECT_EQ(stream.outTop, 26u);
-    EXPECT_EQ(stream.outRight, 241u);
-    EXPECT_EQ(stream.outBottom, 281u);
-    EXPECT_EQ(stream.outWidth, 240u);
+    EXPECT_EQ(words(stream), (Words{240, 320, 0, 0, 239, 319, 2, 26, 241, 281, 240, 256, 0x10000}));
 
     // No window (no Config.txt), or one entirely off the top left: not used.
     for (int32_t v : {-1, -4}) {
@@ -397,11 +389,9 @@ TEST(EncoderArgumentsTest, ModeFormatQualityFactorsAndTurn) {
     setting(kSlotOrientation).current.store(3);
     setting(kSlotRotation).current.store(1);
     reconfigureForMode(false);
-    EXPECT_EQ(prepareEncoderArguments(), 1u);  // "BMP": the raw path
-    EXPECT_EQ(gEncoderSetup.quality, 0u);
-    EXPECT_EQ(gEncoderSetup.width, 320u);
-    EXPECT_EQ(gEncoderSetup.height, 240u);
-    EXPECT_EQ(gEncoderSetup.scaleX, 2u);
-    EXPECT_EQ(gEncoderSetup.scaleY, 2u);
-    EXPECT_EQ(gEncoderSetup.rotation, 2u);
+    EXPECT_EQ(prepareEncoderArguments(), 1u);
+    // "BMP": the raw path (quality 0); 320x240 at half sampling; turned by 3 - 1.
+    const EncoderSetup& e = gEncoderSetup;
+    EXPECT_EQ((Words{e.quality, e.width, e.height, e.scaleX, e.scaleY, e.rotation}),
+              (Words{0, 320, 240, 2, 2, 2}));
 }

@@ -32,31 +32,27 @@ struct FakeCamera {
 
 inline FakeCamera gFakeCamera;
 
+// Records a call and answers `result`.
+inline uint32_t record(std::string call, uint32_t result = 1) {
+    gFakeCamera.calls.push_back(std::move(call));
+    return result;
+}
+
 inline const CameraBackend kFakeBackend = {
-    .open =
-        [](void*) {
-            gFakeCamera.calls.push_back("open");
-            return gFakeCamera.openResult;
-        },
+    .open = [](void*) { return record("open", gFakeCamera.openResult); },
     .start =
         [](const CaptureParams* p) {
             gFakeCamera.lastParams = *p;
-            gFakeCamera.calls.push_back("start " + std::to_string(p->sensorWidth) + "x" +
-                                        std::to_string(p->sensorHeight));
-            return gFakeCamera.startResult;
+            return record(
+                "start " + std::to_string(p->sensorWidth) + "x" + std::to_string(p->sensorHeight),
+                gFakeCamera.startResult);
         },
-    .stop = []() -> uint32_t {
-        gFakeCamera.calls.push_back("stop");
-        return 1;
-    },
-    .close = []() -> uint32_t {
-        gFakeCamera.calls.push_back("close");
-        return 1;
-    },
+    .stop = []() { return record("stop"); },
+    .close = []() { return record("close"); },
     .setProperty =
         [](uint32_t id, uint32_t value) {
-            gFakeCamera.calls.push_back("set " + std::to_string(id) + "=" + std::to_string(value));
-            return gFakeCamera.setPropertyResult;
+            return record("set " + std::to_string(id) + "=" + std::to_string(value),
+                          gFakeCamera.setPropertyResult);
         },
     .getProperty = nullptr,
     .readRegister = nullptr,
