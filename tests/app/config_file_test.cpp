@@ -44,7 +44,6 @@ TEST_F(ConfigFileTest, KeysAnywhereFirstOccurrenceValuesUnder100Bytes) {
         {"WebcamIP: 192.168.0.10 # the office\n", "192.168.0.10", kUnset},
         {"# last line\nWebcamIP:host.example", "host.example", kUnset},  // no line end
         {"WebcamIP:\t tab.example\n", "", kUnset},                       // only blanks are skipped
-        {"WebcamIP:\n", "", kUnset},
         {"WebcamIP:", "", kUnset},
         {"CaptureWindow: 0,26,240,268\n", kDefault, {0, 26, 240, 268}},
         {"CaptureWindow: 10,20\n", kDefault, {10, 20, -1, -1}},
