@@ -14,6 +14,7 @@
 
 #include "camera/frame.h"
 #include "jpeg/encoder.h"
+#include "jpeg/kernels.h"
 
 namespace jpegtest {
 
@@ -30,6 +31,14 @@ struct RgbPicture {
 
 inline uint8_t clampByte(double v) {
     return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L));
+}
+
+// The vector kernel tables this processor runs (checkasm: each is compared with the scalar one).
+inline std::vector<const JpegKernels*> vectorKernels() {
+    std::vector<const JpegKernels*> tables;
+    for (simd::Level level : {simd::Level::Sse2, simd::Level::Avx2})
+        if (const JpegKernels* k = jpegKernelsFor(level)) tables.push_back(k);
+    return tables;
 }
 
 // A smooth, photograph-like picture: sky-to-ground gradient, a soft disc, a dark bar, ripples and

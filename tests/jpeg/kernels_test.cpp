@@ -1,0 +1,364 @@
+// The kernels: sampling, quality scaling, the 16-bit transform against a double-precision DCT,
+// block coding and bit packing; worked examples on the scalar reference, and every vector variant
+// against it on random input (checkasm style). The Huffman tables themselves are checked against
+// libjpeg-turbo's with the headers.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "camera/frame.h"
+#include "jpeg/encoder.h"
+#include "jpeg/fdct.h"
+#include "jpeg/huffman.h"
+#include "jpeg/jpeg_test_support.h"
+#include "jpeg/kernels.h"
+
+namespace {
+
+using jpegtest::vectorKernels;
+
+const JpegKernels& scalar() {
+    return kScalarJpegKernels;
+}
+
+TEST(Sampling, WhiteRgb565PairGivesY122AndChromaMinus2) {
+    // A 16 x 16 macroblock of 0xFFFF: 5- and 6-bit maxima widen to 248 and 252.
+    std::vector<uint8_t> source(16 * 16 * 2, 0xFF);
+    std::vector<int16_t> blocks(6 * 64, 99);
+    scalar().rgb420[Rgb565][0](source.data(), 32, &blocks[0], &blocks[256], &blocks[320]);
+    for (int i = 0; i < 256; ++i) EXPECT_EQ(blocks[i], 122);
+    for (int i = 256; i < 384; ++i) EXPECT_EQ(blocks[i], -2);
+    scalar().rgb422[Rgb565][0](source.data(), 32, &blocks[0], &blocks[128], &blocks[192]);
+    for (int i = 0; i < 128; ++i) EXPECT_EQ(blocks[i], 122);
+    for (int i = 128; i < 256; ++i) EXPECT_EQ(blocks[i], -2);
+}
+
+TEST(Sampling, HalvingRoundsBothAverages) {
+    // Every 2 x 2 group holds 0 above and 1 below: (0 + 1 + 1) >> 1 = 1, then (1 + 1 + 1) >> 1.
+    const uint32_t stride = 32 * 2;
+    std::vector<uint8_t> source(stride * 16);
+    for (uint32_t y = 0; y < 16; ++y)
+        for (uint32_t i = 0; i < stride; ++i) source[y * stride + i] = uint8_t(y % 2);
+    std::vector<int16_t> blocks(6 * 64, 0);
+    scalar().uyvy422[1](source.data(), stride, &blocks[0], &blocks[128]);
+    for (int i = 0; i < 256; ++i) EXPECT_EQ(blocks[i], 1 - 128) << i;
+}
+
+// checkasm: the same random macroblock through the scalar and each vector kernel.
+template <typename Call>
+void compareVariants(size_t sourceBytes, Call call) {
+    std::mt19937 random(21);
+    for (int trial = 0; trial < 40; ++trial) {
+        std::vector<uint8_t> source(sourceBytes);
+        for (auto& b : source) b = uint8_t(random());
+        if (trial % 4 == 0)  // extremes: only 0 and 255
+            for (auto& b : source) b = (b & 1) ? 255 : 0;
+        std::vector<int16_t> expected(6 * 64, 0x5A5A);
+        call(scalar(), source.data(), expected.data());
+        for (const JpegKernels* k : vectorKernels()) {
+            std::vector<int16_t> got(6 * 64, 0x5A5A);
+            call(*k, source.data(), got.data());
+            ASSERT_EQ(got, expected) << k->name << " trial " << trial;
+        }
+    }
+}
+
+TEST(Sampling, VectorKernelsMatchTheReference) {
+    for (int s = 0; s < 2; ++s) {
+        const uint32_t scale = s + 1;
+        // Rows a little longer than the macroblock, so the stride differs from its width.
+        const uint32_t uyvyStride = 16 * scale * 2 + 8;
+        const size_t uyvyBytes = uyvyStride * 16 * scale;
+        SCOPED_TRACE(scale);
+        compareVariants(uyvyBytes, [&](const JpegKernels& k, const uint8_t* src, int16_t* b) {
+            k.uyvy422[s](src, uyvyStride, b, b + 128);
+        });
+        compareVariants(uyvyBytes, [&](const JpegKernels& k, const uint8_t* src, int16_t* b) {
+            k.uyvy420[s](src, uyvyStride, b, b + 128);
+            k.uyvy420[s](src + 8 * scale * uyvyStride, uyvyStride, b + 256, b + 160);
+        });
+        for (SourcePixelFormat layout : {Bgr24, Rgb565, Rgb555, Uyvy}) {
+            SCOPED_TRACE(layout);
+            const uint32_t stride = 16 * scale * bytesPerPixel(layout) + 6;
+            const size_t bytes = stride * 16 * scale;
+            compareVariants(bytes, [&](const JpegKernels& k, const uint8_t* src, int16_t* b) {
+                k.luma[layout][s](src, stride, b);
+            });
+            if (layout == Uyvy) continue;
+            compareVariants(bytes, [&](const JpegKernels& k, const uint8_t* src, int16_t* b) {
+                k.rgb422[layout][s](src, stride, b, b + 128, b + 192);
+            });
+            compareVariants(bytes, [&](const JpegKernels& k, const uint8_t* src, int16_t* b) {
+                k.rgb420[layout][s](src, stride, b, b + 256, b + 320);
+            });
+        }
+    }
+}
+
+TEST(Quality, FiftyKeepsTheBaseTablesHundredGivesOnesTwentyFiveDoublesAndClamps) {
+    jpegtest::EncoderPtr e(createJpegEncoder());
+    // Quality 0 counts as 1 (scale 5000: everything clamps to 255); 101 is scale 0, whose zeros
+    // become 1.
+    for (int quality : {50, 100, 25, 1, 0, 101}) {
+        SCOPED_TRACE(quality);
+        setQuality(*e, quality);
+        for (int i = 0; i < 64; ++i) {
+            const int base[2] = {kLumaQuantBase[i], kChromaQuantBase[i]};
+            const uint8_t got[2] = {e->lumaQuant[i], e->chromaQuant[i]};
+            for (int t = 0; t < 2; ++t) {
+                const int expected = quality == 50   ? base[t]
+                                     : quality == 25 ? std::min(2 * base[t], 255)  // 99 -> 198
+                                     : quality <= 1  ? 255
+                                                     : 1;
+                ASSERT_EQ(got[t], expected) << i;
+            }
+        }
+    }
+}
+
+using Block = std::array<int16_t, 64>;
+
+// T.81's DCT of a level-shifted block (row y, column x), coefficient (u vertical, v horizontal).
+double exactDct(const Block& block, int u, int v) {
+    const double cu = u == 0 ? std::sqrt(0.5) : 1, cv = v == 0 ? std::sqrt(0.5) : 1;
+    double sum = 0;
+    for (int i = 0; i < 64; ++i)
+        sum += block[i] * std::cos((2 * (i / 8) + 1) * u * M_PI / 16) *
+               std::cos((2 * (i % 8) + 1) * v * M_PI / 16);
+    return 0.25 * cu * cv * sum;
+}
+
+// Largest |result - exact / q| over the blocks, with q from `quant`; and the largest |DC| and |AC|.
+struct Worst {
+    double error = 0;
+    int dc = 0, ac = 0;
+};
+Worst worstError(const std::vector<Block>& blocks, const uint8_t* quant) {
+    uint16_t reciprocals[64];
+    buildReciprocals(quant, reciprocals);
+    Worst worst;
+    for (const Block& b : blocks) {
+        Block out = b;
+        forwardDctQuantize(out.data(), reciprocals);
+        for (int i = 0; i < 64; ++i) {
+            const double exact = exactDct(b, i / 8, i % 8) / quant[i];
+            worst.error = std::max(worst.error, std::abs(out[i % 8 * 8 + i / 8] - exact));
+            int& largest = i == 0 ? worst.dc : worst.ac;
+            largest = std::max(largest, std::abs(int(out[i])));
+        }
+    }
+    return worst;
+}
+
+// Error budget of the 16-bit transform, in quantisation steps. The transform carries no guard
+// bits: pass 1 truncates at the sample's own scale and pass 2 at eight times it, so with q = 1
+// the largest terms are off by up to 4 units of the 2,048-unit range (measured 4.05 on these
+// blocks). With the standard tables that loss is divided by q and a result is never more than
+// one step from the exact rounding (measured 0.61 including the rounding's own 0.5).
+constexpr double kBudgetStepOne = 4.5;
+constexpr double kBudgetStandard = 0.75;
+
+TEST(ForwardDct, StaysWithinItsErrorBudgetOfTheExactTransform) {
+    // Random blocks, and for each frequency the block that drives it hardest: +127 where its
+    // basis function is positive, -128 elsewhere (no intermediate may saturate or wrap on these).
+    std::mt19937 random(3);
+    std::vector<Block> blocks(500);
+    for (Block& b : blocks)
+        for (int16_t& v : b) v = static_cast<int16_t>(static_cast<int>(random() % 256) - 128);
+    for (int k = 0; k < 128; ++k) {
+        Block b;
+        for (int i = 0; i < 64; ++i) {
+            const double basis = std::cos((2 * (i / 8) + 1) * (k / 16) * M_PI / 16) *
+                                 std::cos((2 * (i % 8) + 1) * (k / 2 % 8) * M_PI / 16);
+            b[i] = static_cast<int16_t>((k % 2 ? -basis : basis) >= 0 ? 127 : -128);
+        }
+        blocks.push_back(b);
+    }
+    uint8_t ones[64];
+    std::fill(ones, ones + 64, 1);
+    const Worst stepOne = worstError(blocks, ones);
+    EXPECT_LT(stepOne.error, kBudgetStepOne);
+    EXPECT_LT(worstError(blocks, kLumaQuantBase).error, kBudgetStandard);
+    // Nor do they leave the baseline Huffman tables' sizes: AC up to 10 bits, DC differences up
+    // to 11.
+    EXPECT_LE(stepOne.dc, 1024);
+    EXPECT_LT(stepOne.ac, 1024);
+}
+
+TEST(ForwardDct, EveryVariantMatchesTheReferenceBitForBit) {
+    std::mt19937 random(11);
+    uint16_t luma[64], chroma[64];
+    for (int trial = 0; trial < 2000; ++trial) {
+        // Random tables now and then, to reach every reciprocal and saturation path; mostly
+        // picture samples, every eighth trial the full 16-bit range to drive saturation.
+        uint8_t q1[64], q2[64];
+        Block a, b;
+        const int range = trial % 8 == 0 ? 65536 : 256;
+        for (int i = 0; i < 64; ++i) {
+            q1[i] = static_cast<uint8_t>(trial % 3 == 0 ? 1 + random() % 255 : kLumaQuantBase[i]);
+            q2[i] = static_cast<uint8_t>(trial % 5 == 0 ? 1 : kChromaQuantBase[i]);
+            a[i] = static_cast<int16_t>(static_cast<int>(random() % range) - range / 2);
+            b[i] = static_cast<int16_t>(static_cast<int>(random() % range) - range / 2);
+        }
+        buildReciprocals(q1, luma);
+        buildReciprocals(q2, chroma);
+        Block refA = a, refB = b;
+        forwardDctQuantize(refA.data(), luma);
+        forwardDctQuantize(refB.data(), chroma);
+        for (const JpegKernels* k : vectorKernels()) {
+            Block single = a, pairA = a, pairB = b;
+            k->fdct(single.data(), luma);
+            k->fdctPair(pairA.data(), luma, pairB.data(), chroma);
+            ASSERT_EQ(single, refA) << k->name << " trial " << trial;
+            ASSERT_EQ(pairA, refA) << k->name << " trial " << trial;
+            ASSERT_EQ(pairB, refB) << k->name << " trial " << trial;
+        }
+    }
+}
+
+struct Tables {
+    uint32_t dc[256], ac[256];
+    Tables() {
+        buildHuffmanLookup(kDcLumaSpec.counts, kDcLumaSpec.symbols, dc);
+        buildHuffmanLookup(kAcLumaSpec.counts, kAcLumaSpec.symbols, ac);
+    }
+};
+
+// A quantised block with the given coefficients at zigzag positions.
+std::vector<int16_t> zigzagBlock(std::initializer_list<std::pair<int, int>> entries) {
+    std::vector<int16_t> b(64, 0);
+    for (auto [position, value] : entries) b[kReadOrder.index[position]] = int16_t(value);
+    return b;
+}
+
+// Removes the stuffed zeros of `bytes[0 .. cursor / 8)` plus the partial byte: the plain bits.
+std::string plainBits(const std::vector<uint8_t>& bytes, uint32_t cursor) {
+    std::string s;
+    const uint32_t whole = cursor / 8;
+    for (uint32_t i = 0; i < whole; ++i) {
+        for (int b = 7; b >= 0; --b) s += (bytes[i] >> b) & 1 ? '1' : '0';
+        if (bytes[i] == 0xFF) ++i;  // skip the stuffed byte
+    }
+    for (uint32_t b = 0; b < cursor % 8; ++b) s += (bytes[whole] >> (7 - b)) & 1 ? '1' : '0';
+    return s;
+}
+
+std::string code(const uint32_t* table, int symbol) {
+    const uint32_t e = table[symbol];
+    std::string s;
+    for (int i = int(e >> 16) - 1; i >= 0; --i) s += (e >> i) & 1 ? '1' : '0';
+    return s;
+}
+
+// The vector variants meet these, from every starting bit, through the random comparison below.
+TEST(EncodeBlock, WorkedExamples) {
+    Tables t;
+    const std::string eob = "1010", zrl = "11111111001";
+    // 64 equal samples of 20: DC = 8 x 20 / 16 = 10 and nothing else.
+    std::vector<int16_t> equal(64, 20);
+    uint16_t reciprocals[64];
+    buildReciprocals(kLumaQuantBase, reciprocals);
+    forwardDctQuantize(equal.data(), reciprocals);
+    struct Case {
+        const char* what;
+        std::vector<int16_t> block;
+        int16_t predictor;
+        std::string bits;
+    };
+    const Case cases[] = {
+        // DC difference 5: size 3 (code 100), bits 101.
+        {"dc 5", zigzagBlock({{0, 5}}), 0, "100101" + eob},
+        // -5 against a predictor: the bits of (d - 1) truncated, 010.
+        {"dc -5", zigzagBlock({{0, 2}}), 7, "100010" + eob},
+        // Size 4 (code 101), bits 1010.
+        {"equal samples", equal, 0, "1011010" + eob},
+        // DC 0 (code 00); 62 zeros: three ZRL and a run of 14 before the coefficient; no EOB.
+        {"last position", zigzagBlock({{63, 1}}), 0,
+         "00" + zrl + zrl + zrl + code(t.ac, (14 << 4) | 1) + "1"},
+        // Twenty zeros: one ZRL, then run 4 and size 3; -6 is the bits of -7, 001.
+        {"twenty zeros", zigzagBlock({{21, -6}}), 0,
+         "00" + zrl + code(t.ac, (4 << 4) | 3) + "001" + eob},
+        // DC 2047: code 111111110 and eleven 1 bits. The first byte is 0xFF: its stuffed 0x00
+        // counts in the cursor (plainBits skips it, so the bits only match if it is there).
+        {"stuffing", zigzagBlock({{0, 2047}}), 0, "11111111011111111111" + eob},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> out(600, 0);
+        uint32_t cursor = 0;
+        int16_t predictor = c.predictor;
+        encodeBlock(c.block.data(), out.data(), &cursor, &predictor, t.dc, t.ac);
+        EXPECT_EQ(plainBits(out, cursor), c.bits);
+        EXPECT_EQ(predictor, c.block[0]);
+        EXPECT_EQ(out[cursor / 8] & (0xFF >> (cursor % 8)), 0) << "the free bits are 0";
+    }
+}
+
+TEST(EncodeBlock, BlocksSplitInsideAByteJoinIntoOneContinuousStream) {
+    Tables t;
+    std::mt19937 random(5);
+    for (int trial = 0; trial < 300; ++trial) {
+        std::vector<int16_t> a(64, 0), b(64, 0);
+        for (int i = 0; i < 64; ++i) {
+            if (random() % 3 == 0) a[i] = int16_t(int(random() % 255) - 127);
+            if (random() % 4 == 0) b[i] = int16_t(int(random() % 63) - 31);
+        }
+        a[0] = int16_t(int(random() % 2000) - 1000);
+        // Together, the cursor carried from one block to the next.
+        std::vector<uint8_t> joined(1200, 0);
+        uint32_t cursor = 0;
+        int16_t predictor = 0;
+        encodeBlock(a.data(), joined.data(), &cursor, &predictor, t.dc, t.ac);
+        encodeBlock(b.data(), joined.data(), &cursor, &predictor, t.dc, t.ac);
+        // Apart, each from bit 0, b with a's DC as its predictor.
+        std::vector<uint8_t> first(600, 0), second(600, 0);
+        uint32_t c1 = 0, c2 = 0;
+        int16_t p1 = 0, p2 = a[0];
+        encodeBlock(a.data(), first.data(), &c1, &p1, t.dc, t.ac);
+        encodeBlock(b.data(), second.data(), &c2, &p2, t.dc, t.ac);
+        ASSERT_EQ(plainBits(joined, cursor), plainBits(first, c1) + plainBits(second, c2)) << trial;
+        // Bytes after the cursor's byte are untouched, the cursor's byte ends in 0-bits.
+        ASSERT_EQ(joined[cursor / 8] & (0xFF >> (cursor % 8)), 0);
+        for (size_t i = cursor / 8 + 1; i < joined.size(); ++i) ASSERT_EQ(joined[i], 0);
+    }
+}
+
+TEST(EncodeBlock, VariantsMatchTheReferenceOnRandomBlocksAndCursors) {
+    Tables t;
+    std::mt19937 random(9);
+    for (int trial = 0; trial < 3000; ++trial) {
+        std::vector<int16_t> block(64, 0);
+        const int density = 1 + int(random() % 8);
+        for (int i = 0; i < 64; ++i)
+            if (int(random() % 8) < density) block[i] = int16_t(int(random() % 2047) - 1023);
+        block[0] = int16_t(int(random() % 2047) - 1023);
+        if (trial % 7 == 0) block[63] = 1;
+        if (trial % 11 == 0) std::fill(block.begin() + 1, block.end(), int16_t{0});
+        // A start inside a byte whose upper bits are pending (and lower bits 0).
+        const uint32_t start = random() % 64;
+        std::vector<uint8_t> reference(700, 0);
+        reference[start / 8] = uint8_t((random() & 0xFF) & ~(0xFF >> (start % 8)));
+        if (reference[start / 8] == 0xFF) reference[start / 8] = 0xFE;
+        const std::vector<uint8_t> initial = reference;
+        uint32_t referenceCursor = start;
+        int16_t referencePredictor = int16_t(int(random() % 200) - 100);
+        const int16_t predictor = referencePredictor;
+        encodeBlock(block.data(), reference.data(), &referenceCursor, &referencePredictor, t.dc,
+                    t.ac);
+        for (const JpegKernels* k : vectorKernels()) {
+            std::vector<uint8_t> out = initial;
+            uint32_t cursor = start;
+            int16_t p = predictor;
+            k->encodeBlock(block.data(), out.data(), &cursor, &p, t.dc, t.ac);
+            ASSERT_EQ(cursor, referenceCursor) << k->name << " trial " << trial;
+            ASSERT_EQ(out, reference) << k->name << " trial " << trial;
+        }
+    }
+}
+
+}  // namespace
