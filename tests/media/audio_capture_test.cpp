@@ -22,10 +22,10 @@ void fill(AudioCapture& a, WAVEHDR& h, uint32_t bytes, uint8_t value) {
                 0);
 }
 
-TEST(AudioCapture, FilledBuffersAreTakenOldestFirstAndEmptyOnesSkipped) {
+TEST(AudioCapture, FilledBuffersAreTakenOldestFirstAndTheStartSynchronisationGivesUp) {
     AudioCapture a;
     ASSERT_TRUE(configure(a, 4, 200));
-    EXPECT_EQ(takeBuffer(a), nullptr);
+    EXPECT_EQ(synchronizeSoundStart(a), 500u) << "gives up after 500 polls";
     fill(a, a.headers[0], 3200, 1);
     fill(a, a.headers[1], 0, 2);  // came back empty
     fill(a, a.headers[2], 100, 3);
@@ -39,8 +39,9 @@ TEST(AudioCapture, FilledBuffersAreTakenOldestFirstAndEmptyOnesSkipped) {
     EXPECT_EQ(a.head, nullptr);
     EXPECT_EQ(a.tail, nullptr);
     fill(a, a.headers[3], 10, 4);
-    ASSERT_NE(takeBuffer(a), nullptr);
-    EXPECT_EQ(a.copiedBytes, 10u);
+    fill(a, a.headers[0], 3200, 5);
+    EXPECT_EQ(synchronizeSoundStart(a), 1u);
+    EXPECT_EQ(takeBuffer(a), nullptr) << "what was waiting is thrown away";
 }
 
 TEST(AudioCapture, TheFirstSoundOfAMovieStartsAtItsFirstTick) {
@@ -67,16 +68,6 @@ TEST(AudioCapture, TheFirstSoundOfAMovieStartsAtItsFirstTick) {
     EXPECT_EQ(first, 1010);
     ASSERT_NE(takeBuffer(a), nullptr);
     EXPECT_EQ(a.copiedBytes, 640u) << "later buffers are whole";
-}
-
-TEST(AudioCapture, TheStartSynchronisationGivesUpAfter500Polls) {
-    AudioCapture silent;
-    ASSERT_TRUE(configure(silent, 4, 1000));
-    EXPECT_EQ(synchronizeSoundStart(silent), 500u);
-    fill(silent, silent.headers[0], 16000, 1);
-    fill(silent, silent.headers[1], 16000, 2);
-    EXPECT_EQ(synchronizeSoundStart(silent), 1u);
-    EXPECT_EQ(takeBuffer(silent), nullptr) << "what was waiting is thrown away";
 }
 
 TEST(AudioCapture, RecordsTheMicrophoneThroughTheWaveInputTwice) {
