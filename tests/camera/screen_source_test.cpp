@@ -212,26 +212,38 @@ PlaneFormat rgb18(const char* command, uint32_t bytes) {
             }};
 }
 
+// Packed Y, Cb, Cr words, 6 x 3: each pair's chroma averaged.
+PlaneFormat packedYcbcr() {
+    PlaneFormat format{"overlay2 yuv444 6x3 at 10 20", 2, 6, 3, Uyvy,
+                       {{kOverlay2Physical, 72}},      {}};
+    format.picture = [](auto& f) {
+        Bytes out;
+        for (size_t pair = 0; pair < 9; ++pair) {
+            const uint8_t *a = &f[0][pair * 8], *b = a + 4;
+            out.insert(out.end(),
+                       {uint8_t((a[1] + b[1]) >> 1), a[0], uint8_t((a[2] + b[2]) >> 1), b[0]});
+        }
+        return out;
+    };
+    return format;
+}
+
 // Planar YCbCr, 6 pixels wide: each pair gives its first luma sample twice and the chroma sample
 // at `chroma(row, pair)` (4:2:0: each chroma row serves two picture rows).
 PlaneFormat planar(const char* command, uint32_t height, size_t (*chroma)(uint32_t, uint32_t)) {
     const size_t n = 6 * height;
-    return {command,
-            2,
-            6,
-            height,
-            Uyvy,
-            {{kOverlay2Physical, n}, {kOverlay2CbPhysical, n}, {kOverlay2CrPhysical, n}},
-            [height, chroma](auto& f) {
-                Bytes out;
-                for (uint32_t y = 0; y < height; ++y)
-                    for (uint32_t i = 0; i < 3; ++i) {
-                        const size_t c = chroma(y, i);
-                        out.insert(out.end(),
-                                   {f[1][c], f[0][y * 6 + 2 * i], f[2][c], f[0][y * 6 + 2 * i]});
-                    }
-                return out;
-            }};
+    PlaneFormat format{command, 2, 6, height, Uyvy, {}, {}};
+    format.fills = {{kOverlay2Physical, n}, {kOverlay2CbPhysical, n}, {kOverlay2CrPhysical, n}};
+    format.picture = [height, chroma](auto& f) {
+        Bytes out;
+        for (uint32_t y = 0; y < height; ++y)
+            for (uint32_t i = 0; i < 3; ++i) {
+                const size_t c = chroma(y, i);
+                out.insert(out.end(), {f[1][c], f[0][y * 6 + 2 * i], f[2][c], f[0][y * 6 + 2 * i]});
+            }
+        return out;
+    };
+    return format;
 }
 
 class LcdPlanes : public ::testing::Test {
@@ -257,22 +269,7 @@ TEST_F(LcdPlanes, EveryDepthAndColourFormat) {
         rgb18("overlay1 rgb18p 5x3 at 0 0", 3),
         rgb18("overlay1 rgb19 5x3 at 0 0", 4),
         rgb18("overlay1 rgb19p 5x3 at 0 0", 3),
-        // Packed Y, Cb, Cr words: each pair's chroma averaged.
-        {"overlay2 yuv444 6x3 at 10 20",
-         2,
-         6,
-         3,
-         Uyvy,
-         {{kOverlay2Physical, 6 * 3 * 4}},
-         [](auto& f) {
-             Bytes out;
-             for (size_t pair = 0; pair < 9; ++pair) {
-                 const uint8_t *a = &f[0][pair * 8], *b = a + 4;
-                 out.insert(out.end(),
-                            {uint8_t((a[1] + b[1]) >> 1), a[0], uint8_t((a[2] + b[2]) >> 1), b[0]});
-             }
-             return out;
-         }},
+        packedYcbcr(),
         planar("overlay2 yuv444p 6x2 at 0 0", 2,
                [](uint32_t y, uint32_t i) { return size_t{y * 3 + i} * 2; }),
         planar("overlay2 yuv422 6x3 at 0 0", 3,

@@ -238,21 +238,14 @@ TEST(ConvertRgbToUyvy, Bgr24InPlaceClampsFullBlue) {
     EXPECT_EQ(bgr[7], y);
 }
 
+// Four equal words 10 20 30 40 per group: each halved word keeps Cb 10 and Cr 30 and carries the
+// group's four Y averaged with rounding, (20 + 40 + 20 + 40 + 2) >> 2 = 30, twice.
 TEST(HalveUyvy, GroupsAverageWithRounding) {
-    std::vector<uint8_t> frame(8 * 4 * 2);
-    for (size_t i = 0; i < frame.size(); i += 4) {
-        frame[i] = 10;
-        frame[i + 1] = 20;
-        frame[i + 2] = 30;
-        frame[i + 3] = 40;
-    }
+    std::vector<uint8_t> frame, halved;
+    for (int word = 0; word < 16; ++word) frame.insert(frame.end(), {10, 20, 30, 40});
+    for (int word = 0; word < 4; ++word) halved.insert(halved.end(), {10, 30, 30, 30});
     halveUyvy(frame.data(), 4, 2);
-    for (size_t i = 0; i < 16; i += 4) {
-        EXPECT_EQ(frame[i], 10);
-        EXPECT_EQ(frame[i + 1], (20 + 40 + 20 + 40 + 2) >> 2);  // the pair's two Y, both lines
-        EXPECT_EQ(frame[i + 2], 30);
-        EXPECT_EQ(frame[i + 3], 30);
-    }
+    EXPECT_EQ(std::vector<uint8_t>(frame.begin(), frame.begin() + 16), halved);
 }
 
 // A 4 x 2 Uyvy frame, pixel (x, y) luma 10 y + x, chroma pair p: Cb 100 + p + y, Cr 200 - p + 2 y.
