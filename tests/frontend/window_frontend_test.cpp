@@ -128,7 +128,8 @@ class WindowOnX : public XServerTest {
     // records its messages, runs its message loop; `user` plays the user from a thread of its
     // own, then the program's window is closed if it is still open.
     static void run(int zoom, const std::function<void(XClient&, Window)>& user) {
-        const std::string title = "Lumovatrix on test";
+        // A title of the test's own, so no window of an earlier test can pass for this one.
+        const std::string title = testing::UnitTest::GetInstance()->current_test_info()->name();
         std::atomic<std::thread::id> programThread;
         std::atomic<int> rolesOffThread = 0;  // roles are looked up on the program's window thread
         WindowFrontend window(deviceKeys(
