@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 
 #include "frontend/png.h"
 #include "platform/hooks.h"
@@ -11,7 +12,30 @@
 
 namespace {
 constexpr DWORD kWindowWaitMs = 20000;
+// How often an `await` looks again, in ms.
+constexpr uint32_t kAwaitPollMs = 20;
+
+// Files on the device whose names end in `extension`, outside the system's own folders (the
+// Windows folder with its libraries, the private folder with the registry).
+size_t deviceFileCount(const std::string& extension) {
+    namespace fs = std::filesystem;
+    const std::string root = hostPathOf(u"\\");
+    size_t count = 0;
+    std::error_code ec;
+    for (auto it = fs::recursive_directory_iterator(root, ec); !ec && it != fs::end(it);
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (it.depth() == 0 && it->is_directory(ec) && (name == "Windows" || name[0] == '.')) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        if (name.size() > extension.size() && it->is_regular_file(ec) &&
+            name.compare(name.size() - extension.size(), extension.size(), extension) == 0)
+            ++count;
+    }
+    return count;
 }
+}  // namespace
 
 HeadlessFrontend::HeadlessFrontend(std::vector<ScriptCommand> commands, ScriptVerbs verbs,
                                    KeyMap keys, std::string shotFolder)
@@ -76,6 +100,30 @@ void HeadlessFrontend::run() {
     if (HWND window = programWindow()) PostMessageW(window, WM_CLOSE, 0, 0);
 }
 
+std::string HeadlessFrontend::await(const std::vector<std::string>& args) {
+    const bool files = args[0] == "files";
+    const size_t limitAt = files ? 3 : 1;
+    const unsigned long limit = args.size() > limitAt ? std::stoul(args[limitAt]) : kAwaitDefaultMs;
+    std::function<bool()> reached = [front = args[0] == "foreground"] {
+        return programInForeground() == front;
+    };
+    std::string what = args[0] == "foreground" ? "the program did not come to the foreground"
+                                               : "the program did not go to the background";
+    if (files) {
+        reached = [extension = args[1], wanted = std::stoul(args[2])] {
+            return deviceFileCount(extension) >= wanted;
+        };
+        what = "fewer than " + args[2] + " " + args[1] + " files on the device";
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit);
+    while (!reached()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return what + " after " + std::to_string(limit) + " ms";
+        if (!sleepFor(kAwaitPollMs)) return {};
+    }
+    return {};
+}
+
 std::string HeadlessFrontend::execute(const ScriptCommand& c) {
     HWND window = programWindow();
     if (c.name == "wait") {
@@ -109,6 +157,8 @@ std::string HeadlessFrontend::execute(const ScriptCommand& c) {
         if (!writeDisplayPng(path, error)) return error;
         std::lock_guard lock(mutex_);
         shots_.push_back(path);
+    } else if (c.name == "await") {
+        return await(c.args);
     } else if (c.name == "echo") {
         std::string text;
         for (const std::string& w : c.args) text += (text.empty() ? "" : " ") + w;

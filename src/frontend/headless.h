@@ -30,6 +30,8 @@ public:
 private:
     void run();
     std::string execute(const ScriptCommand& command);
+    // Polls what `await` names until it holds; an error text once its time limit has passed.
+    std::string await(const std::vector<std::string>& args);
     bool sleepFor(uint32_t milliseconds);  // false when stopped meanwhile
 
     std::vector<ScriptCommand> commands_;

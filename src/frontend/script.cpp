@@ -80,6 +80,18 @@ ScriptVerbs standardVerbs(const KeyMap& keys) {
                                          f.find("..") == std::string::npos && f[0] != '/';
                                return ok ? "" : "screenshot needs a relative file name ending in .png";
                            }};
+    verbs["await"] = {1, 4, [](const std::vector<std::string>& a) {
+                          const bool state = a[0] == "background" || a[0] == "foreground";
+                          const bool files = a[0] == "files" && a.size() >= 3 && a[1].size() > 1 &&
+                                             a[1][0] == '.' && isNumber(a[2], 100000);
+                          const size_t limitAt = state ? 1 : 3;
+                          if ((!state && !files) || a.size() > limitAt + 1)
+                              return "await needs background, foreground or files EXT COUNT, "
+                                     "then at most a time limit";
+                          if (a.size() == limitAt + 1 && !isNumber(a[limitAt], 3600000))
+                              return "await's time limit is milliseconds, 0 to 3600000";
+                          return "";
+                      }};
     verbs["echo"] = {0, 99, none};
     verbs["quit"] = {0, 0, none};
     return verbs;

@@ -6,6 +6,12 @@
 //   background           another program takes the screen
 //   foreground           the program comes back to the front
 //   screenshot FILE      save the display as a PNG in the screenshot folder
+//   await background|foreground [MS]
+//                        wait until the program has gone to the background or come back
+//   await files EXT N [MS]
+//                        wait until the device holds at least N files ending in EXT (".jpg")
+//                        outside its Windows folder; either await fails the script after MS
+//                        milliseconds (default 30000)
 //   echo TEXT            print TEXT
 //   quit                 close the program
 // Further commands can be added by the program that runs the script.
@@ -49,6 +55,10 @@ struct KeySpec {
 
 // False when `name` is no key.
 bool parseKey(const std::string& name, const KeyMap& keys, KeySpec& spec);
+
+// How long an `await` waits by default, in ms: far longer than anything the program does takes,
+// even on a loaded machine, so that a script that awaits runs the same under any load.
+constexpr unsigned long kAwaitDefaultMs = 30000;
 
 // The verbs every script knows.
 ScriptVerbs standardVerbs(const KeyMap& keys);

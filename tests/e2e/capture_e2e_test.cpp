@@ -49,7 +49,7 @@ TEST(Photos, JpegAndBmpPhotosAndEveryPhotoChoice) {
         "key Start\nwait 1100\nkey Start\n"                      // "Save Photo"
         "key Start\nwait 1100\nkey Down\nkey Start\n"            // "Don't save photo"
         "key Start\nwait 1100\nkey Down\nkey Down\nkey Start\n"  // "View in Album"
-        "wait 200\nforeground\nwait 300\nkey Up\nkey Up\nkey Start\n" +
+        "await background\nforeground\nwait 300\nkey Up\nkey Up\nkey Start\n" +
         kOpenModePage + editItem(2, -1) + kHideMenu +  // "Format" "BMP"
         "key Start\nwait 1100\nkey Start\nwait 200\n";
     ASSERT_EQ(run(dir, script), 0) << readText(dir.file("out"));
@@ -224,7 +224,7 @@ TEST(Interval, AveragedShotsBackToBackNumberedInTheirNames) {
     const std::string script = "wait 800\nkey Right\nkey Right\nwait 300\n" + kOpenModePage +
                                editItem(7, -4) +  // "Delay" "0 sec"
                                editItem(1, 2) +   // "Average" "4"
-                               kHideMenu + "key Start\nwait 4500\nkey Start\nwait 300\n";
+                               kHideMenu + "key Start\nawait files .jpg 2\nwait 300\nkey Start\nwait 300\n";
     ASSERT_EQ(run(dir, script), 0) << readText(dir.file("out"));
     const auto files = madeFiles(dir.file(kPictures), ".jpg");
     ASSERT_GE(files.size(), 2u);

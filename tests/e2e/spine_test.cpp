@@ -76,6 +76,8 @@ TEST(LinuxSide, BadOptionsProfilesAndScriptsGetOneClearLine) {
     TempFolder dir;
     dir.write("bad.profile", "based-on = ph10c\ndisplay = 240 by 320\n");
     dir.write("bad.script", "wait 10\nkey Nonsense\n");
+    dir.write("bad-await.script", "await files jpg 2\n");
+    dir.write("late.script", "wait 10\nawait files .avi 1 300\n");
     struct Case {
         std::vector<std::string> args;
         int status;
@@ -90,6 +92,13 @@ TEST(LinuxSide, BadOptionsProfilesAndScriptsGetOneClearLine) {
         {{"--script", dir.file("bad.script"), "--root", dir.file("d")},
          2,
          "bad.script:2: unknown key 'Nonsense'"},
+        {{"--script", dir.file("bad-await.script"), "--root", dir.file("d")},
+         2,
+         "bad-await.script:1: await needs background, foreground or files EXT COUNT"},
+        // A script that awaits what never comes fails at its time limit, and says so.
+        {{"--script", dir.file("late.script"), "--root", dir.file("d")},
+         1,
+         "line 2: fewer than 1 .avi files on the device after 300 ms"},
         {{"--help"}, 0, "Usage: lumovatrix"},
     };
     for (const Case& c : cases) {
