@@ -36,7 +36,8 @@ const char* const kUsage =
     "Options:\n"
     "  --profile NAME|FILE  the device: a built-in profile (see --list-profiles) or a profile\n"
     "                       file (default: ph10c)\n"
-    "  --root DIR           the device's file system on this machine (default: ./lumovatrix-device)\n"
+    "  --root DIR           the device's file system on this machine (default: "
+    "./lumovatrix-device)\n"
     "  --script FILE        drive the program with a device script (headless; see below);\n"
     "                       without one the program runs until it is closed (Ctrl-C)\n"
     "  --shots DIR          where script screenshots go (default: ./lumovatrix-shots)\n"
@@ -115,10 +116,10 @@ int parseOptions(int argc, char** argv, Options& options) {
                    arg == "--trace") {
             std::string v;
             if (!value(v) || v.empty()) return usageError(arg + " needs a value");
-            (arg == "--profile" ? options.profile
-             : arg == "--root"  ? options.root
+            (arg == "--profile"  ? options.profile
+             : arg == "--root"   ? options.root
              : arg == "--script" ? options.script
-             : arg == "--trace" ? options.trace
+             : arg == "--trace"  ? options.trace
                                  : options.shots) = v;
         } else if (arg == "--window") {
 #ifdef LUMO_WINDOW_FRONTEND
@@ -160,8 +161,10 @@ void watchSignals(const sigset_t& set) {
     std::thread([set] {
         int signal = 0;
         while (sigwait(&set, &signal) == 0) {
-            if (HWND window = programWindow()) PostMessageW(window, WM_CLOSE, 0, 0);
-            else _exit(128 + signal);
+            if (HWND window = programWindow())
+                PostMessageW(window, WM_CLOSE, 0, 0);
+            else
+                _exit(128 + signal);
         }
     }).detach();
 }
@@ -268,12 +271,14 @@ int main(int argc, char** argv) {
             fprintf(stderr, "lumovatrix: %s: %s\n", options.script.c_str(), error.c_str());
             if (result == 0) result = kExitScriptFailed;
         }
-        for (const std::string& shot : frontend->screenshots()) printf("screenshot: %s\n", shot.c_str());
+        for (const std::string& shot : frontend->screenshots())
+            printf("screenshot: %s\n", shot.c_str());
     }
     if (!options.trace.empty()) {
         std::ofstream out(options.trace);
         for (const std::string& entry : traceSnapshot()) out << entry << "\n";
-        if (!out) fprintf(stderr, "lumovatrix: %s: cannot write the trace\n", options.trace.c_str());
+        if (!out)
+            fprintf(stderr, "lumovatrix: %s: cannot write the trace\n", options.trace.c_str());
     }
     installDevice(nullptr);
     return result;

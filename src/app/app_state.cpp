@@ -35,7 +35,9 @@ void releaseImage(ImageBuffer& image) {
     image.borrowed = 0;
 }
 
-ImageBuffer::~ImageBuffer() { releaseImage(*this); }
+ImageBuffer::~ImageBuffer() {
+    releaseImage(*this);
+}
 
 void setOsdMessage(const char* text, uint32_t duration) {
     // Start and duration are written before the text, which the overlay reads first.

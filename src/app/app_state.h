@@ -59,9 +59,9 @@ struct AppState {
     // Process and window.
     HINSTANCE instance = nullptr;
     HWND mainWindow = nullptr;
-    uint8_t screenCaptureEdition = 0;  // 1: the program runs as Lumosnapper
+    uint8_t screenCaptureEdition = 0;    // 1: the program runs as Lumosnapper
     std::atomic<uint8_t> fullScreen{0};  // read by the capture thread
-    WCHAR programPath[MAX_PATH] = {};  // the program's path; also siblingPath's work buffer
+    WCHAR programPath[MAX_PATH] = {};    // the program's path; also siblingPath's work buffer
     const WCHAR* registryKeyPath = nullptr;
     DEVMODEW savedDisplayMode = {};
     SHACTIVATEINFO shellActivateInfo = {};
@@ -85,16 +85,16 @@ struct AppState {
 
     // Interval runs.
     std::atomic<uint8_t> intervalStop{0};
-    HANDLE intervalDoneEvent = nullptr;     // manual reset, one per run
+    HANDLE intervalDoneEvent = nullptr;           // manual reset, one per run
     std::atomic<HANDLE> intervalThread{nullptr};  // cleared by the thread when it ends
     std::atomic<uint32_t> intervalShots{0};
     uint8_t* averageBuffer = nullptr;  // high bytes of the 16-bit sums of an averaging run
     uint32_t averageBufferSize = 0;    // bytes
 
     char webcamServer[kServerTextBytes] = "webcam.quorvale.com";  // replaced from Config.txt
-    int32_t captureWindow[4] = {0, 0, 0, 0};  // x, y, width, height
-    uint32_t savedBatteryTimeout = 0;  // seconds
-    uint32_t savedACTimeout = 0;       // seconds
+    int32_t captureWindow[4] = {0, 0, 0, 0};                      // x, y, width, height
+    uint32_t savedBatteryTimeout = 0;                             // seconds
+    uint32_t savedACTimeout = 0;                                  // seconds
 
     // screenImage: display-sized, drawn by the preview and the overlay; auxScreenImage: the same
     // size, the frozen picture of a photo; photoImage: the largest photo, the encoder's output.

@@ -89,7 +89,10 @@ const WCHAR* siblingPath(const WCHAR* name) {
 
 bool setFullScreen(HWND window, bool on) {
     if (!SHFullScreen(window, on ? kHideShellParts : kShowShellParts)) return false;
-    if (on) moveToFullScreen(window); else moveToWorkArea(window);
+    if (on)
+        moveToFullScreen(window);
+    else
+        moveToWorkArea(window);
     gApp.fullScreen.store(on ? 1 : 0);
     return true;
 }

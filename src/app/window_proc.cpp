@@ -55,8 +55,12 @@ void activate(HWND window) {
 }
 
 // The low 16 bits of a message word, sign-extended.
-int signedLow(uintptr_t word) { return static_cast<int16_t>(word & 0xFFFF); }
-int signedHigh(uintptr_t word) { return static_cast<int16_t>((word >> 16) & 0xFFFF); }
+int signedLow(uintptr_t word) {
+    return static_cast<int16_t>(word & 0xFFFF);
+}
+int signedHigh(uintptr_t word) {
+    return static_cast<int16_t>((word >> 16) & 0xFFFF);
+}
 
 }  // namespace
 
@@ -73,13 +77,15 @@ LRESULT windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         case WM_ACTIVATE:
             SHHandleWMActivate(window, wParam, lParam, &gApp.shellActivateInfo, 0);
-            if (LOWORD(wParam) == WA_INACTIVE) deactivate(window);
+            if (LOWORD(wParam) == WA_INACTIVE)
+                deactivate(window);
             else if (LOWORD(wParam) == WA_ACTIVE || LOWORD(wParam) == WA_CLICKACTIVE)
                 activate(window);
             return 0;
         case WM_SETFOCUS:
         case WM_KILLFOCUS:
-        case WM_ERASEBKGND: return 0;
+        case WM_ERASEBKGND:
+            return 0;
         case WM_SETTINGCHANGE:
             SHHandleWMSettingChange(window, wParam, lParam, &gApp.shellActivateInfo);
             return 0;
@@ -95,6 +101,7 @@ LRESULT windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_APP:
             if (gApp.activity.load() != Idle) runEnded(static_cast<uint32_t>(wParam));
             return 0;
-        default: return DefWindowProcW(window, message, wParam, lParam);
+        default:
+            return DefWindowProcW(window, message, wParam, lParam);
     }
 }

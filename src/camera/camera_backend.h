@@ -27,11 +27,21 @@ struct CameraBackend {
 constexpr uint32_t kOpenBlockBytes = 400;
 
 // The slots of operations a source does not have: they succeed and do nothing.
-inline uint32_t ignoreSetProperty(uint32_t, uint32_t) { return 1; }
-inline uint32_t ignoreGetProperty(uint32_t, uint32_t*) { return 1; }
-inline uint32_t ignoreReadRegister(uint32_t, uint32_t*) { return 1; }
-inline uint32_t ignoreWriteRegister(uint32_t, uint32_t) { return 1; }
-inline uint32_t ignoreFlashLight(uint32_t) { return 1; }
+inline uint32_t ignoreSetProperty(uint32_t, uint32_t) {
+    return 1;
+}
+inline uint32_t ignoreGetProperty(uint32_t, uint32_t*) {
+    return 1;
+}
+inline uint32_t ignoreReadRegister(uint32_t, uint32_t*) {
+    return 1;
+}
+inline uint32_t ignoreWriteRegister(uint32_t, uint32_t) {
+    return 1;
+}
+inline uint32_t ignoreFlashLight(uint32_t) {
+    return 1;
+}
 
 // The four tables; exactly one is used for the life of the process.
 extern CameraBackend gCameraLibraryBackend;  // filled from the OEM camera library

@@ -13,13 +13,15 @@ enum SourcePixelFormat : uint32_t {
 };
 
 // Every user of a frame computes its pixel size this way.
-constexpr uint32_t bytesPerPixel(uint32_t frameFormat) { return frameFormat == Bgr24 ? 3 : 2; }
+constexpr uint32_t bytesPerPixel(uint32_t frameFormat) {
+    return frameFormat == Bgr24 ? 3 : 2;
+}
 
 // Describes the picture now being handled. Written by the window thread only while no source
 // streams; while one streams, by the capture thread (screen source and preview loop).
 struct Frame {
-    uint32_t frameWidth = 0;   // pixels per row
-    uint32_t frameHeight = 0;  // rows
+    uint32_t frameWidth = 0;      // pixels per row
+    uint32_t frameHeight = 0;     // rows
     uint32_t frameFormat = Uyvy;  // SourcePixelFormat
     uint8_t* framePixels = nullptr;
 };

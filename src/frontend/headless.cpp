@@ -44,9 +44,13 @@ HeadlessFrontend::HeadlessFrontend(std::vector<ScriptCommand> commands, ScriptVe
       keys_(std::move(keys)),
       shotFolder_(std::move(shotFolder)) {}
 
-HeadlessFrontend::~HeadlessFrontend() { stop(); }
+HeadlessFrontend::~HeadlessFrontend() {
+    stop();
+}
 
-void HeadlessFrontend::start() { thread_ = std::thread([this] { run(); }); }
+void HeadlessFrontend::start() {
+    thread_ = std::thread([this] { run(); });
+}
 
 void HeadlessFrontend::stop() {
     {
@@ -70,7 +74,8 @@ std::vector<std::string> HeadlessFrontend::screenshots() {
 
 bool HeadlessFrontend::sleepFor(uint32_t milliseconds) {
     std::unique_lock lock(mutex_);
-    return !wake_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return stopping_; });
+    return !wake_.wait_for(lock, std::chrono::milliseconds(milliseconds),
+                           [this] { return stopping_; });
 }
 
 void HeadlessFrontend::run() {

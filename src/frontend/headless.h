@@ -13,7 +13,7 @@
 #include "frontend/script.h"
 
 class HeadlessFrontend {
-public:
+  public:
     HeadlessFrontend(std::vector<ScriptCommand> commands, ScriptVerbs verbs, KeyMap keys,
                      std::string shotFolder);
     ~HeadlessFrontend();
@@ -27,7 +27,7 @@ public:
     // Screenshots taken, as host paths.
     std::vector<std::string> screenshots();
 
-private:
+  private:
     void run();
     std::string execute(const ScriptCommand& command);
     // Polls what `await` names until it holds; an error text once its time limit has passed.

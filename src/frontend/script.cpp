@@ -58,7 +58,8 @@ ScriptVerbs standardVerbs(const KeyMap& keys) {
     auto none = [](const std::vector<std::string>&) { return std::string(); };
     ScriptVerbs verbs;
     verbs["wait"] = {1, 1, [](const std::vector<std::string>& a) {
-                         return isNumber(a[0], 3600000) ? "" : "wait needs milliseconds, 0 to 3600000";
+                         return isNumber(a[0], 3600000) ? ""
+                                                        : "wait needs milliseconds, 0 to 3600000";
                      }};
     verbs["key"] = {1, 99, [keys](const std::vector<std::string>& a) {
                         std::string name;
@@ -78,7 +79,8 @@ ScriptVerbs standardVerbs(const KeyMap& keys) {
                                const std::string& f = a[0];
                                bool ok = f.size() > 4 && f.compare(f.size() - 4, 4, ".png") == 0 &&
                                          f.find("..") == std::string::npos && f[0] != '/';
-                               return ok ? "" : "screenshot needs a relative file name ending in .png";
+                               return ok ? ""
+                                         : "screenshot needs a relative file name ending in .png";
                            }};
     verbs["await"] = {1, 4, [](const std::vector<std::string>& a) {
                           const bool state = a[0] == "background" || a[0] == "foreground";

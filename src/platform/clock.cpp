@@ -50,7 +50,9 @@ void GetLocalTime(SYSTEMTIME* time) {
     time->wMilliseconds = static_cast<WORD>(ms.count());
 }
 
-void SystemIdleTimerReset() { trace("SystemIdleTimerReset"); }
+void SystemIdleTimerReset() {
+    trace("SystemIdleTimerReset");
+}
 
 BOOL SetKMode(BOOL on) {
     BOOL previous = kernelMode;

@@ -22,8 +22,12 @@ void installDevice(Device* d) {
     installed = d;
     if (d) applyRegistrySeeds();
 }
-bool deviceInstalled() { return installed != nullptr; }
-Device& device() { return *installed; }
+bool deviceInstalled() {
+    return installed != nullptr;
+}
+Device& device() {
+    return *installed;
+}
 
 void trace(std::string entry) {
     std::lock_guard lock(traceMutex);

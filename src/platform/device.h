@@ -15,7 +15,7 @@
 
 // A stream driver instance ("LCM1:", "DSC1:") opened by CreateFileW; destroyed by CloseHandle.
 class StreamDriver {
-public:
+  public:
     virtual ~StreamDriver() = default;
     virtual BOOL ioControl(DWORD code, const void* input, DWORD inputSize, void* output,
                            DWORD outputSize, DWORD* bytesReturned) = 0;
@@ -23,7 +23,7 @@ public:
 
 // A sound input delivering 8 kHz 16-bit mono PCM in real time on its own thread.
 class WaveSource {
-public:
+  public:
     using Sink = std::function<void(const int16_t* samples, size_t count)>;
     virtual ~WaveSource() = default;
     // Starts delivering to `sink` from the source's own thread until stop() returns.
@@ -42,9 +42,9 @@ struct DeviceIdentity {
     int displayHeight = 320;
     bool rawFrameBufferEscape = true;  // GETRAWFRAMEBUFFER answers
     bool gxInfoEscape = false;         // GETGXINFO answers
-    WORD normalKeys[8] = {};     // GAPI key lists: Up, Down, Left, Right, A, B, C, Start
+    WORD normalKeys[8] = {};           // GAPI key lists: Up, Down, Left, Right, A, B, C, Start
     WORD landscapeKeys[8] = {};
-    int taskBarHeight = 26;      // the work area is the screen below the task bar
+    int taskBarHeight = 26;  // the work area is the screen below the task bar
 };
 
 // A registry value the device ships with; created at installation when the value is absent.
@@ -67,7 +67,7 @@ struct DeviceFaults {
 };
 
 class Device {
-public:
+  public:
     virtual ~Device() = default;
 
     // The host folder that holds the device's file system (UTF-8).

@@ -19,12 +19,12 @@ namespace {
 
 // An open stream driver; CloseHandle closes it.
 class DriverHandle final : public KernelObject {
-public:
+  public:
     explicit DriverHandle(std::unique_ptr<StreamDriver> driver) : driver_(std::move(driver)) {}
     bool wait(DWORD) override { return false; }
     StreamDriver& driver() { return *driver_; }
 
-private:
+  private:
     std::unique_ptr<StreamDriver> driver_;
 };
 

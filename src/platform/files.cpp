@@ -21,13 +21,29 @@ std::u16string toUtf16(const std::string& utf8) {
         auto c = static_cast<unsigned char>(utf8[i]);
         uint32_t cp;
         size_t n;
-        if (c < 0x80) { cp = c; n = 1; }
-        else if ((c >> 5) == 6) { cp = c & 0x1F; n = 2; }
-        else if ((c >> 4) == 14) { cp = c & 0x0F; n = 3; }
-        else if ((c >> 3) == 30) { cp = c & 0x07; n = 4; }
-        else { out.push_back(0xFFFD); ++i; continue; }
-        if (i + n > utf8.size()) { out.push_back(0xFFFD); break; }
-        for (size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        if (c < 0x80) {
+            cp = c;
+            n = 1;
+        } else if ((c >> 5) == 6) {
+            cp = c & 0x1F;
+            n = 2;
+        } else if ((c >> 4) == 14) {
+            cp = c & 0x0F;
+            n = 3;
+        } else if ((c >> 3) == 30) {
+            cp = c & 0x07;
+            n = 4;
+        } else {
+            out.push_back(0xFFFD);
+            ++i;
+            continue;
+        }
+        if (i + n > utf8.size()) {
+            out.push_back(0xFFFD);
+            break;
+        }
+        for (size_t k = 1; k < n; ++k)
+            cp = (cp << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
         i += n;
         if (cp >= 0x10000) {
             cp -= 0x10000;

@@ -13,7 +13,8 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size);
 BOOL CreateDirectoryW(LPCWSTR path, LPSECURITY_ATTRIBUTES attributes);
 BOOL DeleteFileW(LPCWSTR path);
 BOOL GetDiskFreeSpaceExW(LPCWSTR directory, ULARGE_INTEGER* freeBytesAvailableToCaller,
-                         ULARGE_INTEGER* totalNumberOfBytes, ULARGE_INTEGER* totalNumberOfFreeBytes);
+                         ULARGE_INTEGER* totalNumberOfBytes,
+                         ULARGE_INTEGER* totalNumberOfFreeBytes);
 
 // The runtime library's open with a UTF-16 device path; the stream is an ordinary FILE.
 FILE* _wfopen(LPCWSTR path, const WCHAR* mode);

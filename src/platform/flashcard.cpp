@@ -11,7 +11,7 @@
 namespace {
 
 class CardSearch final : public KernelObject {
-public:
+  public:
     explicit CardSearch(std::vector<std::u16string> cards) : cards_(std::move(cards)) {}
     bool wait(DWORD) override { return false; }
     bool next(WIN32_FIND_DATA* data) {
@@ -24,7 +24,7 @@ public:
         return true;
     }
 
-private:
+  private:
     std::vector<std::u16string> cards_;
     size_t position_ = 0;
 };

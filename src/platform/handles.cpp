@@ -21,7 +21,7 @@ std::unordered_set<KernelObject*>& liveObjects() {
 }
 
 class Event final : public KernelObject {
-public:
+  public:
     Event(bool manualReset, bool initialState, std::u16string name)
         : manualReset_(manualReset), signalled_(initialState), name_(std::move(name)) {}
 
@@ -42,19 +42,25 @@ public:
         switch (function) {
             case EVENT_SET:
                 signalled_ = true;
-                if (manualReset_) cv_.notify_all(); else cv_.notify_one();
+                if (manualReset_)
+                    cv_.notify_all();
+                else
+                    cv_.notify_one();
                 break;
-            case EVENT_RESET: signalled_ = false; break;
-            default: break;
+            case EVENT_RESET:
+                signalled_ = false;
+                break;
+            default:
+                break;
         }
     }
 
     const std::u16string& name() const { return name_; }
 
-protected:
+  protected:
     void lastReferenceDropped() override;
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable cv_;
     const bool manualReset_;
@@ -77,7 +83,7 @@ void Event::lastReferenceDropped() {
 }
 
 class Thread final : public KernelObject {
-public:
+  public:
     Thread(LPTHREAD_START_ROUTINE start, LPVOID parameter) : start_(start), parameter_(parameter) {}
 
     // The running thread holds its own reference, released when it ends.
@@ -124,7 +130,7 @@ public:
 
     std::atomic<int> priority{THREAD_PRIORITY_NORMAL};
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable cv_;
     LPTHREAD_START_ROUTINE start_;
@@ -168,8 +174,12 @@ KernelObject* acquireKernelObject(HANDLE handle) {
     return liveObjects().count(object) && object->tryRetain() ? object : nullptr;
 }
 
-DWORD GetLastError() { return lastError; }
-void SetLastError(DWORD error) { lastError = error; }
+DWORD GetLastError() {
+    return lastError;
+}
+void SetLastError(DWORD error) {
+    lastError = error;
+}
 
 BOOL CloseHandle(HANDLE handle) {
     KernelRef ref(handle);

@@ -28,8 +28,12 @@ constexpr DWORD EVENT_SET = 3;
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState,
                     LPCWSTR name);
 BOOL EventModify(HANDLE event, DWORD function);
-inline BOOL SetEvent(HANDLE event) { return EventModify(event, EVENT_SET); }
-inline BOOL ResetEvent(HANDLE event) { return EventModify(event, EVENT_RESET); }
+inline BOOL SetEvent(HANDLE event) {
+    return EventModify(event, EVENT_SET);
+}
+inline BOOL ResetEvent(HANDLE event) {
+    return EventModify(event, EVENT_RESET);
+}
 
 // --- Threads -----------------------------------------------------------------------------------
 using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID parameter);
@@ -46,8 +50,8 @@ constexpr int THREAD_PRIORITY_IDLE = 7;
 constexpr DWORD STILL_ACTIVE = 0x103;
 
 // The thread handle is signalled when the thread function returns.
-HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, DWORD stackSize,
-                    LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags, DWORD* threadId);
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES attributes, DWORD stackSize, LPTHREAD_START_ROUTINE start,
+                    LPVOID parameter, DWORD flags, DWORD* threadId);
 BOOL SetThreadPriority(HANDLE thread, int priority);
 int GetThreadPriority(HANDLE thread);
 BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode);

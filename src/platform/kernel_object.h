@@ -9,7 +9,7 @@
 #include "platform/types.h"
 
 class KernelObject {
-public:
+  public:
     virtual ~KernelObject() = default;
 
     void retain() { refs_.fetch_add(1, std::memory_order_relaxed); }
@@ -22,10 +22,10 @@ public:
     // the signal of an auto-reset event. True when signalled.
     virtual bool wait(DWORD milliseconds) = 0;
 
-protected:
+  protected:
     virtual void lastReferenceDropped() {}
 
-private:
+  private:
     std::atomic<int> refs_{1};
 };
 
@@ -37,7 +37,7 @@ KernelObject* acquireKernelObject(HANDLE handle);
 
 // Holds the reference acquireKernelObject took for the length of a call.
 class KernelRef {
-public:
+  public:
     explicit KernelRef(HANDLE handle) : object_(acquireKernelObject(handle)) {}
     ~KernelRef() {
         if (object_) object_->release();
@@ -48,7 +48,7 @@ public:
     KernelObject* operator->() const { return object_; }
     explicit operator bool() const { return object_ != nullptr; }
 
-private:
+  private:
     KernelObject* object_;
 };
 

@@ -16,7 +16,7 @@ namespace {
 struct Reservation {
     uint8_t* base;  // the host mapping, one guard page before the address handed out
     size_t total;
-    size_t size;    // what the caller reserved
+    size_t size;  // what the caller reserved
 };
 
 std::mutex mutex;
@@ -42,7 +42,8 @@ LPVOID VirtualAlloc(LPVOID address, DWORD size, DWORD type, DWORD protect) {
     // A physical address need not start on a page; VirtualCopy maps from the page below it, so a
     // guard page is kept on either side of the range handed out.
     size_t total = (size + pageSize() - 1) / pageSize() * pageSize() + 2 * pageSize();
-    void* base = mmap(nullptr, total, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    void* base =
+        mmap(nullptr, total, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (base == MAP_FAILED) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;

@@ -58,8 +58,8 @@ using WAVEINPROC = void (*)(HWAVEIN device, UINT message, DWORD_PTR instance, DW
                             DWORD_PTR param2);
 
 // Only 8 kHz 16-bit mono PCM is offered by the handheld's microphone.
-MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format,
-                    DWORD_PTR callback, DWORD_PTR instance, DWORD flags);
+MMRESULT waveInOpen(HWAVEIN* device, UINT deviceId, const WAVEFORMATEX* format, DWORD_PTR callback,
+                    DWORD_PTR instance, DWORD flags);
 MMRESULT waveInPrepareHeader(HWAVEIN device, WAVEHDR* header, UINT headerSize);
 MMRESULT waveInUnprepareHeader(HWAVEIN device, WAVEHDR* header, UINT headerSize);
 // Queues a prepared buffer; buffers are filled in the order added and handed back by WIM_DATA.

@@ -71,12 +71,16 @@ bool unhex(const std::string& text, std::string& out) {
     return true;
 }
 
-std::string folder() { return device().root() + "/.device"; }
-std::string storePath() { return folder() + "/registry"; }
+std::string folder() {
+    return device().root() + "/.device";
+}
+std::string storePath() {
+    return folder() + "/registry";
+}
 
 // Serialises access among threads of this process and, through flock, among processes.
 class StoreLock {
-public:
+  public:
     explicit StoreLock(bool exclusive) : guard_(mutex()) {
         mkdir(folder().c_str(), 0777);
         fd_ = open((folder() + "/registry.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
@@ -86,7 +90,7 @@ public:
         if (fd_ >= 0) close(fd_);  // closing releases the flock
     }
 
-private:
+  private:
     static std::mutex& mutex() {
         static std::mutex m;
         return m;
@@ -141,8 +145,8 @@ bool save(const Store& store) {
     std::string temp = storePath() + ".tmp." + std::to_string(getpid());
     int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return false;
-    bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
-              fsync(fd) == 0;
+    bool ok =
+        write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && fsync(fd) == 0;
     close(fd);
     if (ok && device().faults.crashInRegistrySave.load()) _exit(86);
     if (!ok || rename(temp.c_str(), storePath().c_str()) != 0) {
@@ -205,7 +209,9 @@ HKEY newHandle(const std::string& path) {
     return reinterpret_cast<HKEY>(key);
 }
 
-std::string valueName(LPCWSTR name) { return name ? toUtf8(std::u16string(name)) : std::string(); }
+std::string valueName(LPCWSTR name) {
+    return name ? toUtf8(std::u16string(name)) : std::string();
+}
 
 }  // namespace
 
@@ -259,8 +265,10 @@ LONG RegQueryValueExW(HKEY key, LPCWSTR name, DWORD*, DWORD* type, BYTE* data, D
     DWORD needed = static_cast<DWORD>(v->second.data.size());
     LONG result = ERROR_SUCCESS;
     if (data) {
-        if (*size < needed) result = ERROR_MORE_DATA;
-        else std::copy(v->second.data.begin(), v->second.data.end(), data);
+        if (*size < needed)
+            result = ERROR_MORE_DATA;
+        else
+            std::copy(v->second.data.begin(), v->second.data.end(), data);
     }
     if (size) *size = needed;
     return result;

@@ -65,14 +65,17 @@ HRSRC FindResourceW(HMODULE module, LPCWSTR name, LPCWSTR type) {
     if (!m || !m->resources || !IS_INTRESOURCE(name) || !IS_INTRESOURCE(type)) return nullptr;
     for (size_t i = 0; i < m->resources->dataCount; ++i) {
         const DataResource& r = m->resources->data[i];
-        if (r.id == reinterpret_cast<uintptr_t>(name) && r.type == reinterpret_cast<uintptr_t>(type))
+        if (r.id == reinterpret_cast<uintptr_t>(name) &&
+            r.type == reinterpret_cast<uintptr_t>(type))
             return reinterpret_cast<HRSRC>(const_cast<DataResource*>(&r));
     }
     SetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;
 }
 
-HGLOBAL LoadResource(HMODULE, HRSRC resource) { return resource; }
+HGLOBAL LoadResource(HMODULE, HRSRC resource) {
+    return resource;
+}
 
 LPVOID LockResource(HGLOBAL loaded) {
     if (!loaded) return nullptr;

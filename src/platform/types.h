@@ -107,11 +107,19 @@ DWORD GetLastError();
 void SetLastError(DWORD error);
 
 // MAKEINTRESOURCE: small integer identifiers in place of names.
-inline LPCWSTR MAKEINTRESOURCEW(uintptr_t id) { return reinterpret_cast<LPCWSTR>(id); }
-inline bool IS_INTRESOURCE(LPCWSTR p) { return (reinterpret_cast<uintptr_t>(p) >> 16) == 0; }
+inline LPCWSTR MAKEINTRESOURCEW(uintptr_t id) {
+    return reinterpret_cast<LPCWSTR>(id);
+}
+inline bool IS_INTRESOURCE(LPCWSTR p) {
+    return (reinterpret_cast<uintptr_t>(p) >> 16) == 0;
+}
 
-constexpr WORD LOWORD(uintptr_t v) { return static_cast<WORD>(v & 0xFFFF); }
-constexpr WORD HIWORD(uintptr_t v) { return static_cast<WORD>((v >> 16) & 0xFFFF); }
+constexpr WORD LOWORD(uintptr_t v) {
+    return static_cast<WORD>(v & 0xFFFF);
+}
+constexpr WORD HIWORD(uintptr_t v) {
+    return static_cast<WORD>((v >> 16) & 0xFFFF);
+}
 constexpr LPARAM MAKELPARAM(int lo, int hi) {
     return static_cast<LPARAM>(static_cast<DWORD>((static_cast<DWORD>(lo) & 0xFFFF) |
                                                   ((static_cast<DWORD>(hi) & 0xFFFF) << 16)));

@@ -19,11 +19,11 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <vector>
 #include <mutex>
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/device.h"
 #include "platform/hooks.h"
@@ -43,7 +43,7 @@ struct WindowRecord {
 
 std::mutex windowsMutex;
 std::map<std::u16string, WNDCLASSW> classes;  // lpszClassName points into the key
-std::set<WindowRecord*> windows;  // the live ones
+std::set<WindowRecord*> windows;              // the live ones
 // Every record ever made. A destroyed window's record stays until the process ends: messages may
 // still be queued for it, and a stale handle must never alias a new window.
 std::vector<std::unique_ptr<WindowRecord>> records;
@@ -75,11 +75,15 @@ WindowRecord* recordOf(HWND window) {
     return windows.count(r) ? r : nullptr;
 }
 
-HWND handleOf(WindowRecord* r) { return reinterpret_cast<HWND>(r); }
+HWND handleOf(WindowRecord* r) {
+    return reinterpret_cast<HWND>(r);
+}
 
 // --- Publication to other processes ------------------------------------------------------------
 
-std::string windowsFolder() { return device().root() + "/.device/windows"; }
+std::string windowsFolder() {
+    return device().root() + "/.device/windows";
+}
 
 // A stable name for the device root, so that processes on the same root meet.
 std::string rootTag() {
@@ -101,7 +105,7 @@ sockaddr_un socketAddress(pid_t pid, socklen_t& length) {
 }
 
 class Publication {
-public:
+  public:
     void start(const std::u16string& className, const std::u16string& title) {
         mkdir((device().root() + "/.device").c_str(), 0777);
         mkdir(windowsFolder().c_str(), 0777);
@@ -141,7 +145,7 @@ public:
 
     ~Publication() { stop(); }
 
-private:
+  private:
     void serve() {
         while (true) {
             int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
@@ -205,21 +209,22 @@ bool sendForeground(pid_t pid) {
     if (fd < 0) return false;
     socklen_t length;
     sockaddr_un address = socketAddress(pid, length);
-    bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
-              write(fd, "F", 1) == 1;
+    bool ok =
+        connect(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 && write(fd, "F", 1) == 1;
     close(fd);
     return ok;
 }
 
 void post(WindowRecord* r, UINT message, WPARAM wParam, LPARAM lParam) {
     if (postedByTask) {
-        postedByTask->push_back({MSG{handleOf(r), message, wParam, lParam, GetTickCount(), {0, 0}},
-                                 nullptr});
+        postedByTask->push_back(
+            {MSG{handleOf(r), message, wParam, lParam, GetTickCount(), {0, 0}}, nullptr});
         return;
     }
     {
         std::lock_guard lock(queueMutex);
-        queue.push_back({MSG{handleOf(r), message, wParam, lParam, GetTickCount(), {0, 0}}, nullptr});
+        queue.push_back(
+            {MSG{handleOf(r), message, wParam, lParam, GetTickCount(), {0, 0}}, nullptr});
     }
     queueReady.notify_one();
 }
@@ -379,7 +384,9 @@ BOOL GetMessageW(MSG* message, HWND, UINT, UINT) {
     return FALSE;
 }
 
-BOOL TranslateMessage(const MSG*) { return TRUE; }
+BOOL TranslateMessage(const MSG*) {
+    return TRUE;
+}
 
 LRESULT DispatchMessageW(const MSG* message) {
     WindowRecord* r = message ? recordOf(message->hwnd) : nullptr;
@@ -414,8 +421,12 @@ void PostQuitMessage(int exitCode) {
 
 // --- Foreground --------------------------------------------------------------------------------
 
-HWND programWindow() { return handleOf(mainWindow.load()); }
-bool programInForeground() { return inFront.load(); }
+HWND programWindow() {
+    return handleOf(mainWindow.load());
+}
+bool programInForeground() {
+    return inFront.load();
+}
 
 void sendToBackground() {
     WindowRecord* r = mainWindow.load();
@@ -481,13 +492,16 @@ BOOL SystemParametersInfoW(UINT action, UINT uiParam, LPVOID pvParam, UINT) {
     switch (action) {
         case SPI_GETWORKAREA: {
             if (!pvParam) return FALSE;
-            *static_cast<RECT*>(pvParam) = {0, id.taskBarHeight, id.displayWidth,
-                                            id.displayHeight};
+            *static_cast<RECT*>(pvParam) = {0, id.taskBarHeight, id.displayWidth, id.displayHeight};
             return TRUE;
         }
-        case SPI_GETPLATFORMTYPE: return copyText(id.platformType, uiParam, pvParam);
-        case SPI_GETOEMINFO: return copyText(id.oemInfo, uiParam, pvParam);
-        default: SetLastError(ERROR_INVALID_PARAMETER); return FALSE;
+        case SPI_GETPLATFORMTYPE:
+            return copyText(id.platformType, uiParam, pvParam);
+        case SPI_GETOEMINFO:
+            return copyText(id.oemInfo, uiParam, pvParam);
+        default:
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
     }
 }
 
@@ -513,8 +527,12 @@ namespace {
 int screenDc;
 }
 
-HDC GetDC(HWND) { return reinterpret_cast<HDC>(&screenDc); }
-int ReleaseDC(HWND, HDC dc) { return dc == reinterpret_cast<HDC>(&screenDc) ? 1 : 0; }
+HDC GetDC(HWND) {
+    return reinterpret_cast<HDC>(&screenDc);
+}
+int ReleaseDC(HWND, HDC dc) {
+    return dc == reinterpret_cast<HDC>(&screenDc) ? 1 : 0;
+}
 
 int ExtEscape(HDC dc, int escape, int, const char*, int outputSize, char* output) {
     if (dc != reinterpret_cast<HDC>(&screenDc) || !deviceInstalled()) return -1;
@@ -522,8 +540,9 @@ int ExtEscape(HDC dc, int escape, int, const char*, int outputSize, char* output
     if (escape == GETRAWFRAMEBUFFER) {
         if (!id.rawFrameBufferEscape) return -1;
         if (!output || outputSize < static_cast<int>(sizeof(RawFrameBufferInfo))) return -1;
-        RawFrameBufferInfo info{FORMAT_565, 16, device().displayMemory(), 2, id.displayWidth * 2,
-                                id.displayWidth, id.displayHeight};
+        RawFrameBufferInfo info{
+            FORMAT_565,      16, device().displayMemory(), 2, id.displayWidth * 2, id.displayWidth,
+            id.displayHeight};
         memcpy(output, &info, sizeof info);
         return 1;
     }

@@ -22,7 +22,7 @@ std::atomic<int> started{0};
 }
 
 int WSAStartup(WORD version, WSADATA* data) {
-    if (!data) return 10014;                          // WSAEFAULT
+    if (!data) return 10014;                                         // WSAEFAULT
     if ((version & 0xFF) < 1 || (version & 0xFF) > 2) return 10092;  // WSAVERNOTSUPPORTED
     // The handheld has no signals: a send on a connection the peer closed reports an error.
     signal(SIGPIPE, SIG_IGN);
@@ -38,7 +38,8 @@ int WSAStartup(WORD version, WSADATA* data) {
 int WSACleanup() {
     trace("WSACleanup");
     int n = started.load();
-    while (n > 0 && !started.compare_exchange_weak(n, n - 1)) {}
+    while (n > 0 && !started.compare_exchange_weak(n, n - 1)) {
+    }
     return n > 0 ? 0 : SOCKET_ERROR;
 }
 

@@ -62,4 +62,6 @@ enum CaptureMode : int32_t { kModePhoto = 0, kModeVideo = 1, kModeInterval = 2, 
 // Pointers to the 49 lists; fixed at build time.
 extern ValueList* const gSettingsTable[kSettingsCount];
 
-inline ValueList& setting(int slot) { return *gSettingsTable[slot]; }
+inline ValueList& setting(int slot) {
+    return *gSettingsTable[slot];
+}

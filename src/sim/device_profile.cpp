@@ -24,8 +24,8 @@ DeviceProfile smartphone(DeviceProfile p) {
     return p;
 }
 
-DeviceProfile make(const char* name, const char* description, const char* model,
-                   const char* core, const char* processor, std::vector<std::string> install) {
+DeviceProfile make(const char* name, const char* description, const char* model, const char* core,
+                   const char* processor, std::vector<std::string> install) {
     DeviceProfile p;
     p.name = name;
     p.description = description;
@@ -42,8 +42,8 @@ std::vector<DeviceProfile> makeBuiltins() {
     // Fast devices (PXA27x): the built-in encoder and the fast preview.
     all.push_back(make("ph10c", "camera type 1: OEM camera library, PXA270, Pocket PC 240x320",
                        "HTC PH10C", "ARM920T", "PXA270", {"HTCcamera.dll"}));
-    all.push_back(make("pm10a", "camera type 0: LCM1 driver, PXA270, Pocket PC 240x320",
-                       "pm10a", "ARM920T", "PXA270", {"LCM1:", "HTCcamera.dll"}));
+    all.push_back(make("pm10a", "camera type 0: LCM1 driver, PXA270, Pocket PC 240x320", "pm10a",
+                       "ARM920T", "PXA270", {"LCM1:", "HTCcamera.dll"}));
     {
         DeviceProfile p = make("pu10", "camera type 3: OEM camera library, PXA272, Pocket PC VGA",
                                "HTC PU10", "ARM920T", "PXA272", {"HTCcamera.dll"});
@@ -53,8 +53,8 @@ std::vector<DeviceProfile> makeBuiltins() {
     }
     all.push_back(make("pm300", "camera type 4: library as HTCcamera1.dll, PXA272 by query",
                        "PM300", "XSCALE", "PXA272", {"HTCcamera1.dll"}));
-    all.push_back(make("pa10a", "camera type 6: OEM camera library, PXA270", "HTC PA10A",
-                       "ARM920T", "PXA270", {"HTCcamera.dll"}));
+    all.push_back(make("pa10a", "camera type 6: OEM camera library, PXA270", "HTC PA10A", "ARM920T",
+                       "PXA270", {"HTCcamera.dll"}));
     {
         DeviceProfile p = make("loox720", "camera type 11: OEM camera library, PXA272, VGA",
                                "FSC LOOX 720", "XSCALE", "PXA272", {"HTCcamera.dll"});
@@ -67,30 +67,30 @@ std::vector<DeviceProfile> makeBuiltins() {
     // Other processors: an external encoder library makes the JPEG pictures.
     all.push_back(make("wiza100", "camera type 5: OEM camera library, OMAP850", "WIZA100",
                        "ARM926EJ-S", "OMAP850", {"HTCcamera.dll", "JPEGENC.dll"}));
-    all.push_back(make("pm200", "camera type 2: OEM camera library, OMAP850", "PM200",
-                       "ARM926EJ-S", "OMAP850", {"HTCcamera.dll", "JPEGENC.dll"}));
+    all.push_back(make("pm200", "camera type 2: OEM camera library, OMAP850", "PM200", "ARM926EJ-S",
+                       "OMAP850", {"HTCcamera.dll", "JPEGENC.dll"}));
     all.push_back(make("hermes", "camera type 10: OEM camera library, Samsung SC32442",
                        "HTC HERMES", "ARM920T", "SC32442", {"HTCcamera.dll", "JPEGENC.dll"}));
     all.push_back(make("camphone", "camera type 12: unknown model with a camera library, PXA255",
                        "ACME CAMPHONE", "ARM920T", "PXA255", {"HTCcamera.dll", "JPEGENC.dll"}));
     {
-        DeviceProfile p = smartphone(make(
-            "mpx220", "camera type 13: DSC1 driver, Smartphone 176x220, OMAP730",
-            "MOTOROLA MPX220", "ARM926EJ-S", "OMAP730", {"DSC1:", "JPEGENC.dll"}));
+        DeviceProfile p =
+            smartphone(make("mpx220", "camera type 13: DSC1 driver, Smartphone 176x220, OMAP730",
+                            "MOTOROLA MPX220", "ARM926EJ-S", "OMAP730", {"DSC1:", "JPEGENC.dll"}));
         p.rawFrameBuffer = false;
         p.gxInfo = true;
         all.push_back(p);
     }
-    all.push_back(smartphone(make("spv-c500", "camera type 7: Smartphone 176x220, OMAP730",
-                                  "SPV C500", "ARM926EJ-S", "OMAP730",
-                                  {"HTCcamera.dll", "JPEGENC.dll"})));
-    all.push_back(smartphone(make("imate-sp4", "camera type 8: Smartphone 176x220, OMAP850",
-                                  "I-MATE SP4", "ARM926EJ-S", "OMAP850",
-                                  {"HTCcamera.dll", "JPEGENC.dll"})));
+    all.push_back(
+        smartphone(make("spv-c500", "camera type 7: Smartphone 176x220, OMAP730", "SPV C500",
+                        "ARM926EJ-S", "OMAP730", {"HTCcamera.dll", "JPEGENC.dll"})));
+    all.push_back(
+        smartphone(make("imate-sp4", "camera type 8: Smartphone 176x220, OMAP850", "I-MATE SP4",
+                        "ARM926EJ-S", "OMAP850", {"HTCcamera.dll", "JPEGENC.dll"})));
     {
-        DeviceProfile p = smartphone(make("qtek8310", "camera type 9: Smartphone 240x320, OMAP850",
-                                          "QTEK 8310", "ARM926EJ-S", "OMAP850",
-                                          {"HTCcamera.dll", "JPEGENC.dll"}));
+        DeviceProfile p =
+            smartphone(make("qtek8310", "camera type 9: Smartphone 240x320, OMAP850", "QTEK 8310",
+                            "ARM926EJ-S", "OMAP850", {"HTCcamera.dll", "JPEGENC.dll"}));
         p.displayWidth = 240;
         p.displayHeight = 320;
         all.push_back(p);
@@ -154,13 +154,12 @@ std::vector<std::string> parseList(const std::string& v) {
     return out;
 }
 
-const char* const kComponents[] = {"HTCcamera.dll", "HTCcamera1.dll", "LCM1:", "DSC1:",
-                                   "JPEGENC.dll",   "scr_cap.dll"};
+const char* const kComponents[] = {
+    "HTCcamera.dll", "HTCcamera1.dll", "LCM1:", "DSC1:", "JPEGENC.dll", "scr_cap.dll"};
 
 bool knownComponent(const std::string& c) {
     std::string base = c.substr(0, c.find('/'));
-    return std::find(std::begin(kComponents), std::end(kComponents), base) !=
-           std::end(kComponents);
+    return std::find(std::begin(kComponents), std::end(kComponents), base) != std::end(kComponents);
 }
 
 }  // namespace
@@ -176,7 +175,9 @@ const DeviceProfile* findBuiltinProfile(const std::string& name) {
     return nullptr;
 }
 
-const char* defaultProfileName() { return "ph10c"; }
+const char* defaultProfileName() {
+    return "ph10c";
+}
 
 bool parseProfile(const std::string& text, const std::string& origin, DeviceProfile& profile,
                   std::string& error) {
@@ -230,7 +231,8 @@ bool parseProfile(const std::string& text, const std::string& origin, DeviceProf
             if (!parseUnsigned(value, n) || n > 100) return fail("task-bar must be 0 to 100");
             profile.taskBarHeight = static_cast<int>(n);
         } else if (key == "keys-normal" || key == "keys-landscape") {
-            if (!parseKeys(value, key == "keys-normal" ? profile.normalKeys : profile.landscapeKeys))
+            if (!parseKeys(value,
+                           key == "keys-normal" ? profile.normalKeys : profile.landscapeKeys))
                 return fail("expected eight key codes 0 to 255: Up Down Left Right A B C Start");
         } else if (key == "install") {
             profile.install = parseList(value);
@@ -262,13 +264,16 @@ bool parseProfile(const std::string& text, const std::string& origin, DeviceProf
                 if (!(in >> a >> b) || (in >> extra) || !parseUnsigned(a, battery) ||
                     !parseUnsigned(b, ac) || battery > UINT32_MAX || ac > UINT32_MAX)
                     return fail("backlight must be 'none' or two time-outs in seconds");
-                profile.backlight = std::make_pair(static_cast<uint32_t>(battery),
-                                                   static_cast<uint32_t>(ac));
+                profile.backlight =
+                    std::make_pair(static_cast<uint32_t>(battery), static_cast<uint32_t>(ac));
             }
         } else if (key == "free-space") {
-            if (value == "host") profile.freeSpace.reset();
-            else if (!parseUnsigned(value, n)) return fail("free-space must be bytes or 'host'");
-            else profile.freeSpace = n;
+            if (value == "host")
+                profile.freeSpace.reset();
+            else if (!parseUnsigned(value, n))
+                return fail("free-space must be bytes or 'host'");
+            else
+                profile.freeSpace = n;
         } else if (key == "ppp-peer") {
             // HOST or HOST:PORT; with a port, the link forwards the device's connections to the
             // peer to that port of the desktop.
@@ -284,8 +289,8 @@ bool parseProfile(const std::string& text, const std::string& origin, DeviceProf
             char extra;
             if (sscanf(value.c_str(), "%d-%d-%d %d:%d:%d%c", &y, &mo, &d, &h, &mi, &s, &extra) !=
                     6 ||
-                y < 1980 || y > 2099 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 ||
-                mi > 59 || s > 59 || h < 0 || mi < 0 || s < 0)
+                y < 1980 || y > 2099 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 ||
+                s > 59 || h < 0 || mi < 0 || s < 0)
                 return fail("clock must be 'YYYY-MM-DD HH:MM:SS'");
             profile.clock = value;
         } else {

@@ -9,9 +9,9 @@
 #include <vector>
 
 struct DeviceProfile {
-    std::string name;                 // short id, e.g. "ph10c"
-    std::string description;          // one line for --list-profiles
-    std::string model;                // the OEM information string; empty: the query fails
+    std::string name;                   // short id, e.g. "ph10c"
+    std::string description;            // one line for --list-profiles
+    std::string model;                  // the OEM information string; empty: the query fails
     std::string platform = "PocketPC";  // "PocketPC" or "SmartPhone"; empty: the query fails
     bool processorQuery = true;
     std::string processorCore = "ARM920T";
@@ -21,7 +21,7 @@ struct DeviceProfile {
     bool rawFrameBuffer = true;  // the GETRAWFRAMEBUFFER escape answers
     bool gxInfo = false;         // the GETGXINFO escape answers
     int taskBarHeight = 26;
-    uint16_t normalKeys[8] = {38, 40, 37, 39, 193, 194, 195, 13};     // Up Down Left Right A B C Start
+    uint16_t normalKeys[8] = {38, 40, 37, 39, 193, 194, 195, 13};  // Up Down Left Right A B C Start
     uint16_t landscapeKeys[8] = {37, 39, 40, 38, 193, 194, 195, 13};
     // Components: "HTCcamera.dll", "HTCcamera1.dll", "LCM1:", "DSC1:", "JPEGENC.dll",
     // "scr_cap.dll"; a library may name a variant build after a slash ("HTCcamera.dll/noflash").
@@ -38,7 +38,7 @@ struct DeviceProfile {
     // Where "ppp_peer" leads: "HOST", or "HOST:PORT" when the link forwards every connection the
     // device opens to the peer to that port of the desktop (a receiver on a free port).
     std::string pppPeer = "127.0.0.1";
-    std::optional<std::string> clock;   // fixed local time "YYYY-MM-DD HH:MM:SS"
+    std::optional<std::string> clock;  // fixed local time "YYYY-MM-DD HH:MM:SS"
 
     bool installs(const std::string& component) const;
 };

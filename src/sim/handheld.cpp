@@ -66,7 +66,8 @@ __attribute__((no_sanitize("thread"))) void drawHomeScreen(uint16_t* screen, int
     int tile = w / 5;
     for (int gy = 0; gy < 4; ++gy)
         for (int gx = 0; gx < 3; ++gx) {
-            int x0 = tile / 2 + gx * (tile + tile / 2), y0 = bar + tile / 2 + gy * (tile + tile / 3);
+            int x0 = tile / 2 + gx * (tile + tile / 2),
+                y0 = bar + tile / 2 + gy * (tile + tile / 3);
             uint16_t c = colours[(gy * 3 + gx) % 6];
             for (int y = y0; y < y0 + tile && y < h; ++y)
                 for (int x = x0; x < x0 + tile && x < w; ++x) screen[y * w + x] = c;
@@ -76,9 +77,11 @@ __attribute__((no_sanitize("thread"))) void drawHomeScreen(uint16_t* screen, int
     int pos = (w - 12) * static_cast<int>(tick % 60000) / 60000;
     for (int y = h - 14; y < h - 4; ++y)
         for (int x = 0; x < w; ++x)
-            screen[y * w + x] = x >= pos && x < pos + 12 ? rgb565(255, 255, 255) : rgb565(30, 30, 50);
+            screen[y * w + x] =
+                x >= pos && x < pos + 12 ? rgb565(255, 255, 255) : rgb565(30, 30, 50);
     for (int y = 4; y < bar - 4; ++y)
-        for (int x = w - 8 - seconds * (w / 2) / 60; x < w - 4; ++x) screen[y * w + x] = rgb565(90, 220, 255);
+        for (int x = w - 8 - seconds * (w / 2) / 60; x < w - 4; ++x)
+            screen[y * w + x] = rgb565(90, 220, 255);
 }
 
 }  // namespace
@@ -149,10 +152,10 @@ void SimulatedHandheld::installLibraries(std::string& error) {
         fs::path target = fs::path(root_) / lib.folder / lib.name;
         std::error_code ec;
         fs::remove(target, ec);  // a library the profile does not install must not linger
-        auto chosen = std::find_if(profile_.install.begin(), profile_.install.end(),
-                                   [&](const std::string& c) {
-                                       return c == lib.name || c.rfind(std::string(lib.name) + "/", 0) == 0;
-                                   });
+        auto chosen = std::find_if(
+            profile_.install.begin(), profile_.install.end(), [&](const std::string& c) {
+                return c == lib.name || c.rfind(std::string(lib.name) + "/", 0) == 0;
+            });
         if (chosen == profile_.install.end()) continue;
         std::string build = lib.build;
         size_t slash = chosen->find('/');
@@ -162,8 +165,10 @@ void SimulatedHandheld::installLibraries(std::string& error) {
         }
         fs::path source = fs::path(libraries) / build;
         if (!fs::exists(source)) {
-            fprintf(stderr, "lumovatrix: device library %s is not built (looked in %s); "
-                    "the device has no %s\n", build.c_str(), libraries.c_str(), lib.name);
+            fprintf(stderr,
+                    "lumovatrix: device library %s is not built (looked in %s); "
+                    "the device has no %s\n",
+                    build.c_str(), libraries.c_str(), lib.name);
             continue;
         }
         fs::copy_file(source, target, fs::copy_options::overwrite_existing, ec);
@@ -191,7 +196,8 @@ bool SimulatedHandheld::physicalRangeValid(uint64_t address, uint64_t size) cons
     auto within = [&](uint64_t base, uint64_t bytes) {
         return address >= base && size <= bytes && address - base <= bytes - size;
     };
-    return size > 0 && (within(kLcdRegistersPhysical, kLcdRegistersBytes) || within(kRamPhysical, kRamBytes));
+    return size > 0 &&
+           (within(kLcdRegistersPhysical, kLcdRegistersBytes) || within(kRamPhysical, kRamBytes));
 }
 
 std::unique_ptr<StreamDriver> SimulatedHandheld::openStreamDriver(const std::u16string& name,
@@ -238,8 +244,8 @@ std::vector<RegistrySeed> SimulatedHandheld::registrySeeds() const {
         };
         seeds.push_back({true, u"ControlPanel\\Backlight", u"BatteryTimeout", 4,
                          dword(profile_.backlight->first)});
-        seeds.push_back({true, u"ControlPanel\\Backlight", u"ACTimeout", 4,
-                         dword(profile_.backlight->second)});
+        seeds.push_back(
+            {true, u"ControlPanel\\Backlight", u"ACTimeout", 4, dword(profile_.backlight->second)});
     }
     return seeds;
 }

@@ -24,7 +24,7 @@ constexpr uint64_t kRamBytes = 64ull << 20;
 constexpr uint64_t kDisplayPhysical = 0xA1000000;  // the display memory (base plane)
 
 class SimulatedHandheld final : public Device {
-public:
+  public:
     SimulatedHandheld(DeviceProfile profile, std::string root);
     ~SimulatedHandheld() override;
     SimulatedHandheld(const SimulatedHandheld&) = delete;
@@ -74,7 +74,7 @@ public:
     // The simulated components' shared state, made when the device is mounted.
     std::shared_ptr<SimulatedComponents>& components() { return components_; }
 
-private:
+  private:
     void installLibraries(std::string& error);
     void homeScreenLoop();
     void stopHomeScreen();

@@ -29,10 +29,14 @@ Level level() {
 
 const char* levelName(Level l) {
     switch (l) {
-        case Level::Scalar: return "scalar";
-        case Level::Sse2: return "sse2";
-        case Level::Avx2: return "avx2";
-        case Level::Neon: return "neon";
+        case Level::Scalar:
+            return "scalar";
+        case Level::Sse2:
+            return "sse2";
+        case Level::Avx2:
+            return "avx2";
+        case Level::Neon:
+            return "neon";
     }
     return "?";
 }

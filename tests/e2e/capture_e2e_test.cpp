@@ -224,7 +224,8 @@ TEST(Interval, AveragedShotsBackToBackNumberedInTheirNames) {
     const std::string script = "wait 800\nkey Right\nkey Right\nwait 300\n" + kOpenModePage +
                                editItem(7, -4) +  // "Delay" "0 sec"
                                editItem(1, 2) +   // "Average" "4"
-                               kHideMenu + "key Start\nawait files .jpg 2\nwait 300\nkey Start\nwait 300\n";
+                               kHideMenu +
+                               "key Start\nawait files .jpg 2\nwait 300\nkey Start\nwait 300\n";
     ASSERT_EQ(run(dir, script), 0) << readText(dir.file("out"));
     const auto files = madeFiles(dir.file(kPictures), ".jpg");
     ASSERT_GE(files.size(), 2u);

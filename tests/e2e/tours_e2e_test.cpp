@@ -57,7 +57,7 @@ std::string cameraScript() {
            "key Start\nkey Down\nkey Start\n" +                                 // "JPEG"
            keys("Down", 5) + "key Start\n" + keys("Up", 3) + "key Start\n" +    // "1 sec"
            "key Down\nkey Start\nkey Down\nkey Start\nkey A\nwait 200\n"        // "Average" "2"
-           "key Start\nawait files .jpg 2\nwait 300\nkey Start\nwait 200\n"      // interval run
+           "key Start\nawait files .jpg 2\nwait 300\nkey Start\nwait 200\n"     // interval run
            "key Right\nwait 200\nkey Start\nwait 1000\nkey Start\nwait 300\n";  // webcam
 }
 
@@ -74,10 +74,10 @@ std::string snapperScript(const DeviceProfile& p) {
     return "wait 500\n"
            "key Start\nawait background\nwait 400\nscreenshot home.png\n"  // JPEG
            "foreground\nwait 300\n"
-           "key A\nkey Down\nkey Start\n"                                      // the Photo page
-           "key Start\nkey Up\nkey Start\nkey A\nwait 200\n"                   // "BMP"
-           "key Start\nawait background\nwait 400\nforeground\nwait 300\n"     // BMP
-           "key Right\nwait 200\nkey Start\nawait background\nwait 1000\n" +   // recording
+           "key A\nkey Down\nkey Start\n"                                     // the Photo page
+           "key Start\nkey Up\nkey Start\nkey A\nwait 200\n"                  // "BMP"
+           "key Start\nawait background\nwait 400\nforeground\nwait 300\n"    // BMP
+           "key Right\nwait 200\nkey Start\nawait background\nwait 1000\n" +  // recording
            (overlay ? "device overlay2 yuv420 " + screen + " at 0 0\n" : "") +
            "wait 1000\nforeground\nwait 300\nkey Down\nkey Start\nwait 200\n" +  // "Save movie"
            (overlay ? "device overlay2 off\n" : "") +

@@ -20,7 +20,7 @@
 #endif
 
 class TempFolder {
-public:
+  public:
     TempFolder() {
         char pattern[] = "/tmp/lumo-e2e-XXXXXX";
         path_ = mkdtemp(pattern);
@@ -35,7 +35,7 @@ public:
         std::ofstream(file(name)) << text;
     }
 
-private:
+  private:
     std::string path_;
 };
 

@@ -11,7 +11,7 @@
 #include "sim/handheld.h"
 
 class TempDevice {
-public:
+  public:
     explicit TempDevice(const std::string& profileName = defaultProfileName())
         : TempDevice(*findBuiltinProfile(profileName)) {}
 
@@ -34,7 +34,7 @@ public:
     SimulatedHandheld& handheld() { return *handheld_; }
     const std::string& root() const { return handheld_->root(); }
 
-private:
+  private:
     std::string root_;
     std::unique_ptr<SimulatedHandheld> handheld_;
 };
