@@ -1,14 +1,13 @@
 // Sound capture: the queue of filled buffers, the alignment of a movie's first sound to its
 // first tick, the start synchronisation, and the simulated microphone behind the platform's wave
-// input. (The buffer sizes per "Max FPS" are checked with the dispatcher, a device without wave
-// input and the beeps against the scene's marker end to end.)
+// input. (The buffer sizes per "Max FPS" are checked with the dispatcher; a device without wave
+// input, and the microphone's tone and beeps against the scene's marker, end to end.)
 #include <chrono>
 #include <cstring>
 #include <thread>
 
 #include "media/audio_capture.h"
 #include "media/capture_test_support.h"
-#include "sim/microphone.h"
 
 namespace {
 
@@ -82,10 +81,6 @@ TEST(AudioCapture, RecordsTheMicrophoneThroughTheWaveInputTwice) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         ASSERT_NE(p, nullptr);
         EXPECT_EQ(a.copiedBytes, 640u);
-        int peak = 0;  // the quiet tone or the beep, never silence
-        for (uint32_t i = 0; i < a.copiedBytes / 2; ++i)
-            peak = std::max(peak, std::abs(int(int16_t(p[i * 2] | p[i * 2 + 1] << 8))));
-        EXPECT_GE(peak, kMicrophoneToneLevel - 1);
         if (movie == 0) {
             resetAndRelease(a);
             closeSound(a);
@@ -97,25 +92,6 @@ TEST(AudioCapture, RecordsTheMicrophoneThroughTheWaveInputTwice) {
         }
         EXPECT_EQ(a.device, nullptr);
     }
-}
-
-TEST(Microphone, DeliversInRealTimeAndNothingAfterStop) {
-    static std::atomic<uint32_t> now{5000};
-    SimulatedMicrophone mic([] { return now.load(); });
-    std::atomic<size_t> samples{0};
-    ASSERT_TRUE(mic.start([&](const int16_t*, size_t count) { samples += count; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(samples.load(), 0u) << "no time has passed on its clock";
-    now += 100;  // 100 ms: ten blocks are due
-    for (int i = 0; i < 200 && samples.load() < 800; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_EQ(samples.load(), 800u);
-    mic.stop();
-    const size_t stopped = samples.load();
-    now += 1000;
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(samples.load(), stopped);
-    mic.stop();  // twice is harmless
 }
 
 }  // namespace

@@ -159,25 +159,35 @@ class Avi : public ::testing::Test {
     Recorder rec{w, {}};
 };
 
-TEST_F(Avi, AOnePictureMovieOfAnOddSizeIsLaidOutExactlyAndPlays) {
-    ASSERT_TRUE(open(40, 33, 17));
+// A one-picture movie of an odd size, without sound, with sound on but no buffer ever filled,
+// and on a device whose sound cannot start: one stream and a 116-byte JUNK each time.
+TEST_F(Avi, AOnePictureMovieOfAnOddSizeWithoutSoundIsLaidOutExactlyAndPlays) {
     std::vector<uint8_t> pic;
     for (int quality = 90; pic.size() % 2 == 0; --quality) pic = makeJpeg(33, 17, 1, quality);
-    ASSERT_TRUE(rec.frame(pic, 5000));
-    aviClose(w);
     const uint32_t size = uint32_t(pic.size()), moviEnd = 348 + 8 + size + 1;
-    ASSERT_EQ(mem.bytes.size(), moviEnd + 8 + 16);
-    EXPECT_EQ(headerOf(mem.bytes),
-              expectedHeader(uint32_t(mem.bytes.size()), moviEnd, 40, 0x00010010, 1, 33, 17, 0));
-    // The chunk header holds the odd size, the index entry the even one, offset from "movi".
-    EXPECT_EQ(movieChunks(mem.bytes), (std::vector<Chunk>{{fcc("00dc"), 348, size}}));
-    EXPECT_TRUE(std::equal(pic.begin(), pic.end(), mem.bytes.begin() + 356));
-    EXPECT_EQ(movieIndex(mem.bytes), (std::vector<IndexEntry>{{fcc("00dc"), 16, 4, size + 1}}));
-
-    if (!testpics::haveFfmpeg()) GTEST_SKIP() << "ffprobe/ffmpeg not installed";
-    const movieoracle::Movie m = readBack(mem);
-    EXPECT_EQ(std::tuple(m.streams, m.frameRate, m.ticks, m.pictureTicks, m.decodeErrors),
-              std::tuple(1, "25/1", 1L, std::vector<long>{0}, ""));
+    for (const uint32_t startResult : {2u, 1u, 0u}) {  // 2: no sound asked for
+        SCOPED_TRACE(startResult);
+        FakeSound sound{1600, 0, startResult};
+        mem = {};
+        rec.buffer.clear();
+        ASSERT_TRUE(open(40, 33, 17, startResult == 2 ? nullptr : &sound));
+        EXPECT_EQ(w.soundOn.load(), startResult == 1) << "on when the device starts";
+        ASSERT_TRUE(rec.frame(pic, 5000));
+        aviClose(w);
+        EXPECT_EQ(sound.taken, 0u);
+        EXPECT_EQ(sound.stops, startResult == 1 ? 1u : 0u);
+        ASSERT_EQ(mem.bytes.size(), moviEnd + 8 + 16);
+        EXPECT_EQ(headerOf(mem.bytes), expectedHeader(uint32_t(mem.bytes.size()), moviEnd, 40,
+                                                      0x00010010, 1, 33, 17, 0));
+        // The chunk header holds the odd size, the index entry the even one, offset from "movi".
+        EXPECT_EQ(movieChunks(mem.bytes), (std::vector<Chunk>{{fcc("00dc"), 348, size}}));
+        EXPECT_TRUE(std::equal(pic.begin(), pic.end(), mem.bytes.begin() + 356));
+        EXPECT_EQ(movieIndex(mem.bytes), (std::vector<IndexEntry>{{fcc("00dc"), 16, 4, size + 1}}));
+        if (!testpics::haveFfmpeg()) continue;
+        const movieoracle::Movie m = readBack(mem);
+        EXPECT_EQ(std::tuple(m.streams, m.frameRate, m.ticks, m.pictureTicks, m.decodeErrors),
+                  std::tuple(1, "25/1", 1L, std::vector<long>{0}, ""));
+    }
 }
 
 TEST_F(Avi, MovieWithSoundAndRepeatsIsLaidOutExactlyAndPlays) {
@@ -192,9 +202,9 @@ TEST_F(Avi, MovieWithSoundAndRepeatsIsLaidOutExactlyAndPlays) {
 
     // The pictures and a tick's sound each: a, sound, b, sound, (repeat of b), sound.
     const std::vector<Chunk> c = movieChunks(mem.bytes);
-    ASSERT_EQ(c.size(), 5u);
-    const uint32_t ids[] = {fcc("00dc"), fcc("01wb"), fcc("00dc"), fcc("01wb"), fcc("01wb")};
-    for (size_t i = 0; i < 5; ++i) EXPECT_EQ(c[i].id, ids[i]) << i;
+    std::vector<uint32_t> ids;
+    for (const Chunk& chunk : c) ids.push_back(chunk.id);
+    ASSERT_EQ(ids, (std::vector{fcc("00dc"), fcc("01wb"), fcc("00dc"), fcc("01wb"), fcc("01wb")}));
     EXPECT_EQ(c[1].size, 3200u);
     const uint32_t moviEnd = c.back().offset + 8 + 3200;
     EXPECT_EQ(headerOf(mem.bytes), expectedHeader(uint32_t(mem.bytes.size()), moviEnd, 200,
@@ -229,40 +239,12 @@ TEST_F(Avi, PicturesEvery500msAt200msTicksPlayAtTheirTicks) {
     EXPECT_EQ(m.pictureTicks, (std::vector<long>{0, 1, 4, 6, 9, 11, 14, 16, 19, 21}));
 }
 
-TEST(AviSound, NoBufferEverFilledOrADeviceThatCannotStartLeavesOneStream) {
-    for (const uint32_t startResult : {1u, 0u}) {
-        SCOPED_TRACE(startResult);
-        AviWriter w;
-        w.frameMs = 100;
-        FakeSound sound{1600, startResult ? 0 : UINT32_MAX, startResult};
-        w.sound = sound.source();
-        AviMemoryFile mem;
-        ASSERT_TRUE(aviOpen(w, aviMemorySink(&mem), 16, 16, true));
-        EXPECT_EQ(w.soundOn.load(), startResult) << "on when the device starts, delivering or not";
-        Recorder rec{w, {}};
-        for (int k = 0; k < 3; ++k) ASSERT_TRUE(rec.frame(makeJpeg(16, 16, k), 100 * k));
-        aviClose(w);
-        EXPECT_EQ(w.soundBytes, 0u);
-        EXPECT_EQ(sound.taken, 0u);
-        EXPECT_EQ(sound.stops, startResult);
-        // The header of a movie without sound: one stream and a 116-byte JUNK.
-        const uint32_t moviEnd = uint32_t(mem.bytes.size()) - 8 - 3 * 16;
-        EXPECT_EQ(headerOf(mem.bytes), expectedHeader(uint32_t(mem.bytes.size()), moviEnd, 100,
-                                                      0x00010010, 3, 16, 16, 0));
-        for (const Chunk& c : movieChunks(mem.bytes)) EXPECT_EQ(c.id, fcc("00dc"));
-        if (!testpics::haveFfmpeg()) continue;
-        const movieoracle::Movie m = readBack(mem);
-        EXPECT_EQ(std::tuple(m.streams, m.sound, m.decodeErrors), std::tuple(1, false, ""));
-    }
-}
-
 TEST_F(Avi, LateSoundCatchesUpAndAPausedRecordingDrainsItWhileClosing) {
     FakeSound sound{640, 0};
     ASSERT_TRUE(open(40, 16, 16, &sound));
     const std::vector<uint8_t> pic = makeJpeg(16, 16, 0);
     ASSERT_TRUE(rec.frame(pic, 0));
     ASSERT_TRUE(rec.frame(pic, 160));  // 5 ticks, no sound yet
-    EXPECT_EQ(w.ticksSinceResume.load(), 5u);
     EXPECT_EQ(w.soundChunks, 0u);
     sound.buffersLeft = 100;
     ASSERT_TRUE(rec.frame(pic, 200));  // one tick, three chunks
@@ -307,12 +289,10 @@ TEST(AviIndex, The1025thEntryTakesASecondBlockOnceAndLaterMoviesReuseIt) {
     ASSERT_TRUE(aviWriteFrame(w, nullptr, 0, 0, 1));
     ASSERT_TRUE(aviWriteFrame(w, pic.data(), size, 0, 0));     // entry 1: the picture
     ASSERT_TRUE(aviWriteFrame(w, pic.data(), size, 1023, 0));  // entries 2 to 1024: repeats
-    EXPECT_EQ(w.videoEntries, 1024u);
     EXPECT_EQ(w.firstIndexBlock->next, nullptr);
     ASSERT_TRUE(aviWriteFrame(w, pic.data(), size, 1024, 0));  // entry 1025
     IndexBlock* second = w.firstIndexBlock->next;
     ASSERT_NE(second, nullptr);
-    EXPECT_EQ(w.currentIndexBlock, second);
     aviClose(w);
     const std::vector<IndexEntry> index = movieIndex(first.bytes);
     ASSERT_EQ(index.size(), 1025u);
@@ -326,7 +306,6 @@ TEST(AviIndex, The1025thEntryTakesASecondBlockOnceAndLaterMoviesReuseIt) {
     ASSERT_TRUE(aviWriteFrame(w, pic.data(), size, 1999, 0));
     EXPECT_EQ(w.firstIndexBlock->next, second);
     EXPECT_EQ(w.currentIndexBlock, second);
-    EXPECT_EQ(second->next, nullptr);
     aviClose(w);
     EXPECT_EQ(movieIndex(again.bytes).size(), 2000u);
 }

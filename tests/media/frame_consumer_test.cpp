@@ -1,12 +1,17 @@
-// Photo files and the still-picture branch of the frame consumer: BMP bytes and colours as
-// ffmpeg reads them, JPEG and BMP photos at each turn, the shutter sound, failed saves, and the
-// averaging of interval shots.
+// Photo files and the frame consumer: BMP bytes and colours as ffmpeg reads them, JPEG and BMP
+// photos at each turn, the shutter sound, failed saves, the averaging of interval shots, and the
+// movie branch, in process on a simulated device (the real file sink): a full card, or the free
+// space counted when the movie started, pauses the recording from the capture thread, and a
+// paused recording writes no pictures. (A whole recording with sound, and a saved movie after a
+// full card, are checked end to end; the unchanged-screen rule with the writer.)
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
 
+#include "app/commands.h"
 #include "media/capture_test_support.h"
 #include "media/frame_average.h"
+#include "media/record_frame.h"
 #include "media/test_pictures.h"
 
 namespace {
@@ -15,19 +20,6 @@ using namespace capturetest;
 
 uint32_t get32(const std::vector<uint8_t>& b, size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
-}
-
-// ffmpeg's reading of an image file as packed RGB; empty unless it is width x height.
-std::vector<uint8_t> ffmpegRgb(const std::string& path, int width, int height) {
-    auto info = testpics::probe(path, "-show_entries stream=width,height");
-    if (info["streams.stream.0.width"] != std::to_string(width) ||
-        info["streams.stream.0.height"] != std::to_string(height))
-        return {};
-    testpics::run("ffmpeg -v error -y -i '" + path + "' -f rawvideo -pix_fmt rgb24 '" + path +
-                  ".rgb'");
-    std::vector<uint8_t> rgb = testpics::readFile(path + ".rgb");
-    std::filesystem::remove(path + ".rgb");
-    return rgb;
 }
 
 TEST(Bmp, ExactHeaderAndColoursAsFfmpegReadsThemAndFailedWrites) {
@@ -43,7 +35,7 @@ TEST(Bmp, ExactHeaderAndColoursAsFfmpegReadsThemAndFailedWrites) {
         p[w * h * 5 / 4 + i] = uint8_t(200 - i * 7);
     }
     ASSERT_EQ(writeBmp(u"\\My Documents\\t.bmp", p.data(), w, h), 1u);
-    const std::vector<uint8_t> file = testpics::readFile(host(u"\\My Documents\\t.bmp"));
+    const std::vector<uint8_t> file = testpics::readFile(hostPathOf(u"\\My Documents\\t.bmp"));
     ASSERT_EQ(file.size(), 32u * h + 54);
     EXPECT_EQ(std::string(file.begin(), file.begin() + 2), "BM");
     const uint32_t words[][2] = {{2, 32 * h + 54}, {6, 0},     {10, 54},           {14, 40},
@@ -54,16 +46,18 @@ TEST(Bmp, ExactHeaderAndColoursAsFfmpegReadsThemAndFailedWrites) {
 
     // No rows, a folder that does not exist, a path out of the device, a card that fills up.
     EXPECT_EQ(writeBmp(u"\\My Documents\\empty.bmp", p.data(), w, 0), 1u);
-    EXPECT_EQ(testpics::readFile(host(u"\\My Documents\\empty.bmp")).size(), 54u);
+    EXPECT_EQ(testpics::readFile(hostPathOf(u"\\My Documents\\empty.bmp")).size(), 54u);
     EXPECT_EQ(writeBmp(u"\\No Such Folder\\x.bmp", p.data(), w, h), 0u);
     EXPECT_EQ(writeBmp(u"\\..\\outside.bmp", p.data(), w, h), 0u);
     state.device().handheld().faults.writeBudget.store(100);
     EXPECT_EQ(writeBmp(u"\\My Documents\\full.bmp", p.data(), w, h), 0u);
     state.device().handheld().faults.writeBudget.store(-1);
-    EXPECT_EQ(testpics::readFile(host(u"\\My Documents\\full.bmp")).size(), 100u);
+    EXPECT_EQ(testpics::readFile(hostPathOf(u"\\My Documents\\full.bmp")).size(), 100u);
 
     if (!testpics::haveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
-    const std::vector<uint8_t> rgb = ffmpegRgb(host(u"\\My Documents\\t.bmp"), w, h);
+    const std::string bmp = hostPathOf(u"\\My Documents\\t.bmp");
+    testpics::run("ffmpeg -v error -y -i '" + bmp + "' -f rawvideo -pix_fmt rgb24 '" + bmp +
+                  ".rgb'");
     std::vector<uint8_t> want;  // by the integer equations, from each 2 x 2 block's chroma
     for (uint32_t y = 0; y < h; ++y)
         for (uint32_t x = 0; x < w; ++x) {
@@ -73,49 +67,31 @@ TEST(Bmp, ExactHeaderAndColoursAsFfmpegReadsThemAndFailedWrites) {
                  {Y + ((V * 359) >> 8), Y + ((-V * 183 - U * 88) >> 8), Y + ((U * 453) >> 8)})
                 want.push_back(uint8_t(std::clamp(v, 0, 255)));
         }
-    EXPECT_EQ(rgb, want);
+    EXPECT_EQ(testpics::readFile(bmp + ".rgb"), want);  // as wide and high as written too
 }
 
-TEST(SavePhoto, JpegAndBmpPhotosAtEachTurnShowTheFrameUpright) {
-    if (!testpics::haveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed";
+// The raw planes are turned as the JPEG is (checked with the encoder); the BMP takes the turned
+// size, and "Sound Off" silences the shutter.
+TEST(SavePhoto, JpegAndBmpPhotosAtATurnTakeTheTurnedSizeWithTheShutterSound) {
     CaptureState state(profile());
     setting(kSlotCaptureMode).current.store(kModePhoto);
-    const std::vector<uint8_t> source = sceneFrame(320, 240);
-    for (uint32_t rotation : {0u, 1u, 3u}) {
-        SCOPED_TRACE(rotation);
-        const int width = rotation ? 240 : 320, height = rotation ? 320 : 240;
-        // The JPEG, with the shutter sound, read by libjpeg-turbo.
-        state.encodeAs(320, 240, 90, 1, rotation);
-        std::vector<uint8_t> frame = source;
+    for (const int32_t format : {-1, 0}) {  // "JPEG", "BMP"
+        SCOPED_TRACE(format);
+        setting(kSlotPhotoFormat).current.store(format);
+        setting(kSlotShutter).current.store(format ? -1 : 1);  // "Sound Off" for the BMP
+        state.encodeAs(320, 240, format ? 90 : 0, 1, 1);
+        std::vector<uint8_t> frame = sceneFrame(320, 240);
         traceClear();
         ASSERT_EQ(savePhoto(gApp.photoImage.pixels, frame.data()), 1u);
-        EXPECT_EQ(traceCount("PlaySoundW MenuPop.wav async"), 1u);
-        const Gray jpeg = decodeGray(testpics::readFile(host(gApp.lastFilePath)));
-        ASSERT_EQ(jpeg.width, width);
-        ASSERT_EQ(jpeg.height, height);
-        DeleteFileW(gApp.lastFilePath);
-
-        // The BMP of the same frame, read by ffmpeg, turned as the JPEG is.
-        setting(kSlotPhotoFormat).current.store(0);  // "BMP"
-        state.encodeAs(320, 240, 0, 1, rotation);
-        frame = source;
-        ASSERT_EQ(savePhoto(gApp.photoImage.pixels, frame.data()), 1u);
-        setting(kSlotPhotoFormat).current.store(-1);
-        EXPECT_EQ(std::filesystem::path(narrow(gApp.lastFilePath)).extension(), ".bmp");
-        const std::vector<uint8_t> rgb = ffmpegRgb(host(gApp.lastFilePath), width, height);
-        DeleteFileW(gApp.lastFilePath);
-        ASSERT_EQ(rgb.size(), size_t(width) * height * 3);
-        double error = 0;
-        for (int i = 0; i < width * height; ++i)
-            error += std::abs(0.299 * rgb[i * 3] + 0.587 * rgb[i * 3 + 1] + 0.114 * rgb[i * 3 + 2] -
-                              jpeg.pixels[i]);
-        EXPECT_LT(error / (width * height), 6.0);
+        EXPECT_EQ(traceCount("PlaySoundW"), format ? 1u : 0u);
+        EXPECT_EQ(traceCount("PlaySoundW MenuPop.wav async"), format ? 1u : 0u);
+        const std::vector<uint8_t> file = testpics::readFile(hostPathOf(gApp.lastFilePath));
+        const Gray jpeg = decodeGray(file);
+        EXPECT_EQ(format ? jpeg.width : int(get32(file, 18)), 240);
+        EXPECT_EQ(format ? jpeg.height : int(get32(file, 22)), 320);
     }
-    setting(kSlotShutter).current.store(1);  // "Sound Off"
-    traceClear();
-    std::vector<uint8_t> frame = source;
-    ASSERT_EQ(savePhoto(gApp.photoImage.pixels, frame.data()), 1u);
-    EXPECT_EQ(traceCount("PlaySoundW"), 0u);
+    setting(kSlotPhotoFormat).current.store(-1);
+    setting(kSlotShutter).current.store(-1);
 }
 
 TEST(StillPicture, AFailedPhotoLeavesTheRequestArmedAndStillWakesTheWaiter) {
@@ -138,7 +114,7 @@ TEST(StillPicture, AFailedPhotoLeavesTheRequestArmedAndStillWakesTheWaiter) {
     consumeFrame(frame.data());
     EXPECT_EQ(gController.snapshotArmed.load(), 0u);
     EXPECT_EQ(WaitForSingleObject(gController.frameEvent, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(decodeGray(testpics::readFile(host(gApp.lastFilePath))).width, 320);
+    EXPECT_EQ(decodeGray(testpics::readFile(hostPathOf(gApp.lastFilePath))).width, 320);
     // A frame smaller than the encoder expects is not encoded at all.
     gFrame.frameHeight = 120;
     EXPECT_EQ(savePhoto(gApp.photoImage.pixels, frame.data()), 0u);
@@ -178,12 +154,43 @@ TEST(StillPicture, AnAveragedIntervalShotIsSavedFromTheMeanOfItsFrames) {
         EXPECT_EQ(WaitForSingleObject(gController.frameEvent, 0), WAIT_OBJECT_0);
     }
     EXPECT_EQ(frame, std::vector<uint8_t>(bytes, 11));  // 46 >> 2
-    EXPECT_EQ(narrow(gApp.lastFilePath),
-              "\\Storage Card\\My Documents\\My Pictures\\61205-143015-03.jpg");
-    const Gray shot = decodeGray(testpics::readFile(host(gApp.lastFilePath)));
+    const Gray shot = decodeGray(testpics::readFile(hostPathOf(gApp.lastFilePath)));
     ASSERT_EQ(shot.width, 64);
     EXPECT_NEAR(shot.at(30, 15), 11, 2);
     intervalLastFrame.store(0);
+}
+
+TEST(RecordFrame, AFullCardOrTheStartsMarginPausesTheRecordingFromTheCaptureThread) {
+    for (const bool fullCard : {true, false}) {
+        SCOPED_TRACE(fullCard ? "full card" : "free space margin");
+        CaptureState state(profile());
+        state.encodeAs(320, 240, 75, 1);
+        // Room for the header and a few pictures only, on the card or by the margin.
+        state.device().handheld().faults.writeBudget.store(fullCard ? 348 + 3 * 9000 : -1);
+        setting(kSlotCaptureMode).current.store(kModeVideo);
+        gAviWriter.frameMs.store(40);  // "Max FPS" "25"
+        ASSERT_TRUE(openMovie(u"\\My Documents\\m.avi", 320, 240, false));
+        if (!fullCard) gApp.freeSpaceMargin = 20000;
+        gApp.activity.store(Active);
+        frameCaptureMode.store(kModeVideo);
+        const auto frame = [](uint32_t k) {
+            std::vector<uint8_t> pixels = sceneFrame(320, 240, k, 90000 + k * 40);
+            frameStartTick.store(90000 + k * 40);
+            seenActivity.store(uint32_t(gApp.activity.load()));
+            consumeFrame(pixels.data());
+        };
+        uint32_t k = 0;
+        while (k < 40 && gApp.activity.load() == Active) frame(k++);
+        ASSERT_EQ(gApp.activity.load(), Choosing) << "the recording pauses";
+        EXPECT_EQ(gApp.currentPage.load(), &gMenuPages[kPageMovieChoice]);
+        EXPECT_FALSE(pauseRecordingFromCapture()) << "only an active recording is paused";
+        const uint32_t ticks = gAviWriter.ticksTotal.load();
+        EXPECT_GT(ticks, 0u);
+        EXPECT_LT(ticks, 10u);
+        for (uint32_t i = 0; i < 5; ++i) frame(k + i);
+        EXPECT_EQ(gAviWriter.ticksTotal.load(), ticks) << "paused: frames add nothing";
+        state.device().handheld().faults.writeBudget.store(-1);
+    }
 }
 
 }  // namespace
