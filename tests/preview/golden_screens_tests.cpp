@@ -26,54 +26,48 @@ std::vector<uint8_t> testPicture(int w, int h) {
     return bytes;
 }
 
-class GoldenScreens : public PreviewTest {
-  protected:
-    // One frame of the test picture through the preview; the hash of the screen picture.
-    static uint64_t screenAfterFrame(int w, int h) {
-        streamCrop(uint32_t(w), uint32_t(h));
+// One frame of the test picture through the preview with the settings of each case: each drawing
+// path with a turn, each text orientation, black bars and a menu page.
+TEST_F(PreviewTest, GoldenScreens) {
+    struct Case {
+        const char* name;
+        bool fast;
+        int32_t orientation, rotation, style, w, h;
+        bool menu;
+        uint64_t hash;
+    };
+    const Case cases[] = {
+        // "Full" on a fast device: 1.0, the general path.
+        {"general QVGA, Portrait", true, 1, 0, 5, 320, 240, false, 0x648680596c5fcc2cull},
+        // "Full" on a slow device: drawFullColour, bars above and below.
+        {"portable CIF turned right, Landscape L", false, 0, 3, 3, 352, 288, false,
+         0x89a87bca45014733ull},
+        // "Small": step 4.0, the integer-factor kernel.
+        {"integer factor VGA, upside down", true, 3, 2, 6, 640, 480, false, 0xb45541f33234416bull},
+        // "Gray Small" with the Settings page open at "Back"; "Orientation" at its default.
+        {"gray with a menu page", false, -1, 0, 2, 320, 240, true, 0x30d9c0536b32bf50ull},
+    };
+    SettingsPage settings;
+    settings.page.selected.store(3);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        useScreen(240, 320, c.fast);
+        if (c.orientation >= 0) choose(kSlotOrientation, c.orientation);
+        setTextOrientation(c.orientation >= 0 ? uint32_t(c.orientation) : 1);
+        choose(kSlotRotation, c.rotation);
+        choose(kSlotPhotoScreen, c.style);
+        gApp.currentPage.store(c.menu ? &settings.page : nullptr);
+        gApp.menuVisible.store(c.menu);
+        streamCrop(uint32_t(c.w), uint32_t(c.h));
         // Sensor, crop, output window, output size, scale: the whole frame at 100 %.
-        const uint32_t sw = uint32_t(w), sh = uint32_t(h);
+        const uint32_t sw = uint32_t(c.w), sh = uint32_t(c.h);
         gController.publishedGeometry = {sw, sh,     0,      0,  sw - 1, sh - 1, 0,
                                          0,  sw - 1, sh - 1, sw, sh,     0x10000};
         refreshStatusTexts();
-        std::vector<uint8_t> frame = testPicture(w, h);
+        std::vector<uint8_t> frame = testPicture(c.w, c.h);
         onFrame(frame.data(), uint32_t(frame.size()), nullptr);
-        return fnv1a(gApp.screenImage.pixels, gApp.screenImage.header.biSizeImage);
+        EXPECT_EQ(fnv1a(gApp.screenImage.pixels, gApp.screenImage.header.biSizeImage), c.hash);
     }
-};
-
-TEST_F(GoldenScreens, GeneralPathQvgaPortrait) {
-    choose(kSlotOrientation, 1);
-    choose(kSlotRotation, 0);
-    choose(kSlotPhotoScreen, 5);  // "Full" on a fast device: 1.0, the general path
-    EXPECT_EQ(screenAfterFrame(320, 240), 0x648680596c5fcc2cull);
-}
-
-TEST_F(GoldenScreens, PortablePathCifTurnedRightWithLandscapeText) {
-    useScreen(240, 320, false);
-    choose(kSlotOrientation, 0);
-    setTextOrientation(0);
-    choose(kSlotRotation, 3);
-    choose(kSlotPhotoScreen, 3);  // "Full" on a slow device: drawFullColour, bars above and below
-    EXPECT_EQ(screenAfterFrame(352, 288), 0x89a87bca45014733ull);
-}
-
-TEST_F(GoldenScreens, IntegerFactorVgaSmallUpsideDownText) {
-    choose(kSlotOrientation, 3);
-    setTextOrientation(3);
-    choose(kSlotRotation, 2);
-    choose(kSlotPhotoScreen, 6);  // "Small": step 4.0, the integer-factor kernel
-    EXPECT_EQ(screenAfterFrame(640, 480), 0xb45541f33234416bull);
-}
-
-TEST_F(GoldenScreens, GrayPathWithAMenuPageShown) {
-    useScreen(240, 320, false);
-    choose(kSlotPhotoScreen, 2);  // "Gray Small"
-    SettingsPage settings;
-    settings.page.selected.store(3);  // "Back"
-    gApp.currentPage.store(&settings.page);
-    gApp.menuVisible.store(1);
-    EXPECT_EQ(screenAfterFrame(320, 240), 0x30d9c0536b32bf50ull);
     gApp.menuVisible.store(0);
     gApp.currentPage.store(nullptr);
 }

@@ -83,10 +83,4 @@ inline void randomise(Planar& planar, std::mt19937& rng) {
     for (std::vector<uint8_t>* plane : {&planar.y, &planar.cb, &planar.cr}) randomise(*plane, rng);
 }
 
-inline std::vector<uint16_t> randomPixels(size_t count, std::mt19937& rng) {
-    std::vector<uint16_t> pixels(count);
-    for (uint16_t& p : pixels) p = static_cast<uint16_t>(rng());
-    return pixels;
-}
-
 }  // namespace kernel_test

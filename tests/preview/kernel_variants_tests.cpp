@@ -34,41 +34,45 @@ std::vector<Variant> vectorVariants() {
 
 constexpr int kRounds = 40;
 
+// The random numbers of a test: rnd(n) is below n.
+struct Random {
+    std::mt19937 gen;
+    int operator()(int n) { return static_cast<int>(gen() % static_cast<uint32_t>(n)); }
+};
+
 // Runs `draw(destination, vector)` on two copies of one random 16-bit destination of `rows` rows
 // `pitch` bytes apart, with the scalar kernel and with the vector one: they must agree on every
-// pixel. `name`, `round` and `turn` say which case failed.
+// pixel.
 template <class Draw>
-void expectSameAsScalar(const char* name, int round, uint32_t turn, int pitch, int rows,
-                        std::mt19937& rng, Draw draw) {
-    const std::vector<uint16_t> before = randomPixels(static_cast<size_t>(pitch / 2) * rows, rng);
-    std::vector<uint16_t> expected = before, actual = before;
+void expectSameAsScalar(Random& rnd, uint32_t turn, int pitch, int rows, Draw draw) {
+    std::vector<uint16_t> expected(static_cast<size_t>(pitch / 2) * rows);
+    for (uint16_t& p : expected) p = static_cast<uint16_t>(rnd.gen());
+    std::vector<uint16_t> actual = expected;
     draw(expected.data(), false);
     draw(actual.data(), true);
-    ASSERT_EQ(actual, expected) << name << " round " << round << " turn " << turn;
+    ASSERT_EQ(actual, expected) << "turn " << turn;
 }
 
 }  // namespace
 
 TEST(KernelVariants, ScaleDownByFactorMatchesScalar) {
-    std::mt19937 rng(2024);
+    Random rnd{std::mt19937(2024)};
     for (const Variant& variant : vectorVariants())
         for (int f = 0; f < kFactorCount; ++f)
             for (int round = 0; round < kRounds; ++round) {
                 // Output sizes multiples of 4; sources may have up to factor - 1 spare columns and
                 // rows and padding at each row end.
-                const int factor = 2 << f;
-                const int q = 4 * static_cast<int>(1 + rng() % 12);
-                const int p = 4 * static_cast<int>(1 + rng() % 8);
-                const int srcW = q * factor + 2 * static_cast<int>(rng() % (factor / 2));
-                const int srcH = p * factor + static_cast<int>(rng() % factor);
-                Uyvy frame(srcW, srcH, 4 * static_cast<int>(rng() % 3));
-                randomise(frame.bytes, rng);
+                const int factor = 2 << f, q = 4 * (1 + rnd(12)), p = 4 * (1 + rnd(8));
+                const int srcW = q * factor + 2 * rnd(factor / 2), srcH = p * factor + rnd(factor);
+                Uyvy frame(srcW, srcH, 4 * rnd(3));
+                randomise(frame.bytes, rnd.gen);
+                SCOPED_TRACE(testing::Message()
+                             << variant.kernels->name << " x" << factor << " " << round);
                 for (uint32_t turn = 0; turn < 4; ++turn) {
                     if (!variant.kernels->scaleDown[f][turn]) continue;
-                    const int pitch =
-                        2 * ((turnSwapsAxes(turn) ? p : q) + static_cast<int>(rng() % 3));
-                    expectSameAsScalar(variant.kernels->name, round, turn, pitch,
-                                       turnSwapsAxes(turn) ? q : p, rng,
+                    const bool swap = turnSwapsAxes(turn);
+                    const int pitch = 2 * ((swap ? p : q) + rnd(3));
+                    expectSameAsScalar(rnd, turn, pitch, swap ? q : p,
                                        [&](uint16_t* out, bool vector) {
                                            (vector ? variant.kernels : &kScalarKernels)
                                                ->scaleDown[f][turn](frame.data(), frame.stride, out,
@@ -79,34 +83,33 @@ TEST(KernelVariants, ScaleDownByFactorMatchesScalar) {
 }
 
 TEST(KernelVariants, ConvertToPlanarMatchesScalar) {
-    std::mt19937 rng(77);
+    Random rnd{std::mt19937(77)};
     for (const Variant& variant : vectorVariants())
         for (int round = 0; round < kRounds; ++round) {
             // Any even width and any height, remainders of the 8 x 8 blocks too.
-            const int srcW = 2 * static_cast<int>(4 + rng() % 40);
-            const int srcH = static_cast<int>(8 + rng() % 50);
-            Uyvy frame(srcW, srcH, 4 * static_cast<int>(rng() % 2));
-            randomise(frame.bytes, rng);
+            const int srcW = 2 * (4 + rnd(40)), srcH = 8 + rnd(50);
+            Uyvy frame(srcW, srcH, 4 * rnd(2));
+            randomise(frame.bytes, rnd.gen);
+            SCOPED_TRACE(testing::Message() << variant.kernels->name << " " << round);
             for (uint32_t turn = 0; turn < 4; ++turn) {
                 const ConvertToPlanarFn vector = variant.kernels->convertToPlanar[turn];
                 if (!vector) continue;
-                Planar expected(turnSwapsAxes(turn) ? srcH : srcW,
-                                turnSwapsAxes(turn) ? srcW : srcH);
-                randomise(expected, rng);
+                const bool swap = turnSwapsAxes(turn);
+                Planar expected(swap ? srcH : srcW, swap ? srcW : srcH);
+                randomise(expected, rnd.gen);
                 Planar actual = expected;
                 kScalarKernels.convertToPlanar[turn](frame.data(), frame.stride, expected.planes(),
                                                      srcW, srcH);
                 vector(frame.data(), frame.stride, actual.planes(), srcW, srcH);
-                ASSERT_EQ(actual.y, expected.y)
-                    << variant.kernels->name << " " << round << " " << turn;
-                ASSERT_EQ(actual.cb, expected.cb) << round << " " << turn;
-                ASSERT_EQ(actual.cr, expected.cr) << round << " " << turn;
+                ASSERT_EQ(actual.y, expected.y) << "turn " << turn;
+                ASSERT_EQ(actual.cb, expected.cb);
+                ASSERT_EQ(actual.cr, expected.cr);
             }
         }
 }
 
 TEST(KernelVariants, ResizeRotateMatchesScalar) {
-    std::mt19937 rng(4711);
+    Random rnd{std::mt19937(4711)};
     // Fixed shapes first: the preview's own (steps near 1, 1.2 and 2.5, which the AVX2 variant
     // serves with one or two shuffle windows per group of columns), a large reduction (gathers),
     // widths of 8k + 4 and sources narrower than a window; then random ones.
@@ -116,25 +119,25 @@ TEST(KernelVariants, ResizeRotateMatchesScalar) {
     for (const Variant& variant : vectorVariants())
         for (int round = 0; round < kFixed + 4 * kRounds; ++round) {
             const bool isFixed = round < kFixed;
-            const int sw = isFixed ? fixed[round][0] : 2 * static_cast<int>(2 + rng() % 120);
-            const int sh = isFixed ? fixed[round][1] : 2 * static_cast<int>(2 + rng() % 60);
-            const int ow = isFixed ? fixed[round][2] : 4 * static_cast<int>(1 + rng() % 70);
-            const int oh = isFixed ? fixed[round][3] : 2 * static_cast<int>(1 + rng() % 70);
+            const int sw = isFixed ? fixed[round][0] : 2 * (2 + rnd(120));
+            const int sh = isFixed ? fixed[round][1] : 2 * (2 + rnd(60));
+            const int ow = isFixed ? fixed[round][2] : 4 * (1 + rnd(70));
+            const int oh = isFixed ? fixed[round][3] : 2 * (1 + rnd(70));
             // The preview loop's steps, or (every third round) any steps that stay inside.
             int32_t stepH = ow > 2 ? ((sw - 1) << 16) / (ow - 1) : 0x10000;
             int32_t stepV = oh > 2 ? ((sh - 1) << 16) / (oh - 1) : 0x10000;
             if (!isFixed && round % 3 == 2) {
-                stepH = static_cast<int32_t>(rng() % static_cast<uint32_t>(stepH + 1));
-                stepV = static_cast<int32_t>(rng() % static_cast<uint32_t>(stepV + 1));
+                stepH = rnd(stepH + 1);
+                stepV = rnd(stepV + 1);
             }
             Planar planar(sw, sh);
-            randomise(planar, rng);
+            randomise(planar, rnd.gen);
+            SCOPED_TRACE(testing::Message() << variant.resizers->name << " " << round);
             for (uint32_t turn = 0; turn < 4; ++turn) {
                 if (!variant.resizers->resizeRotate[turn]) continue;
-                const int pitch =
-                    2 * ((turnSwapsAxes(turn) ? oh : ow) + static_cast<int>(rng() % 3));
-                expectSameAsScalar(variant.resizers->name, round, turn, pitch,
-                                   turnSwapsAxes(turn) ? ow : oh, rng,
+                const bool swap = turnSwapsAxes(turn);
+                const int pitch = 2 * ((swap ? oh : ow) + rnd(3));
+                expectSameAsScalar(rnd, turn, pitch, swap ? ow : oh,
                                    [&](uint16_t* out, bool vector) {
                                        (vector ? variant.resizers : &kScalarResizers)
                                            ->resizeRotate[turn](planar.planes(), sw, sh, out, pitch,
@@ -145,14 +148,14 @@ TEST(KernelVariants, ResizeRotateMatchesScalar) {
 }
 
 TEST(KernelVariants, PortableKernelsMatchScalar) {
-    std::mt19937 rng(99);
+    Random rnd{std::mt19937(99)};
     for (const Variant& variant : vectorVariants())
         for (int round = 0; round < kRounds; ++round) {
-            const int cw = 2 * static_cast<int>(2 + rng() % 60);
-            const int ch = static_cast<int>(2 + rng() % 60);
+            const int cw = 2 * (2 + rnd(60)), ch = 2 + rnd(60);
             Uyvy frame(cw, ch);
-            randomise(frame.bytes, rng);
-            const int32_t step = static_cast<int32_t>(0x8000 + rng() % 0x30000);
+            randomise(frame.bytes, rnd.gen);
+            SCOPED_TRACE(testing::Message() << variant.kernels->name << " " << round);
+            const int32_t step = 0x8000 + rnd(0x30000);
             // Output sizes that keep the walk inside the frame in both orientations.
             const int alongX = static_cast<int>((int64_t{cw - 1} << 16) / step) + 1;
             const int alongY = static_cast<int>((int64_t{ch - 1} << 16) / step) + 1;
@@ -161,16 +164,14 @@ TEST(KernelVariants, PortableKernelsMatchScalar) {
                     if (!(gray ? variant.kernels->drawGray : variant.kernels->drawFullColour))
                         continue;
                     const Walk walk = portableWalk(turn, frame.data(), cw, ch);
-                    const int outW = turnSwapsAxes(turn) ? alongY : alongX;
-                    const int outH = turnSwapsAxes(turn) ? alongX : alongY;
-                    const int pitch = 2 * (outW + static_cast<int>(rng() % 3));
-                    expectSameAsScalar(
-                        gray ? "gray" : variant.kernels->name, round, turn, pitch, outH, rng,
-                        [&](uint16_t* out, bool vector) {
-                            const KernelSet& set = vector ? *variant.kernels : kScalarKernels;
-                            (gray ? set.drawGray : set.drawFullColour)(
-                                out, pitch, outW, outH, walk.start, walk.stepC, walk.stepR, step);
-                        });
+                    const bool swap = turnSwapsAxes(turn);
+                    const int outW = swap ? alongY : alongX, outH = swap ? alongX : alongY;
+                    const int pitch = 2 * (outW + rnd(3));
+                    expectSameAsScalar(rnd, turn, pitch, outH, [&](uint16_t* out, bool vector) {
+                        const KernelSet& set = vector ? *variant.kernels : kScalarKernels;
+                        (gray ? set.drawGray : set.drawFullColour)(
+                            out, pitch, outW, outH, walk.start, walk.stepC, walk.stepR, step);
+                    });
                 }
         }
 }

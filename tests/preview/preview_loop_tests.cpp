@@ -31,32 +31,39 @@ bool displayIs(const std::vector<uint16_t>& display, uint16_t value) {
     return std::all_of(display.begin(), display.end(), [&](uint16_t p) { return p == value; });
 }
 
+// Each test starts on a 320 x 240 stream, with a gray frame of it at hand.
 class PreviewLoop : public PreviewTest {
   protected:
-    static std::vector<uint8_t> screenPicture() {
-        return {gApp.screenImage.pixels,
-                gApp.screenImage.pixels + gApp.screenImage.header.biSizeImage};
+    Uyvy gray = flat(320, 240, 128);
+
+    void SetUp() override {
+        PreviewTest::SetUp();
+        streamCrop(320, 240);
     }
     bool displayShowsTheScreen() const {
         return std::memcmp(display.data(), gApp.screenImage.pixels, display.size() * 2) == 0;
     }
 };
 
-TEST_F(PreviewLoop, AGrayFrameFillsTheCentredPictureAndClearsTheBars) {
-    streamCrop(320, 240);
+// The first frame after start-up: the picture centred with the bars cleared, the screen on the
+// display, the frame with the consumer, and one activity change seen.
+TEST_F(PreviewLoop, TheFirstFrameFillsTheCentredPictureAndSeesOneActivityChange) {
+    seenActivity.store(About);                   // the start value
     choose(kSlotPhotoScreen, StyleKernelSmall);  // "Small": 160 rows by 120 columns at (64, 80)
-    Uyvy f = flat(320, 240, 128);
-    frame(f);
+    frame(gray);
     for (int y = 16; y < 304; ++y)  // the text rows at the top and the bottom aside
         for (int x = 0; x < 240; ++x) {
             const bool inside = y >= 80 && y < 240 && x >= 64 && x < 184;
             ASSERT_EQ(screenAt(x, y), inside ? kGray565 : 0) << x << "," << y;
         }
-    // The display got the screen picture, and the consumer the frame.
     EXPECT_TRUE(displayShowsTheScreen());
     EXPECT_EQ(gConsumed, 1);
-    EXPECT_EQ(gConsumedPixels, f.bytes.data());
-    EXPECT_EQ(gFrame.framePixels, f.bytes.data());
+    EXPECT_EQ(gConsumedPixels, gray.data());
+    EXPECT_EQ(gFrame.framePixels, gray.data());
+    EXPECT_EQ(activityChanged.load(), 1);
+    EXPECT_EQ(seenActivity.load(), uint32_t{Idle});
+    frame(gray);
+    EXPECT_EQ(activityChanged.load(), 0);
 }
 
 // Every path turns the picture the way "Rotation" says: the camera's white top-left quarter ends
@@ -87,94 +94,63 @@ TEST_F(PreviewLoop, EveryPathTurnsThePictureByTheRotation) {
             for (int y = 0; y < c.h / 4; ++y)
                 for (int x = 0; x < c.w / 4; ++x) f.luma(x, y) = 255;
             frame(f);
-            // The centre of the white pixels against the centre of the picture's rectangle.
+            // The pixel an eighth of the way in from each corner of the picture's rectangle:
+            // white only in the corner the white quarter was turned to.
             const PreviewPlan plan = planPreview(c.style, rotation, c.w, c.h, 240, 320);
             const bool swapped = turnSwapsAxes(plan.turn);
             const int left = swapped ? plan.offY : plan.offX, top = swapped ? plan.offX : plan.offY;
             const int columns = swapped ? plan.extY : plan.extX;
             const int rows = swapped ? plan.extX : plan.extY;
-            long sx = 0, sy = 0, n = 0;
-            for (int y = top; y < top + rows; ++y)
-                for (int x = left; x < left + columns; ++x)
-                    if (screenAt(x, y) == 0xFFFF) {
-                        sx += x;
-                        sy += y;
-                        ++n;
-                    }
-            ASSERT_GT(n, 0);
-            EXPECT_EQ(sx / n > left + columns / 2, right[rotation]);
-            EXPECT_EQ(sy / n > top + rows / 2, bottom[rotation]);
+            for (const bool r : {false, true})
+                for (const bool b : {false, true})
+                    EXPECT_EQ(screenAt(left + columns * (r ? 7 : 1) / 8,
+                                       top + rows * (b ? 7 : 1) / 8) == 0xFFFF,
+                              r == right[rotation] && b == bottom[rotation])
+                        << r << b;
         }
 }
 
-TEST_F(PreviewLoop, VideoModesUseTheVideoScreenStyleAndNullClearsThePicture) {
-    streamCrop(320, 240);
-    choose(kSlotCaptureMode, kModeVideo);
-    choose(kSlotPhotoScreen, StyleKernelFull);
-    choose(kSlotVideoScreen, StyleNull);
-    paintScreen();
-    Uyvy f = flat(320, 240, 128);
-    frame(f);
-    for (int y = 16; y < 304; ++y) ASSERT_EQ(screenAt(120, y), 0);
-    choose(kSlotCaptureMode, kModeInterval);  // photo-like: the photo "Screen"
-    frame(f);
-    EXPECT_EQ(screenAt(120, 160), kGray565);
-}
-
-TEST_F(PreviewLoop, WithoutFullScreenNothingIsDrawnButTheConsumerRuns) {
-    streamCrop(320, 240);
+// Without full screen nothing is drawn; "overlay only" draws the texts on black; "blank" clears
+// the display after the consumer; the "Null" style draws texts only. The consumer runs for every
+// frame.
+TEST_F(PreviewLoop, ModesWithoutAPicture) {
     gApp.fullScreen.store(0);
     frameWorkMillis.store(1234);
     paintScreen();
-    Uyvy f = flat(320, 240, 128);
-    frame(f);
-    EXPECT_EQ(gConsumed, 1);
+    frame(gray);
     EXPECT_EQ(frameWorkMillis.load(), 1234u) << "keeps its last value";
     EXPECT_EQ(screenAt(120, 160), 0x7777);
     EXPECT_TRUE(displayIs(display, 0x5A5A));
-}
-
-TEST_F(PreviewLoop, OverlayOnlyDrawsTextOnBlackAndBlankClearsTheDisplayAfterTheConsumer) {
-    streamCrop(320, 240);
-    Uyvy f = flat(320, 240, 128);
+    gApp.fullScreen.store(1);
     previewMode.store(OverlayOnly);
-    frame(f);
+    frame(gray);
     EXPECT_EQ(screenAt(120, 160), 0);
     EXPECT_TRUE(displayShowsTheScreen());
     EXPECT_FALSE(displayIs(display, 0)) << "the overlay's texts are there";
     previewMode.store(Blank);
     paintScreen();
-    frame(f);
-    EXPECT_EQ(gConsumed, 2);
+    frame(gray);
+    EXPECT_EQ(gConsumed, 3);
     EXPECT_EQ(screenAt(120, 160), 0x7777) << "no picture and no overlay";
     EXPECT_TRUE(displayIs(display, 0));
-}
-
-TEST_F(PreviewLoop, TheFirstFrameAfterStartUpSeesOneActivityChange) {
-    seenActivity.store(About);  // the start value
-    streamCrop(320, 240);
-    Uyvy f = flat(320, 240, 128);
-    frame(f);
-    EXPECT_EQ(activityChanged.load(), 1);
-    EXPECT_EQ(seenActivity.load(), uint32_t{Idle});
-    frame(f);
-    EXPECT_EQ(activityChanged.load(), 0);
+    previewMode.store(Live);
+    choose(kSlotPhotoScreen, StyleNull);
+    frame(gray);
+    EXPECT_EQ(screenAt(120, 160), 0) << "the \"Null\" style clears the picture";
 }
 
 // In photo mode the picture drawn in the frame where Active is first seen stays while the photo
 // is taken and its choice is open; back in Idle the live picture returns.
 TEST_F(PreviewLoop, ThePhotoFreezeKeepsThePictureOfTheFirstActiveFrame) {
-    streamCrop(320, 240);
-    Uyvy dark = flat(320, 240, 60), light = flat(320, 240, 200), gray = flat(320, 240, 128);
-    Uyvy small = flat(160, 120, 200);
+    Uyvy dark = flat(320, 240, 60), light = flat(320, 240, 200), small = flat(160, 120, 200);
     frame(dark);
     const uint16_t darkPixel = screenAt(120, 160);
     gApp.activity.store(Active);
     frame(light);  // Active seen for the first time: this picture is kept
-    const std::vector<uint8_t> kept = screenPicture();
+    const std::vector<uint16_t> kept = picture();
     const uint16_t keptPixel = screenAt(120, 160);
     frame(gray);
-    EXPECT_EQ(screenPicture(), kept);
+    EXPECT_EQ(picture(), kept);
     gApp.activity.store(Choosing);
     frame(dark);
     EXPECT_EQ(screenAt(120, 160), keptPixel);
@@ -212,19 +188,16 @@ TEST_F(PreviewLoop, ReversedPixelOrderSwapsTheHalvesOfAllWordsButTheLast) {
     onFrame(bytes.data(), 8, nullptr);
     EXPECT_EQ(bytes, (std::vector<uint8_t>{3, 4, 1, 2, 5, 6, 7, 8, 9, 10, 11, 12}));
     // A whole frame: every word but the last.
-    streamCrop(320, 240);
-    Uyvy f = flat(320, 240, 128);
-    f.bytes[0] = 0xAA;  // Cb of the first pair
-    f.bytes[f.bytes.size() - 4] = 0xBB;
-    frame(f);
-    EXPECT_EQ(f.bytes[2], 0xAA);
-    EXPECT_EQ(f.bytes[f.bytes.size() - 4], 0xBB);
+    gray.bytes[0] = 0xAA;  // Cb of the first pair
+    gray.bytes[gray.bytes.size() - 4] = 0xBB;
+    frame(gray);
+    EXPECT_EQ(gray.bytes[2], 0xAA);
+    EXPECT_EQ(gray.bytes[gray.bytes.size() - 4], 0xBB);
 }
 
 TEST_F(PreviewLoop, TheLcmDriversQvgaStreamGetsItsRightBorderBlackened) {
     for (int type : {0, 1}) {  // not on other cameras
         gDeviceInfo.cameraType = type;
-        streamCrop(320, 240);
         Uyvy f = flat(320, 240, 200);
         frame(f);
         const uint8_t black[8] = {0x80, 0, 0x80, 0, 0x80, 0, 0x80, 0};
@@ -260,35 +233,32 @@ TEST_F(PreviewLoop, TheCaptureWindowMovesToTheStartOfTheFrame) {
 TEST_F(PreviewLoop, PicturesThatWouldOverrunTheirBuffersAreSkipped) {
     paintScreen();
     streamCrop(640, 480);
-    Uyvy small = flat(320, 240, 128);  // the stream was reconfigured while it was on its way
-    frame(small);
+    frame(gray);  // the stream was reconfigured while this frame was on its way
     EXPECT_EQ(screenAt(120, 160), 0) << "no picture";
     EXPECT_EQ(gConsumed, 1);
     // The general path needs 153600 bytes of planar scratch in the photo buffer.
     streamCrop(320, 240);
     ensureImage(gApp.photoImage, 16, 16);
     paintScreen();
-    frame(small);
+    frame(gray);
     EXPECT_EQ(screenAt(120, 160), 0x7777);
     ensureImage(gApp.photoImage, 1280, 960);
 }
 
 TEST_F(PreviewLoop, ACaptureKeepsTheDeviceAwakeEvery8192Ms) {
-    streamCrop(320, 240);
-    Uyvy f = flat(320, 240, 128);
     traceClear();
-    frame(f);
+    frame(gray);
     EXPECT_EQ(traceCount("SystemIdleTimerReset"), 0u) << "only while Active";
     gApp.activity.store(Active);
     lastIdleReset = GetTickCount();
-    frame(f);
+    frame(gray);
     EXPECT_EQ(traceCount("SystemIdleTimerReset"), 0u);
     advanceTickCount(8193);
-    frame(f);
-    frame(f);
+    frame(gray);
+    frame(gray);
     EXPECT_EQ(traceCount("SystemIdleTimerReset"), 1u);
     lastIdleReset = GetTickCount() + 1000;  // the counter has wrapped since
-    frame(f);
+    frame(gray);
     EXPECT_EQ(traceCount("SystemIdleTimerReset"), 2u);
 }
 

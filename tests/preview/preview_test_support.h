@@ -6,11 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <string>
 #include <vector>
 
 #include "app/app_state.h"
@@ -104,6 +102,10 @@ class PreviewTest : public ::testing::Test {
     static void paintScreen() {
         std::memset(gApp.screenImage.pixels, 0x77, gApp.screenImage.header.biSizeImage);
     }
+    static std::vector<uint16_t> picture() {
+        const auto* p = reinterpret_cast<const uint16_t*>(gApp.screenImage.pixels);
+        return {p, p + gApp.screenImage.header.biSizeImage / 2};
+    }
     static uint16_t screenAt(int x, int y) {
         return reinterpret_cast<uint16_t*>(
             gApp.screenImage.pixels)[y * gApp.screenImage.header.biWidth + x];
@@ -128,26 +130,22 @@ struct SettingsPage {
 };
 
 // The committed font bitmap, read on its own: ink at pixel x (0 to 31) of row r of glyph `code`.
-class FontFile {
-  public:
+struct FontFile {
+    std::vector<uint8_t> bytes;
+
     FontFile() {
-        std::ifstream in(LUMO_FONT_BITMAP, std::ios::binary | std::ios::ate);
-        bytes_.resize(static_cast<size_t>(std::max<std::streamoff>(in.tellg(), 0)));
-        in.seekg(0);
-        in.read(reinterpret_cast<char*>(bytes_.data()),
-                static_cast<std::streamsize>(bytes_.size()));
+        std::ifstream in(LUMO_FONT_BITMAP, std::ios::binary);
+        bytes.resize(14 + 48 + 1552 * 4 + 1);  // one byte more shows a longer file
+        in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        bytes.resize(static_cast<size_t>(in.gcount()));
     }
     bool ink(int code, int x, int r) const {
         constexpr size_t kHeaders = 14 + 48;
         const int imageRow = 16 * (code - 32) + r;
         const size_t row = kHeaders + size_t{4} * (1552 - 1 - imageRow);
-        return (bytes_[row + x / 8] & (0x80 >> (x % 8))) == 0;
+        return (bytes[row + x / 8] & (0x80 >> (x % 8))) == 0;
     }
-    bool loaded() const { return bytes_.size() == 14 + 48 + 1552 * 4; }
-    const std::vector<uint8_t>& bytes() const { return bytes_; }
-
-  private:
-    std::vector<uint8_t> bytes_;
+    bool loaded() const { return bytes.size() == 14 + 48 + 1552 * 4; }
 };
 
 // FNV-1a, 64 bits: the golden pictures are kept as a hash of their bytes.
