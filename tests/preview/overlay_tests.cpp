@@ -1,6 +1,6 @@
 // The text layer and the overlay: glyph pixels against the font file in every orientation, the
 // layer's size and centre, text clipping and formatting, the transient message, the indicators
-// and the menu pages. Expected lines are drawn with drawText on a blank picture and compared
+// and a menu page. Expected lines are drawn with drawText on a blank picture and compared
 // pixel for pixel; drawText itself is checked against the font file.
 #include <cstring>
 #include <set>
@@ -43,12 +43,6 @@ class Overlay : public PreviewTest {
         std::memset(gApp.screenImage.pixels, 0, gApp.screenImage.header.biSizeImage);
         frameStartTick.store(now);
         drawOverlay(gApp.screenImage);
-        return picture();
-    }
-    // The menu page as drawMenuPage draws it on black.
-    static Picture menu(MenuPage& page) {
-        clear();
-        drawMenuPage(page, gApp.screenImage);
         return picture();
     }
     struct Text {
@@ -229,30 +223,15 @@ TEST_F(Overlay, AnEditedListScrollsSoTheCurrentValueIsOnTheLastRow) {
     page.items = &item;
     page.itemCount = 1;
     page.editStartIndex.store(24);
-    const Picture got = menu(page);
+    clear();
+    drawMenuPage(page, gApp.screenImage);
+    const Picture got = picture();
     clear();
     put(kOsdGreen, 1, 0, "Quality");
     for (int i = 6; i <= 24; ++i)
         put(i == 24 ? kOsdHighlight : kOsdValue, 0, uint32_t(i - 5),
             ((i == 24 ? ">" : " ") + std::to_string(i)).c_str());
     EXPECT_EQ(got, picture());
-}
-
-TEST_F(Overlay, APageListsItsItemsWithTheirValuesAndEditingTheScreenShowsTheFrameTime) {
-    setting(kSlotRotation).current.store(2);  // "180"
-    SettingsPage settings;
-    MenuPage& page = settings.page;
-    expectShows(menu(page), {{kOsdGreen, 1, 0, "Settings"},
-                             {kOsdHighlight, 0, 1, ">Rotation"},
-                             {kOsdHighlight, 9, 1, ":180"},
-                             {kOsdGreen, 0, 2, " Exposure"},
-                             {kOsdWhite, 0, 3, " Back"}});
-    settings.items[0].label.store("Screen");
-    settings.items[0].setting = &setting(kSlotPhotoScreen);
-    page.selected.store(0);
-    page.editStartIndex.store(0);
-    frameWorkMillis.store(7);
-    expectShows(menu(page), {{kOsdGreen, 1, 0, "Screen 7ms"}}, 0, 0, 30);
 }
 
 }  // namespace

@@ -93,25 +93,35 @@ TEST(PortableKernels, StepOneAndAHalfSamplesColumnsAndRows01346AndKeepsThePitch)
     }
 }
 
-TEST(ScaleDownByFactor, EveryTurnAndFactorPlacesTheF) {
-    // 6 x 5 takes the scalar kernels with a single-pixel tail; 12 x 8 the vector ones.
-    for (const auto& [w, h] : {std::pair{6, 5}, std::pair{12, 8}, std::pair{7, 4}}) {
-        for (int factor : {2, 4, 8}) {
-            Uyvy frame = fFrame(w, h, factor);
-            for (uint32_t turn = 0; turn < 4; ++turn) {
-                SCOPED_TRACE(factor);
-                const int outW = turnSwapsAxes(turn) ? h : w, outH = turnSwapsAxes(turn) ? w : h;
-                const int pitch = outW + 3;
+// scaleDownByFactor at factors 2, 4 and 8 and resizeRotate at steps 1 and 2 (which repeats an
+// odd last column or row) on pictures that take the scalar code with its tails (6 x 5, 7 x 4,
+// 7 x 5, 10 x 6) and the vector code (12 x 8), leaving the row ends beyond the picture alone.
+TEST(Reducers, EveryTurnPlacesTheF) {
+    for (const auto& [w, h] :
+         {std::pair{6, 5}, std::pair{7, 4}, std::pair{7, 5}, std::pair{10, 6}, std::pair{12, 8}})
+        for (uint32_t turn = 0; turn < 4; ++turn)
+            for (int scale : {1, 2, 4, 8}) {
+                SCOPED_TRACE(testing::Message()
+                             << w << "x" << h << " turn " << turn << " x" << scale);
+                const bool swap = turnSwapsAxes(turn);
+                const int outW = swap ? h : w, outH = swap ? w : h, pitch = outW + 3;
                 std::vector<uint16_t> out(static_cast<size_t>(pitch * outH), 0x1234);
-                scaleDownByFactor(frame.data(), frame.stride, out.data(), pitch * 2, frame.w,
-                                  frame.h, factor, static_cast<KernelTurn>(turn));
-                expectTurnedF(out, pitch, turn, w, h);
+                if (scale > 1) {
+                    Uyvy frame = fFrame(w, h, scale);
+                    scaleDownByFactor(frame.data(), frame.stride, out.data(), pitch * 2, frame.w,
+                                      frame.h, scale, static_cast<KernelTurn>(turn));
+                    expectTurnedF(out, pitch, turn, w, h);
+                }
+                if (scale < 4) {
+                    // Step `scale`: (0x8000 + x * scale * 0x10000) >> 16 = scale * x, in cell x.
+                    Planar planar = fPlanar(w, h, scale);
+                    resizeRotate(planar.planes(), planar.w, planar.h, out.data(), pitch * 2, w, h,
+                                 static_cast<KernelTurn>(turn), 0x10000 * scale, 0x10000 * scale);
+                    expectTurnedF(out, pitch, turn, w, h, true);
+                }
                 for (int r = 0; r < outH; ++r)
-                    for (int c = outW; c < pitch; ++c)
-                        ASSERT_EQ(out[r * pitch + c], 0x1234) << "beyond the picture";
+                    for (int c = outW; c < pitch; ++c) ASSERT_EQ(out[r * pitch + c], 0x1234);
             }
-        }
-    }
 }
 
 // convertToPlanar: every converted sample against the source through the turn table; every
@@ -160,25 +170,6 @@ TEST(ResizeRotate, QuarterVgaTo240x180ReachesTheLastColumnAndRow) {
         EXPECT_EQ(out[y * ow + ow - 2], 0x0000) << "row " << y;
     }
     for (int x = 0; x < ow; ++x) EXPECT_EQ(out[(oh - 1) * ow + x], 0xFFFF);
-}
-
-TEST(ResizeRotate, EveryTurnPlacesTheF) {
-    // 12 x 8 output takes the vector kernel, 7 x 5 and 10 x 6 the scalar one; an odd last column
-    // or row repeats the one before it.
-    for (const auto& [w, h] : {std::pair{12, 8}, std::pair{7, 5}, std::pair{10, 6}}) {
-        for (int scale : {1, 2}) {
-            Planar planar = fPlanar(w, h, scale);
-            for (uint32_t turn = 0; turn < 4; ++turn) {
-                SCOPED_TRACE(scale);
-                const int outW = turnSwapsAxes(turn) ? h : w;
-                std::vector<uint16_t> out(static_cast<size_t>(w * h), 0x1234);
-                // Step `scale`: (0x8000 + x * scale * 0x10000) >> 16 = scale * x, inside cell x.
-                resizeRotate(planar.planes(), planar.w, planar.h, out.data(), outW * 2, w, h,
-                             static_cast<KernelTurn>(turn), 0x10000 * scale, 0x10000 * scale);
-                expectTurnedF(out, outW, turn, w, h, true);
-            }
-        }
-    }
 }
 
 // Outputs without a whole block, and reduction factors other than 2, 4 and 8, draw nothing.
