@@ -278,36 +278,31 @@ TEST_F(Avi, LateSoundCatchesUpAndAPausedRecordingDrainsItWhileClosing) {
     EXPECT_GT(soundChunks, 6u);
 }
 
-TEST(AviIndex, The1025thEntryTakesASecondBlockOnceAndLaterMoviesReuseIt) {
-    AviWriter w;
-    w.frameMs = 1;
-    AviMemoryFile first, again;
-    ASSERT_TRUE(aviOpen(w, aviMemorySink(&first), 8, 8, false));
+TEST_F(Avi, The1025thEntryTakesASecondBlockOnceAndLaterMoviesReuseIt) {
     const std::vector<uint8_t> pic = makeJpeg(8, 8, 0);
     const uint32_t size = uint32_t(pic.size());
-    w.pictureChanged = 1;
-    ASSERT_TRUE(aviWriteFrame(w, nullptr, 0, 0, 1));
-    ASSERT_TRUE(aviWriteFrame(w, pic.data(), size, 0, 0));     // entry 1: the picture
-    ASSERT_TRUE(aviWriteFrame(w, pic.data(), size, 1023, 0));  // entries 2 to 1024: repeats
-    EXPECT_EQ(w.firstIndexBlock->next, nullptr);
-    ASSERT_TRUE(aviWriteFrame(w, pic.data(), size, 1024, 0));  // entry 1025
-    IndexBlock* second = w.firstIndexBlock->next;
-    ASSERT_NE(second, nullptr);
-    aviClose(w);
-    const std::vector<IndexEntry> index = movieIndex(first.bytes);
-    ASSERT_EQ(index.size(), 1025u);
-    EXPECT_EQ(index[1024].offset, 4u);
-    EXPECT_EQ(index[1024].size, size + (size & 1));
-
-    ASSERT_TRUE(aviOpen(w, aviMemorySink(&again), 8, 8, false));
-    EXPECT_EQ(w.currentIndexBlock, w.firstIndexBlock);
-    ASSERT_TRUE(aviWriteFrame(w, nullptr, 0, 0, 1));
-    ASSERT_TRUE(aviWriteFrame(w, pic.data(), size, 0, 0));
-    ASSERT_TRUE(aviWriteFrame(w, pic.data(), size, 1999, 0));
-    EXPECT_EQ(w.firstIndexBlock->next, second);
-    EXPECT_EQ(w.currentIndexBlock, second);
-    aviClose(w);
-    EXPECT_EQ(movieIndex(again.bytes).size(), 2000u);
+    IndexBlock* second = nullptr;
+    for (const uint32_t last : {1024u, 1999u}) {  // a movie of 1025 entries, then one of 2000
+        SCOPED_TRACE(last);
+        mem = {};
+        ASSERT_TRUE(open(1, 8, 8));
+        EXPECT_EQ(w.currentIndexBlock, w.firstIndexBlock);
+        w.pictureChanged = 1;
+        ASSERT_TRUE(aviWriteFrame(w, nullptr, 0, 0, 1));
+        ASSERT_TRUE(aviWriteFrame(w, pic.data(), size, 0, 0));     // entry 1: the picture
+        ASSERT_TRUE(aviWriteFrame(w, pic.data(), size, 1023, 0));  // entries 2 to 1024: repeats
+        EXPECT_EQ(w.firstIndexBlock->next, second);                // none yet in the first movie
+        ASSERT_TRUE(aviWriteFrame(w, pic.data(), size, last, 0));
+        if (!second) second = w.firstIndexBlock->next;
+        ASSERT_NE(second, nullptr);
+        EXPECT_EQ(w.firstIndexBlock->next, second) << "allocated once, then reused";
+        EXPECT_EQ(w.currentIndexBlock, second);
+        aviClose(w);
+        const std::vector<IndexEntry> index = movieIndex(mem.bytes);
+        ASSERT_EQ(index.size(), last + 1);
+        EXPECT_EQ(index[last].offset, 4u);
+        EXPECT_EQ(index[last].size, size + (size & 1));
+    }
 }
 
 TEST_F(Avi, TicksCountAcrossTheClockWrapNeverBackwardAndNotForAPause) {
@@ -408,7 +403,6 @@ TEST_F(Avi, FailedWritesLoseNoWholeChunkAndTheFileStillPlays) {
     EXPECT_FALSE(rec.frame(makeJpeg(24, 18, 8), 800));
     EXPECT_EQ(w.filePos, filePos);
     EXPECT_EQ(w.videoEntries, 6u);
-    EXPECT_EQ(w.indexBytes, 6u * 16);
     EXPECT_EQ(mem.position, filePos);  // back at the end of the last whole chunk
     const std::vector<IndexEntry> index(w.firstIndexBlock->entries, w.firstIndexBlock->entries + 6);
     aviClose(w);  // the index does not fit either

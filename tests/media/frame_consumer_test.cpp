@@ -6,7 +6,6 @@
 // full card, are checked end to end; the unchanged-screen rule with the writer.)
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
 
 #include "app/commands.h"
 #include "media/capture_test_support.h"
