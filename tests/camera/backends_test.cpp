@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <tuple>
 
 #include "camera/camera_test_support.h"
 #include "camera/device_info.h"
@@ -15,7 +16,7 @@ using namespace camtest;
 class Backend : public ::testing::Test {
   protected:
     ~Backend() override {
-        sink().release = true;
+        gSink.release = true;
         if (camera_ && camera_->close) {
             camera_->stop();
             camera_->close();
@@ -23,32 +24,22 @@ class Backend : public ::testing::Test {
     }
     void use(const DeviceProfile& profile, const CameraBackend& camera) {
         camera_ = nullptr;
-        device_.reset();
         device_.emplace(profile);
-        sink().reset();
-        if (&camera == &gCameraLibraryBackend) {
-            EXPECT_TRUE(loadCameraLibrary());
-        }
+        gSink.reset();
+        EXPECT_TRUE(&camera != &gCameraLibraryBackend || loadCameraLibrary());
         camera_ = &camera;
     }
+    // The records the device's hardware kept that begin with `prefix`.
     std::vector<std::string> records(const std::string& prefix) {
-        return recordsStartingWith(device_->handheld(), prefix);
+        std::vector<std::string> out;
+        for (const std::string& r : device_->handheld().records())
+            if (r.rfind(prefix, 0) == 0) out.push_back(r);
+        return out;
     }
     std::optional<TempDevice> device_;
     const CameraBackend* camera_ = nullptr;
     uint8_t block_[kOpenBlockBytes] = {};
 };
-
-// The library's own log of the requests it received.
-std::string libraryRecords() {
-    HMODULE library = LoadLibraryW(u"HTCcamera.dll");
-    auto records = reinterpret_cast<uint32_t (*)(char*, uint32_t)>(
-        GetProcAddressW(library, u"SimCamera_Records"));
-    std::string text(records ? records(nullptr, 0) + 1 : 1, '\0');
-    if (records) records(text.data(), static_cast<uint32_t>(text.size()));
-    FreeLibrary(library);
-    return text.c_str();
-}
 
 // Open, start, stop, close, open again: frames of the crop size, none after stop; the LCM1:
 // driver is asked for frames of the crop size (320 x 240: 153,600 bytes) at each start. An
@@ -56,10 +47,6 @@ std::string libraryRecords() {
 TEST_F(Backend, EveryBackendCyclesCleanly) {
     use(*findBuiltinProfile("ph10c"), gCameraLibraryBackend);
     expectTwoCleanCycles(*camera_, params(640, 480, 160, 120, 320, 240), 320u * 240 * 2);
-    EXPECT_NE(libraryRecords().find(
-                  "Camera_Init\nCamera_Begin sensor 640x480 crop 160,120-479,359 exposure 2\n"
-                  "Camera_End\nCamera_Deinit\nCamera_Init\n"),
-              std::string::npos);
     ASSERT_EQ(device_->handheld().command({"camera", "init", "refuse"}), "");
     EXPECT_EQ(camera_->open(block_), 0u) << "the library refused its initialisation";
     use(*findBuiltinProfile("mpx220"), kDsc1Backend);
@@ -73,11 +60,11 @@ TEST_F(Backend, EveryBackendCyclesCleanly) {
 }
 
 // With the sensor delivering nothing, stop returns within the hand-shake's 1000 ms bound and
-// still stops the sensor; without its driver a backend fails to open and leaves no thread.
-TEST_F(Backend, StopWithoutFramesAndOpenWithoutADriver) {
-    const std::pair<const char*, const CameraBackend*> backends[] = {{"mpx220", &kDsc1Backend},
-                                                                     {"pm10a", &kLcm1Backend}};
-    for (const auto& [profile, camera] : backends) {
+// still stops the sensor.
+TEST_F(Backend, StopWithoutFrames) {
+    const std::tuple<const char*, const CameraBackend*, std::string> backends[] = {
+        {"mpx220", &kDsc1Backend, "DSC1 6"}, {"pm10a", &kLcm1Backend, "LCM1 0x90002010"}};
+    for (const auto& [profile, camera, stop] : backends) {
         SCOPED_TRACE(profile);
         use(*findBuiltinProfile(profile), *camera);
         ASSERT_EQ(device_->handheld().command({"camera", "frames", "off"}), "");
@@ -88,21 +75,9 @@ TEST_F(Backend, StopWithoutFramesAndOpenWithoutADriver) {
         const auto start = std::chrono::steady_clock::now();
         camera->stop();
         EXPECT_LT(millisSince(start), 2000);
-        const std::string stop = camera == &kDsc1Backend ? "DSC1 6" : "LCM1 0x90002010";
         EXPECT_EQ(records(stop.substr(0, 4)).back(), stop);
-        EXPECT_EQ(sink().frames, 0);
+        EXPECT_EQ(gSink.frames, 0);
         camera->close();
-
-        DeviceProfile withoutDriver = *findBuiltinProfile(profile);
-        withoutDriver.install = {"HTCcamera.dll"};
-        use(withoutDriver, *camera);
-        const int baseline = threadBaseline();
-        EXPECT_EQ(camera->open(block_), 0u);
-        EXPECT_EQ(camera->start(&p), 0u);
-        const uint32_t stopped = camera->stop();
-        EXPECT_TRUE(camera == &kDsc1Backend || stopped == 0) << "LCM1: has nothing to stop";
-        EXPECT_EQ(camera->close(), 0u);
-        EXPECT_TRUE(threadsBackTo(baseline));
     }
 }
 
@@ -130,8 +105,8 @@ TEST_F(Backend, Dsc1StartSendsTheConfigurationSequence) {
         "DSC1 2 02 01 03 02 80 e0" + zeros18,
     };
     EXPECT_EQ(sent, expected);
-    ASSERT_TRUE(waitUntil([] { return sink().frames >= 2; }));
-    EXPECT_EQ(sink().seen().bytes, 614400u);
+    ASSERT_TRUE(waitUntil([] { return gSink.frames >= 2; }));
+    EXPECT_EQ(gSink.seen().bytes, 614400u);
     EXPECT_EQ(records("DSC1 3 ").back(), "DSC1 3 614400") << "the driver fills frameBytes";
     const size_t configurations = records("DSC1 2").size();
     EXPECT_EQ(camera_->start(&p), 1u);
@@ -176,12 +151,11 @@ TEST_F(Backend, Lcm1PowerAroundTheDriversLifeAndARefusedInitialisation) {
 
 TEST_F(Backend, Lcm1RegisterRequestBytesPropertiesAndFlashLight) {
     use(*findBuiltinProfile("pm10a"), kLcm1Backend);
-    uint32_t value = 0;
+    uint32_t value = 0xFFFFFFFF;
     EXPECT_EQ(camera_->setProperty(5, 3), 0u) << "not open";
     ASSERT_NE(camera_->open(block_), 0u);
     EXPECT_NE(camera_->writeRegister(0x12, 0x80), 0u);
     EXPECT_EQ(records("LCM1").back(), "LCM1 0x90002020 01 00 00 00 12 80 00 00");
-    value = 0xFFFFFFFF;
     EXPECT_NE(camera_->readRegister(0x12, &value), 0u);
     EXPECT_EQ(records("LCM1").back(), "LCM1 0x90002020 00 00 00 00 12 00 00 00");
     EXPECT_EQ(value, 0x80u) << "two bytes into the cleared word";
@@ -200,9 +174,9 @@ TEST_F(Backend, Lcm1CloseGivesUpOnABusyHandlerAndTheThreadCleansUpLater) {
     const int baseline = threadBaseline();
     ASSERT_NE(camera_->open(block_), 0u);
     CaptureParams p = params(320, 240, 0, 0, 320, 240);
-    sink().holdMs = 10000;
+    gSink.holdMs = 10000;
     ASSERT_NE(camera_->start(&p), 0u);
-    ASSERT_TRUE(waitUntil([] { return sink().seen().bytes == 153600u; }));  // inside the handler
+    ASSERT_TRUE(waitUntil([] { return gSink.seen().bytes == 153600u; }));  // inside the handler
     const auto start = std::chrono::steady_clock::now();
     camera_->stop();
     camera_->close();
@@ -210,10 +184,10 @@ TEST_F(Backend, Lcm1CloseGivesUpOnABusyHandlerAndTheThreadCleansUpLater) {
     EXPECT_LT(millisSince(start), 5000);
     EXPECT_EQ(camera_->open(block_), 0u) << "the late thread still holds the single-open driver";
     EXPECT_TRUE(records("LCM1 close").empty());
-    sink().release = true;
+    gSink.release = true;
     EXPECT_TRUE(waitUntil([&] { return records("LCM1 close").size() == 1u; }));
     EXPECT_TRUE(threadsBackTo(baseline));
-    EXPECT_EQ(sink().frames, 1) << "no frame after the thread was told to end";
+    EXPECT_EQ(gSink.frames, 1) << "no frame after the thread was told to end";
     EXPECT_NE(camera_->open(block_), 0u);
 }
 

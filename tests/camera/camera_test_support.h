@@ -6,7 +6,6 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -60,10 +59,10 @@ inline bool threadsBackTo(int baseline) {
     return waitUntil([&] { return threadCount() <= baseline; });
 }
 
-// The last frame the handler was given: its byte count, the Frame record's size and layout then,
-// and its pixels (w x h x bytes per pixel of that record).
+// The last frame the handler was given: its byte count, the Frame record's layout then, and its
+// pixels (the record's width x height x bytes per pixel).
 struct Seen {
-    uint32_t bytes = 0, width = 0, height = 0, format = 0;
+    uint32_t bytes = 0, format = 0;
     bool reservedNonZero = false;  // in any frame so far
     std::vector<uint8_t> pixels;
 };
@@ -87,20 +86,15 @@ struct FrameSink {
     }
 };
 
-inline FrameSink& sink() {
-    static FrameSink s;
-    return s;
-}
+inline FrameSink gSink;
 
 inline void recordFrame(uint8_t* pixels, uint32_t byteLength, uint32_t* reserved) {
-    FrameSink& s = sink();
+    FrameSink& s = gSink;
     if (s.stopped) ++s.callsAfterStop;
     {
         std::lock_guard lock(s.mutex);
         s.last.reservedNonZero |= !reserved || *reserved != 0;
         s.last.bytes = byteLength;
-        s.last.width = gFrame.frameWidth;
-        s.last.height = gFrame.frameHeight;
         s.last.format = gFrame.frameFormat;
         const size_t n = size_t{gFrame.frameWidth} * gFrame.frameHeight;
         s.last.pixels.assign(pixels, pixels + n * bytesPerPixel(gFrame.frameFormat));
@@ -129,15 +123,6 @@ inline CaptureParams params(uint32_t sensorWidth, uint32_t sensorHeight, uint32_
     return p;
 }
 
-// The records the device's hardware kept that begin with `prefix`.
-inline std::vector<std::string> recordsStartingWith(SimulatedHandheld& device,
-                                                    const std::string& prefix) {
-    std::vector<std::string> out;
-    for (const std::string& r : device.records())
-        if (r.compare(0, prefix.size(), prefix) == 0) out.push_back(r);
-    return out;
-}
-
 // Two rounds of open, start, stop and close: each round streams frames of `frameBytes`, no frame
 // handler call begins after stop returns (a handler still busy when it is asked included), and
 // no thread is left running at the end.
@@ -147,18 +132,18 @@ inline void expectTwoCleanCycles(const CameraBackend& camera, const CaptureParam
     uint8_t block[kOpenBlockBytes] = {};
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
-        sink().reset();
-        sink().holdMs = 20;
+        gSink.reset();
+        gSink.holdMs = 20;
         ASSERT_NE(camera.open(block), 0u);
         CaptureParams p = start;
         ASSERT_NE(camera.start(&p), 0u);
-        ASSERT_TRUE(waitUntil([] { return sink().frames >= 2; }));
-        EXPECT_EQ(sink().seen().bytes, frameBytes);
-        EXPECT_FALSE(sink().seen().reservedNonZero);
+        ASSERT_TRUE(waitUntil([] { return gSink.frames >= 2; }));
+        EXPECT_EQ(gSink.seen().bytes, frameBytes);
+        EXPECT_FALSE(gSink.seen().reservedNonZero);
         camera.stop();
-        sink().stopped = true;
+        gSink.stopped = true;
         std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        EXPECT_EQ(sink().callsAfterStop, 0);
+        EXPECT_EQ(gSink.callsAfterStop, 0);
         EXPECT_NE(camera.close(), 0u);
     }
     EXPECT_TRUE(threadsBackTo(baseline));

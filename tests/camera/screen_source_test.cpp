@@ -1,9 +1,9 @@
-// The screen source: colour bars in the camera edition; in the screen-capture edition the
-// display's frame buffer, or on PXA27x devices the topmost LCD plane; its pace from "Max FPS";
-// its open/start/stop/close cycle. Then the LCD plane reader against the simulated PXA27x LCD
-// controller: every depth and colour format the controller offers, with pixels written straight
-// into the planes' physical memory and the expected picture computed from the formats'
-// definitions; and its limits.
+// The screen source: colour bars in the camera edition, the display's frame buffer in the
+// screen-capture edition, its pace from "Max FPS", its open/start/stop/close cycle. Then the LCD
+// plane reader (the source's pictures on PXA27x devices, which the tours record with an overlay
+// switched on) against the simulated PXA27x LCD controller: every depth and colour format the
+// controller offers, with pixels written straight into the planes' physical memory and the
+// expected picture computed from the formats' definitions; and its limits.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -27,25 +27,19 @@ const CameraBackend& camera = kScreenSourceBackend;
 constexpr uint8_t kBars[8][3] = {{128, 235, 128}, {16, 211, 146}, {166, 170, 16}, {54, 145, 34},
                                  {202, 106, 222}, {90, 81, 240},  {240, 41, 109}, {128, 16, 128}};
 
-// Makes "Max FPS" give `periodMs` (its entry with that value) for the length of a test.
-class FramePeriod {
-  public:
-    explicit FramePeriod(int32_t periodMs)
-        : list_(setting(kSlotMaxFps)), saved_(list_.current.load()) {
-        for (list_.current = 0; list_.current < list_.count; ++list_.current)
-            if (valueOf(list_) == periodMs) return;
-        ADD_FAILURE() << "\"Max FPS\" has no entry of " << periodMs << " ms";
-    }
-    ~FramePeriod() { list_.current = saved_; }
-
-  private:
-    ValueList& list_;
-    int32_t saved_;
-};
+// Makes "Max FPS" give `periodMs` (its entry of that value).
+void setFramePeriod(int32_t periodMs) {
+    ValueList& list = setting(kSlotMaxFps);
+    for (list.current = 0; list.current < list.count; ++list.current)
+        if (valueOf(list) == periodMs) return;
+    ADD_FAILURE() << "\"Max FPS\" has no entry of " << periodMs << " ms";
+}
 
 class ScreenSource : public ::testing::Test {
   protected:
+    ScreenSource() { setFramePeriod(40); }
     ~ScreenSource() override {
+        setting(kSlotMaxFps).current = -1;
         camera.stop();
         camera.close();
         gApp.screenCaptureEdition = 0;
@@ -54,7 +48,7 @@ class ScreenSource : public ::testing::Test {
     }
     void use(const DeviceProfile& profile, bool screenCapture) {
         device_.emplace(profile);
-        sink().reset();
+        gSink.reset();
         gApp.screenCaptureEdition = screenCapture ? 1 : 0;
         detectDevice(gDeviceInfo);
     }
@@ -66,20 +60,20 @@ class ScreenSource : public ::testing::Test {
     }
     // Waits for a frame that begins after now, and gives it.
     Seen nextFrame() {
-        const int frames = sink().frames;
-        EXPECT_TRUE(waitUntil([&] { return sink().frames >= frames + 2; }));
-        return sink().seen();
+        const int frames = gSink.frames;
+        EXPECT_TRUE(waitUntil([&] { return gSink.frames >= frames + 2; }));
+        return gSink.seen();
     }
 
-    FramePeriod fast_{40};
     std::optional<TempDevice> device_;
     uint8_t block_[kOpenBlockBytes] = {};
 };
 
-// Every row eight bars of 20 pairs, black at the left to white at the right; an odd width leaves
-// the last column out (black, 16 and 128).
-TEST_F(ScreenSource, ColourBarsFromBlackToWhite) {
+// Two clean cycles; every row eight bars of 20 pairs, black at the left to white at the right (an
+// odd width leaves the last column out: black, 16 and 128); the starts it refuses.
+TEST_F(ScreenSource, ColourBarsCyclesAndRefusals) {
     use(*findBuiltinProfile("nocamera"), false);
+    expectTwoCleanCycles(camera, params(64, 48, 0, 0, 64, 48), 64u * 48 * 2);
     const uint32_t sizes[][2] = {{320, 240}, {33, 5}};
     for (const auto& [w, h] : sizes) {
         SCOPED_TRACE(w);
@@ -87,8 +81,6 @@ TEST_F(ScreenSource, ColourBarsFromBlackToWhite) {
         const Seen seen = nextFrame();
         EXPECT_EQ(seen.bytes, w * h * 2);
         EXPECT_EQ(seen.format, Uyvy);
-        EXPECT_EQ(seen.width, w);
-        EXPECT_FALSE(seen.reservedNonZero);
         std::vector<uint8_t> expected;
         for (uint32_t y = 0; y < h; ++y) {
             for (uint32_t pair = 0; pair < w / 2; ++pair) {
@@ -101,11 +93,6 @@ TEST_F(ScreenSource, ColourBarsFromBlackToWhite) {
         camera.stop();
         camera.close();
     }
-}
-
-TEST_F(ScreenSource, CycleAndRefusals) {
-    use(*findBuiltinProfile("nocamera"), false);
-    expectTwoCleanCycles(camera, params(64, 48, 0, 0, 64, 48), 64u * 48 * 2);
     ASSERT_EQ(camera.open(block_), 1u);
     EXPECT_EQ(camera.open(block_), 0u) << "already open";
     CaptureParams none = params(64, 48, 0, 0, 64, 48, nullptr);
@@ -122,63 +109,45 @@ TEST_F(ScreenSource, CycleAndRefusals) {
 TEST_F(ScreenSource, PaceFollowsMaxFps) {
     use(*findBuiltinProfile("nocamera"), false);
     for (int32_t periodMs : {200, 1000}) {
-        FramePeriod period(periodMs);
+        setFramePeriod(periodMs);
         startCrop(32, 24);
-        ASSERT_TRUE(waitUntil([] { return sink().frames >= 1; }));
-        const int first = sink().frames;
+        ASSERT_TRUE(waitUntil([] { return gSink.frames >= 1; }));
+        const int first = gSink.frames;
         if (periodMs == 200) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-            EXPECT_GE(sink().frames - first, 4);
-            EXPECT_LE(sink().frames - first, 8);
+            EXPECT_GE(gSink.frames - first, 4);
+            EXPECT_LE(gSink.frames - first, 8);
         }
         const auto start = std::chrono::steady_clock::now();
         camera.stop();
         EXPECT_LT(millisSince(start), 900);
         camera.close();
-        sink().reset();
+        gSink.reset();
     }
 }
 
 // A screen height of 220 is captured as 224: the rows beyond the display are black; and so is
-// the whole picture when no frame buffer is known.
+// the whole picture on a device that describes no frame buffer (neither the raw frame buffer
+// escape nor GAPI answers). The raw and GAPI descriptions are compared with the home screen by the
+// tours of every device.
 TEST_F(ScreenSource, CopiesTheFrameBufferAtTheCropSize) {
     DeviceProfile plain = *findBuiltinProfile("pm200");  // no PXA27x: no plane reader
     plain.displayWidth = 176;
     plain.displayHeight = 220;
-    use(plain, true);
-    ASSERT_EQ(gDeviceInfo.lcdPlanes, nullptr);
-    uint8_t* display = device_->handheld().displayMemory();
-    std::vector<uint8_t> expected(176 * 224 * 2, 0);
-    for (size_t i = 0; i < 176 * 220 * 2; ++i) display[i] = expected[i] = uint8_t(i % 251);
     for (bool known : {true, false}) {
-        if (!known) gDeviceInfo.display = DisplayDescription{};
+        plain.rawFrameBuffer = plain.gxInfo = known;
+        use(plain, true);
+        uint8_t* display = device_->handheld().displayMemory();
+        std::vector<uint8_t> expected(176 * 224 * 2, 0);
+        for (size_t i = 0; i < 176 * 220 * 2; ++i) display[i] = uint8_t(i % 251);
+        if (known) std::copy(display, display + 176 * 220 * 2, expected.begin());
         startCrop(176, 224);
         const Seen seen = nextFrame();
         EXPECT_EQ(seen.format, Rgb565);
-        EXPECT_EQ(seen.height, 224u);
-        EXPECT_EQ(seen.pixels, known ? expected : std::vector<uint8_t>(expected.size(), 0));
+        EXPECT_EQ(seen.pixels, expected);
         camera.stop();
         camera.close();
     }
-}
-
-// An overlay switched on, then off between two pictures: the next picture comes from the plane
-// below; the byte count stays the crop's.
-TEST_F(ScreenSource, TakesTheTopmostPlaneThatIsOn) {
-    use(*findBuiltinProfile("nocamera"), true);
-    ASSERT_NE(gDeviceInfo.lcdPlanes, nullptr);
-    startCrop(240, 320);
-    EXPECT_EQ(nextFrame().format, Rgb565) << "the base plane";
-    ASSERT_EQ(device_->handheld().command({"overlay2", "yuv420", "176x144", "at", "10", "20"}), "");
-    const Seen overlay = nextFrame();
-    EXPECT_EQ(overlay.format, Uyvy);
-    EXPECT_EQ(overlay.width, 176u);
-    EXPECT_EQ(overlay.height, 144u);
-    EXPECT_EQ(overlay.bytes, 240u * 320 * 2);
-    ASSERT_EQ(device_->handheld().command({"overlay2", "off"}), "");
-    const Seen base = nextFrame();
-    EXPECT_EQ(base.format, Rgb565);
-    EXPECT_EQ(base.width, 240u);
 }
 
 using Bytes = std::vector<uint8_t>;
@@ -191,11 +160,6 @@ struct PlaneFormat {
     std::function<Bytes(const std::vector<Bytes>&)> picture;  // from the bytes filled
 };
 
-uint16_t rgb565FromRgb666(uint32_t v) {
-    const uint32_t red6 = (v >> 12) & 0x3F, green6 = (v >> 6) & 0x3F, blue6 = v & 0x3F;
-    return static_cast<uint16_t>((red6 >> 1) << 11 | green6 << 5 | (blue6 >> 1));
-}
-
 // 18- and 19-bit pixels in one word or packed into 3 bytes, 5 x 3: seven whole pairs of Rgb565
 // (the fifteenth pixel has no partner).
 PlaneFormat rgb18(const char* command, uint32_t bytes) {
@@ -205,7 +169,9 @@ PlaneFormat rgb18(const char* command, uint32_t bytes) {
                     uint32_t v = 0;
                     for (uint32_t b = 0; b < bytes; ++b)
                         v |= uint32_t{f[0][k * bytes + b]} << (8 * b);
-                    const uint16_t w = rgb565FromRgb666(v);
+                    const uint32_t red6 = (v >> 12) & 0x3F, green6 = (v >> 6) & 0x3F,
+                                   blue6 = v & 0x3F;
+                    const uint16_t w = uint16_t((red6 >> 1) << 11 | green6 << 5 | blue6 >> 1);
                     out.insert(out.end(), {uint8_t(w), uint8_t(w >> 8)});
                 }
                 return out;
@@ -228,17 +194,18 @@ PlaneFormat packedYcbcr() {
     return format;
 }
 
-// Planar YCbCr, 6 pixels wide: each pair gives its first luma sample twice and the chroma sample
-// at `chroma(row, pair)` (4:2:0: each chroma row serves two picture rows).
-PlaneFormat planar(const char* command, uint32_t height, size_t (*chroma)(uint32_t, uint32_t)) {
+// Planar YCbCr, 6 pixels wide, chroma planes `chromaWidth` wide with a row for every picture row
+// (4:2:0: for every two): each pair gives its first luma sample twice and the chroma samples
+// under that pixel.
+PlaneFormat planar(const char* command, uint32_t height, uint32_t chromaWidth, uint32_t rowShift) {
     const size_t n = 6 * height;
     PlaneFormat format{command, 2, 6, height, Uyvy, {}, {}};
     format.fills = {{kOverlay2Physical, n}, {kOverlay2CbPhysical, n}, {kOverlay2CrPhysical, n}};
-    format.picture = [height, chroma](auto& f) {
+    format.picture = [=](auto& f) {
         Bytes out;
         for (uint32_t y = 0; y < height; ++y)
             for (uint32_t i = 0; i < 3; ++i) {
-                const size_t c = chroma(y, i);
+                const size_t c = (y >> rowShift) * chromaWidth + 2 * i * chromaWidth / 6;
                 out.insert(out.end(), {f[1][c], f[0][y * 6 + 2 * i], f[2][c], f[0][y * 6 + 2 * i]});
             }
         return out;
@@ -263,19 +230,17 @@ class LcdPlanes : public ::testing::Test {
 TEST_F(LcdPlanes, EveryDepthAndColourFormat) {
     auto copy = [](auto& f) { return f[0]; };
     const PlaneFormat formats[] = {
-        {nullptr, 0, 240, 320, Rgb565, {{kDisplayPhysical, 240 * 320 * 2}}, copy},
         {"overlay1 rgb16 6x5 at 3 4", 1, 6, 5, Rgb555, {{kOverlay1Physical, 6 * 5 * 2}}, copy},
         rgb18("overlay1 rgb18 5x3 at 0 0", 4),
         rgb18("overlay1 rgb18p 5x3 at 0 0", 3),
         rgb18("overlay1 rgb19 5x3 at 0 0", 4),
         rgb18("overlay1 rgb19p 5x3 at 0 0", 3),
         packedYcbcr(),
-        planar("overlay2 yuv444p 6x2 at 0 0", 2,
-               [](uint32_t y, uint32_t i) { return size_t{y * 3 + i} * 2; }),
-        planar("overlay2 yuv422 6x3 at 0 0", 3,
-               [](uint32_t y, uint32_t i) { return size_t{y * 3 + i}; }),
-        planar("overlay2 yuv420 6x4 at 0 0", 4,
-               [](uint32_t y, uint32_t i) { return size_t{y / 2 * 3 + i}; }),
+        planar("overlay2 yuv444p 6x2 at 0 0", 2, 6, 0),
+        planar("overlay2 yuv422 6x3 at 0 0", 3, 3, 0),
+        planar("overlay2 yuv420 6x4 at 0 0", 4, 3, 1),
+        // Last: the overlays switched off after a picture of each, the next comes from the base.
+        {nullptr, 0, 240, 320, Rgb565, {{kDisplayPhysical, 240 * 320 * 2}}, copy},
     };
     std::mt19937 random(1);
     for (const PlaneFormat& f : formats) {
@@ -307,15 +272,14 @@ TEST_F(LcdPlanes, EveryDepthAndColourFormat) {
         const Bytes expected = f.picture(filled);
         EXPECT_EQ(Bytes(output_.begin(), output_.begin() + long(expected.size())), expected);
     }
-}
-
-// A picture that would not fit, a plane that is not on; a 480 x 640 x 2-byte base plane does not
-// fit the descriptor length the reader takes (AND 0x7FFFC), and is then not read past its end;
-// no LCD controller, nothing mapped.
-TEST_F(LcdPlanes, Limits) {
-    reader_->refresh();
+    // A picture that would not fit, a plane that is not on.
     EXPECT_FALSE(reader_->takePicture(reader_->base, 0, 240 * 320 * 2 - 1));
     EXPECT_FALSE(reader_->takePicture(reader_->overlay1, 1, kCapacity));
+}
+
+// A 480 x 640 x 2-byte base plane does not fit the descriptor length the reader takes (AND
+// 0x7FFFC), and is then not read past its end; no LCD controller, nothing mapped.
+TEST(LcdPlaneLimits, ABasePlaneTooLongAndNoController) {
     for (const char* profile : {"pu10", "mpx220"}) {
         SCOPED_TRACE(profile);
         TempDevice device(profile);
