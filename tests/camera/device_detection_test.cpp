@@ -41,7 +41,7 @@ struct TableRow {
 const TableRow kTable[] = {
     {0, 1, 0, 0, 0, {"xxPM10Bxx"}, {"pm10a", "HTC PM10C"}},
     {5, 0, 1, 2, 2, {"WizA100", "WIZA200"}, {}},
-    {1, 1, 0, 0, 0, {"HTC PH10C", "PH10D"}, {}},
+    {1, 1, 0, 0, 0, {"HTC PH10C", "PH10D"}, {"HTC PH10C"}},
     {3, 1, 0, 2, 2, {"HTC PU10"}, {}},
     {4, 0, 1, 0, 0, {"PM300"}, {}},
     {2, 0, 1, 0, 0, {"PM200"}, {}},
