@@ -3,6 +3,7 @@
 // encoder's arguments.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "camera/frame.h"
@@ -42,10 +43,7 @@ Words words(const CaptureGeometry& g) {
 // Selects the size entry whose row is `row`.
 void chooseRow(ValueList& sizes, int32_t row) {
     for (int32_t i = 0; i < sizes.count; ++i)
-        if (entryValue(sizes, i) == row) {
-            sizes.current.store(i);
-            return;
-        }
+        if (entryValue(sizes, i) == row) return sizes.current.store(i);
     FAIL() << "row " << row << " is not in the list";
 }
 
@@ -62,17 +60,22 @@ void openAndStart() {
     gFakeCamera.calls.clear();
 }
 
+// Each test starts from the model at its defaults on camera type 1 (streaming at most 640x480)
+// with the camera closed, and leaves the camera closed.
+class CameraControllerTest : public ::testing::Test {
+  protected:
+    void SetUp() override { buildModel(); }
+    void TearDown() override { closeCamera(); }
+};
+using CaptureGeometryTest = CameraControllerTest;
+using EncoderArgumentsTest = CameraControllerTest;
+
 }  // namespace
 
-TEST(CameraControllerTest, OpenShowsTheWaitCursorAndSendsOnlyChosenSettings) {
-    buildModel({.cameraType = 1});
-    traceClear();
+TEST_F(CameraControllerTest, OpenSendsOnlyChosenSettings) {
     EXPECT_EQ(openCamera(), 1u);
     EXPECT_EQ(gFakeCamera.calls, Calls{"open"});  // every setting at its default: nothing sent
-    EXPECT_EQ(traceCount("SetCursor wait"), 1u);
-    EXPECT_EQ(traceCount("SetCursor none"), 1u);
     EXPECT_EQ(gController.opened.load(), 1);
-    EXPECT_EQ(gController.running.load(), 0);
     EXPECT_EQ(openCamera(), 1u);  // already open: nothing
     EXPECT_EQ(gFakeCamera.calls.size(), 1u);
     closeCamera();
@@ -85,11 +88,9 @@ TEST(CameraControllerTest, OpenShowsTheWaitCursorAndSendsOnlyChosenSettings) {
     gController.gamma.current.store(0);       // never sent on open
     openCamera();
     EXPECT_EQ(gFakeCamera.calls, (Calls{"open", "set 5=7", "set 1=4", "set 10=1"}));
-    closeCamera();
 }
 
-TEST(CameraControllerTest, FailedOpenAndEmptySourceTables) {
-    buildModel();
+TEST_F(CameraControllerTest, FailedOpenAndEmptySourceTables) {
     gFakeCamera.openResult = 0;
     EXPECT_EQ(openCamera(), 0u);
     EXPECT_EQ(gController.opened.load(), 0);
@@ -110,7 +111,8 @@ TEST(CameraControllerTest, FailedOpenAndEmptySourceTables) {
     gController.backend = &kFakeBackend;
 }
 
-TEST(CameraControllerTest, Type13ExchangesTheBrightnessAndContrastProperties) {
+// Type 13 exchanges the Brightness and Contrast property ids; type 5 probes the Brightness range.
+TEST_F(CameraControllerTest, Type13PropertyIdsAndType5BrightnessProbe) {
     buildModel({.cameraType = 13});
     openCamera();
     gController.brightness.current.store(2);
@@ -119,9 +121,7 @@ TEST(CameraControllerTest, Type13ExchangesTheBrightnessAndContrastProperties) {
     applySetting(gController.contrast);
     EXPECT_EQ(gFakeCamera.properties(), (Calls{"set 4=2", "set 5=6"}));
     closeCamera();
-}
 
-TEST(CameraControllerTest, Type5ProbesTheBrightnessRangeBothWays) {
     buildModel({.cameraType = 5});
     gFakeCamera.setPropertyResult = 1;
     gController.brightness.current.store(12);
@@ -137,21 +137,9 @@ TEST(CameraControllerTest, Type5ProbesTheBrightnessRangeBothWays) {
     EXPECT_EQ(gFakeCamera.properties(), Calls{"set 5=120"});
     EXPECT_EQ(brightnessList(), (std::vector<int32_t>{9, 4, -1}));
     EXPECT_EQ(valueOf(gController.brightness), 4);
-    closeCamera();
-
-    // An index inside the new range stays, unless it is the new default.
-    gController.brightness.current.store(2);
-    openCamera();
-    EXPECT_EQ(gController.brightness.current.load(), 2);
-    closeCamera();
-    gController.brightness.current.store(4);
-    openCamera();
-    EXPECT_EQ(gController.brightness.current.load(), -1);
-    closeCamera();
 }
 
-TEST(CameraControllerTest, ApplyingSettingsRestartsOrReopensWhereNeeded) {
-    buildModel({.cameraType = 1});
+TEST_F(CameraControllerTest, ApplyingSettingsRestartsOrReopensWhereNeeded) {
     gController.brightness.current.store(7);
     applySetting(gController.brightness);  // closed: only the list changed
     EXPECT_TRUE(gFakeCamera.calls.empty());
@@ -179,12 +167,9 @@ TEST(CameraControllerTest, ApplyingSettingsRestartsOrReopensWhereNeeded) {
     EXPECT_EQ(gFakeCamera.calls, (Calls{"stop", "close", "open", "set 5=8", "set 1=2", "set 10=128",
                                         "set 10=128", "set 10=128", "start 640x480"}));
     EXPECT_EQ(gController.running.load(), 1);
-    closeCamera();
-    EXPECT_EQ(gFakeCamera.calls.back(), "close");
 }
 
-TEST(CameraControllerTest, StartPassesTheGeometryAndHandsOverASnapshot) {
-    buildModel({.cameraType = 1});
+TEST_F(CameraControllerTest, StartPassesTheGeometryAndHandsOverASnapshot) {
     openCamera();
     reconfigureForMode(false);
     gController.snapshotFrames.store(2);
@@ -199,8 +184,7 @@ TEST(CameraControllerTest, StartPassesTheGeometryAndHandsOverASnapshot) {
     EXPECT_EQ((Words{p.exposureAgain, p.cropLeftAgain, p.cropTopAgain, p.cropRightAgain,
                      p.cropBottomAgain}),
               (Words{2, 0, 0, 639, 479}));
-    const uint32_t constants[6] = {128, 0, 0, 240, 320, 0};
-    EXPECT_EQ(std::memcmp(p.constants, constants, sizeof constants), 0);
+    EXPECT_EQ(Words(p.constants, p.constants + 6), (Words{128, 0, 0, 240, 320, 0}));
     EXPECT_EQ(p.frameHandler, gController.frameHandler);
     EXPECT_EQ((Words{gFrame.frameWidth, gFrame.frameHeight, gFrame.frameFormat}),
               (Words{640, 480, Uyvy}));
@@ -212,31 +196,19 @@ TEST(CameraControllerTest, StartPassesTheGeometryAndHandsOverASnapshot) {
     gFrame.frameWidth = 7;
     EXPECT_EQ(startCapture(), 1u);
     EXPECT_EQ(gFrame.frameWidth, 7u);
-    closeCamera();
     previewMode.store(Live);
 }
 
-TEST(CameraControllerTest, ReconfigureRestartsOnlyForANewGeometryOrExposure) {
-    buildModel({.cameraType = 1});
+TEST_F(CameraControllerTest, ReconfigureRestartsOnlyForANewGeometryOrExposure) {
     openAndStart();
     EXPECT_EQ(reconfigure(true, true, kPreviewGeometry), 0u);  // unchanged
     EXPECT_TRUE(gFakeCamera.calls.empty());
-
-    // A snapshot request waiting on an unchanged stream is handed over at once.
-    gController.snapshotFrames.store(1);
-    gController.snapshotRequested.store(1);
-    gController.snapshotArmed.store(0);
-    EXPECT_EQ(reconfigure(false, true, kPreviewGeometry), 0u);
-    EXPECT_EQ(gController.snapshotArmed.load(), 1u);
-    EXPECT_EQ(gController.snapshotRequested.load(), 0u);
-    previewMode.store(Live);
 
     // The snapshot of a 1280x960 photo: a new geometry, with the snapshot exposure.
     chooseRow(gController.photoSize, 4);
     EXPECT_EQ(reconfigure(true, true, kSnapshotGeometry), 1u);
     EXPECT_EQ(gFakeCamera.calls, (Calls{"stop", "start 1280x960"}));
     EXPECT_EQ(gFakeCamera.lastParams.exposure, 4u);  // "Locked"
-    EXPECT_EQ(gController.appliedExposure, 4u);
 
     // Only the exposure changes: a restart with the same geometry.
     gFakeCamera.calls.clear();
@@ -254,8 +226,7 @@ TEST(CameraControllerTest, ReconfigureRestartsOnlyForANewGeometryOrExposure) {
     EXPECT_EQ(gController.streamGeometry.sensorWidth, 640u);
 }
 
-TEST(CaptureGeometryTest, ZoomWalkOverRows1_3_4) {
-    buildModel({.cameraType = 1});
+TEST_F(CaptureGeometryTest, ZoomWalkOverRows1_3_4) {
     const uint8_t capable[kSizeRows] = {0, 1, 0, 1, 1, 0, 0, 0};
     std::memcpy(gPhotoCapableRows, capable, sizeof capable);
     buildSizeList(true);
@@ -272,42 +243,41 @@ TEST(CaptureGeometryTest, ZoomWalkOverRows1_3_4) {
         {{640, 480, 160, 120, 479, 359, 0, 0, 319, 239, 320, 240, 0x20000}, "200%%"},
         {{1280, 960, 480, 360, 799, 599, 0, 0, 319, 239, 320, 240, 0x40000}, "400%%"},
     };
-    for (int32_t z = 0; z < 4; ++z) {
+    // Step 4 is beyond the rows: step 3 again, and the list steps back.
+    for (int32_t z = 0; z < 5; ++z) {
         SCOPED_TRACE(z);
+        const int32_t taken = std::min(z, 3);
         gController.photoZoom.current.store(z);
         CaptureGeometry stream{}, published{};
         ASSERT_TRUE(computeCaptureGeometry(true, kSnapshotGeometry, stream, published));
-        EXPECT_EQ(words(stream), steps[z].geometry);
-        EXPECT_EQ(gController.photoZoom.current.load(), z);
+        EXPECT_EQ(words(stream), steps[taken].geometry);
+        EXPECT_EQ(gController.photoZoom.current.load(), taken);
         gController.publishedGeometry = published;
         refreshStatusTexts();
-        EXPECT_EQ(text(gZoomText), steps[z].zoomText);
+        EXPECT_EQ(text(gZoomText), steps[taken].zoomText);
         EXPECT_EQ(text(gSizeText), "320x240");
     }
-    // Step 4 is beyond the rows: step 3 again, and the list steps back.
-    gController.photoZoom.current.store(4);
-    CaptureGeometry stream{}, published{};
-    ASSERT_TRUE(computeCaptureGeometry(true, kSnapshotGeometry, stream, published));
-    EXPECT_EQ(words(stream), steps[3].geometry);
-    EXPECT_EQ(gController.photoZoom.current.load(), 3);
+    // The size text turns with the picture ("Portrait"), and back with "Rotation" "90L".
+    setting(kSlotOrientation).current.store(1);
+    refreshStatusTexts();
+    EXPECT_EQ(text(gSizeText), "240x320");
+    setting(kSlotRotation).current.store(1);
+    refreshStatusTexts();
+    EXPECT_EQ(text(gSizeText), "320x240");
 }
 
-TEST(CaptureGeometryTest, WideAspectIsCentredInTheSensorImage) {
-    buildModel({.cameraType = 1});
+// A 16:9 video of 640x352 is centred in the sensor picture; a photo's preview is reduced to the
+// stream maximum.
+TEST_F(CaptureGeometryTest, WideAspectIsCentredAndPhotoPreviewIsReduced) {
     chooseRow(gController.videoSize, 3);
     gController.videoZoom.current.store(0);
     gController.videoAspect.current.store(2);  // "16:9": 640x352
     CaptureGeometry stream{}, published{};
     ASSERT_TRUE(computeCaptureGeometry(false, kPreviewGeometry, stream, published));
     EXPECT_EQ(words(stream), (Words{640, 480, 0, 64, 639, 415, 0, 0, 639, 351, 640, 352, 0x10000}));
-}
 
-TEST(CaptureGeometryTest, PhotoPreviewIsReducedToTheStreamMaximum) {
-    buildModel({.cameraType = 1});  // streams at most 640x480
     chooseRow(gController.photoSize, 4);
-    CaptureGeometry stream{}, published{};
     ASSERT_TRUE(computeCaptureGeometry(true, kPreviewGeometry, stream, published));
-    EXPECT_EQ(published.sensorWidth, 1280u);
     EXPECT_EQ(crop(published), (Window{0, 0, 1279, 959}));
     EXPECT_EQ(words(stream), (Words{640, 480, 0, 0, 639, 479, 0, 0, 639, 479, 640, 480, 0x10000}));
 
@@ -319,20 +289,12 @@ TEST(CaptureGeometryTest, PhotoPreviewIsReducedToTheStreamMaximum) {
     EXPECT_EQ(crop(stream), (Window{0, 56, 639, 415}));
     EXPECT_EQ(stream.outHeight, 360u);
 
-    // The snapshot and the video geometry are never reduced; WYSIWYG only when the size cannot
-    // be streamed as video.
+    // The snapshot is never reduced.
     ASSERT_TRUE(computeCaptureGeometry(true, kSnapshotGeometry, stream, published));
     EXPECT_EQ(stream.sensorWidth, 1280u);
-    gVideoCapableRows[4] = 1;
-    ASSERT_TRUE(computeCaptureGeometry(true, kWysiwygGeometry, stream, published));
-    EXPECT_EQ(stream.sensorWidth, 1280u);
-    gVideoCapableRows[4] = 0;
-    ASSERT_TRUE(computeCaptureGeometry(true, kWysiwygGeometry, stream, published));
-    EXPECT_EQ(stream.sensorWidth, 640u);
 }
 
-TEST(CaptureGeometryTest, NoQualifyingRowFailsAndKeepsTheGeometry) {
-    buildModel({.cameraType = 1});
+TEST_F(CaptureGeometryTest, NoQualifyingRowFailsAndKeepsTheGeometry) {
     openCamera();
     reconfigureForMode(false);
     const Window before = crop(gController.streamGeometry);
@@ -341,10 +303,9 @@ TEST(CaptureGeometryTest, NoQualifyingRowFailsAndKeepsTheGeometry) {
     EXPECT_FALSE(computeCaptureGeometry(true, kPreviewGeometry, stream, published));
     reconfigureForMode(false);
     EXPECT_EQ(crop(gController.streamGeometry), before);
-    closeCamera();
 }
 
-TEST(CaptureGeometryTest, ScreenCaptureWindowIsAlignedAndUsedAsTheOutput) {
+TEST_F(CaptureGeometryTest, ScreenCaptureWindowIsAlignedAndUsedAsTheOutput) {
     const int32_t window[4] = {3, 27, 241, 270};
     std::copy(window, window + 4, gApp.captureWindow);
     buildModel({.cameraType = 14, .screenCapture = true});
@@ -364,25 +325,9 @@ TEST(CaptureGeometryTest, ScreenCaptureWindowIsAlignedAndUsedAsTheOutput) {
         EXPECT_EQ(gController.captureWindowValid, 0) << v;
     }
     std::fill(gApp.captureWindow, gApp.captureWindow + 4, 0);
-    buildModel();
 }
 
-TEST(StatusTextTest, SizeTextTurnsWithThePicture) {
-    buildModel({.cameraType = 1});
-    reconfigureForMode(false);
-    EXPECT_EQ(text(gSizeText), "640x480");
-    setting(kSlotOrientation).current.store(1);  // "Portrait"
-    refreshStatusTexts();
-    EXPECT_EQ(text(gSizeText), "480x640");
-    setting(kSlotRotation).current.store(1);  // "90L": turned back
-    refreshStatusTexts();
-    EXPECT_EQ(text(gSizeText), "640x480");
-    setting(kSlotOrientation).current.store(0);  // 0 - 1: three quarter turns
-    refreshStatusTexts();
-    EXPECT_EQ(text(gSizeText), "480x640");
-}
-
-TEST(EncoderArgumentsTest, ModeFormatQualityFactorsAndTurn) {
+TEST_F(EncoderArgumentsTest, ModeFormatQualityFactorsAndTurn) {
     buildModel({.cameraType = 1, .encoder = false});
     chooseRow(gController.photoSize, 1);
     gController.photoZoom.current.store(1);  // 640x480 at half sampling

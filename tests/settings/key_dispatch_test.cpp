@@ -2,14 +2,12 @@
 // editing, each page's handling, and the mode and zoom keys with the menu hidden.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #include "app/app_state.h"
 #include "app/startup.h"
-#include "media/avi_sink.h"
-#include "media/avi_writer.h"
 #include "platform/hooks.h"
 #include "preview/preview_loop.h"
 #include "settings/key_dispatch.h"
@@ -24,30 +22,25 @@ using Calls = std::vector<std::string>;
 constexpr int kUp = 38, kDown = 40, kLeft = 37, kRight = 39, kA = 193, kB = 194, kStart = 13;
 
 // The model at its defaults on camera type 1, with the key list above in every orientation.
-void useKeys() {
-    buildModel({.cameraType = 1});
-    GXKeyList& keys = gApp.activeKeys;
-    keys = GXKeyList{};
-    keys.vkUp = kUp, keys.vkDown = kDown, keys.vkLeft = kLeft, keys.vkRight = kRight;
-    keys.vkA = kA, keys.vkB = kB, keys.vkC = 0x86, keys.vkStart = kStart;
-    gApp.normalKeys = keys;
-    gApp.landscapeKeys = keys;
-    previewMode.store(Live);
-}
-
 class KeyDispatchTest : public ::testing::Test {
   protected:
-    void SetUp() override { useKeys(); }
+    void SetUp() override {
+        buildModel({.cameraType = 1});
+        GXKeyList& keys = gApp.activeKeys;
+        keys = GXKeyList{};
+        keys.vkUp = kUp, keys.vkDown = kDown, keys.vkLeft = kLeft, keys.vkRight = kRight;
+        keys.vkA = kA, keys.vkB = kB, keys.vkC = 0x86, keys.vkStart = kStart;
+        gApp.normalKeys = keys;
+        gApp.landscapeKeys = keys;
+        previewMode.store(Live);
+    }
     void TearDown() override {
         closeCamera();
         gApp.menuVisible.store(0);
     }
 
     static MenuPage* page() { return gApp.currentPage.load(); }
-    static std::string selected() {
-        MenuPage* p = page();
-        return p->items[p->selected.load()].label.load();
-    }
+    static std::string selected() { return page()->items[page()->selected.load()].label.load(); }
     // Opens the menu on the Main page and then the page of Main's item `item`.
     static void openPage(uint32_t item) {
         ASSERT_EQ(handleKey(kA), 1);
@@ -57,40 +50,14 @@ class KeyDispatchTest : public ::testing::Test {
     }
     static void select(const char* label) {
         MenuPage* p = page();
-        for (uint32_t i = 0; i < p->itemCount; ++i) {
-            const char* l = p->items[i].label.load();
-            if (l && std::string(l) == label) {
-                p->selected.store(i);
-                return;
-            }
-        }
+        for (uint32_t i = 0; i < p->itemCount; ++i)
+            if (const char* l = p->items[i].label.load(); l && std::strcmp(l, label) == 0)
+                return p->selected.store(i);
         FAIL() << label;
     }
 };
 
 }  // namespace
-
-TEST_F(KeyDispatchTest, MenuToggleAndBack) {
-    EXPECT_EQ(handleKey(kA), 1);
-    EXPECT_EQ(gApp.menuVisible.load(), 1);
-    EXPECT_EQ(page(), &gMenuPages[kPageMain]);
-    EXPECT_EQ(handleKey(kA), 1);
-    EXPECT_EQ(gApp.menuVisible.load(), 0);
-    EXPECT_EQ(handleKey(kB), 1);  // B on the Main page toggles too
-    EXPECT_EQ(gApp.menuVisible.load(), 1);
-
-    handleKey(kStart);  // "Settings"
-    EXPECT_EQ(page(), &gMenuPages[kPageSettings]);
-    EXPECT_EQ(page()->parent, &gMenuPages[kPageMain]);
-    EXPECT_EQ(handleKey(kB), 1);  // back to the parent, menu still shown
-    EXPECT_EQ(page(), &gMenuPages[kPageMain]);
-    EXPECT_EQ(gApp.menuVisible.load(), 1);
-
-    // The "Menu Prev" binding ("Back", 27) is key B.
-    handleKey(kStart);
-    EXPECT_EQ(handleKey(27), 1);
-    EXPECT_EQ(page(), &gMenuPages[kPageMain]);
-}
 
 TEST_F(KeyDispatchTest, ControlPageSkipsTheHeadingAndWraps) {
     openPage(3);
@@ -107,7 +74,7 @@ TEST_F(KeyDispatchTest, ControlPageSkipsTheHeadingAndWraps) {
     EXPECT_EQ(selected(), "Night Mode");
 }
 
-TEST_F(KeyDispatchTest, EditingIsCancelledByKeyBAndAppliedOnlyWhenChanged) {
+TEST_F(KeyDispatchTest, EditingIsCancelledByKeyBAndAppliedOnlyWhenChangedAspectRelabels) {
     openPage(1);
     ASSERT_EQ(page(), &gMenuPages[kPagePhoto]);
     select("Quality");
@@ -125,15 +92,18 @@ TEST_F(KeyDispatchTest, EditingIsCancelledByKeyBAndAppliedOnlyWhenChanged) {
     EXPECT_EQ(page()->editStartIndex.load(), -1);
     EXPECT_EQ(page(), &gMenuPages[kPagePhoto]);  // an edit cancelled stays on the page
     EXPECT_EQ(gApp.menuVisible.load(), 1);
+    // A changed "Aspect" relabels the size list and reconfigures the preview.
+    select("Aspect");
+    handleKey(kRight);  // "3:4"
+    EXPECT_STREQ(entryLabel(gController.photoSize, effectiveIndex(gController.photoSize)),
+                 "352 x 480");
+    EXPECT_EQ(gController.publishedGeometry.outWidth, 352u);
 
     // Editing a default value starts from the default index; action without a step applies
     // nothing.
     openCamera();
     gFakeCamera.calls.clear();
-    handleKey(kB);  // back on Main
-    handleKey(kA);  // menu hidden
-    openPage(2);
-    ASSERT_EQ(page(), &gMenuPages[kPageAdjust]);
+    gApp.currentPage.store(&gMenuPages[kPageAdjust]);  // on "Brightness"
     handleKey(kStart);
     EXPECT_EQ(page()->editStartIndex.load(), 4);
     handleKey(kStart);
@@ -150,8 +120,11 @@ TEST_F(KeyDispatchTest, EditingIsCancelledByKeyBAndAppliedOnlyWhenChanged) {
     EXPECT_EQ(gFakeCamera.properties(), (Calls{"set 5=6", "set 5=5"}));
 }
 
+// Key A toggling the menu and key B returning to the parent page are used all through the tours;
+// key B on the Main page toggles it as A does.
 TEST_F(KeyDispatchTest, MainPageExitAndAbout) {
-    handleKey(kA);
+    EXPECT_EQ(handleKey(kB), 1);
+    EXPECT_EQ(gApp.menuVisible.load(), 1);
     select("Exit");
     EXPECT_EQ(handleKey(kLeft), 1);  // left does nothing on Main
     EXPECT_EQ(page(), &gMenuPages[kPageMain]);
@@ -175,7 +148,6 @@ TEST_F(KeyDispatchTest, ModeAndZoomKeysWithTheMenuHidden) {
 
     handleKey(kRight);  // "< Video >": 320x240 at zoom 1 is 640x480 at half sampling
     EXPECT_EQ(effectiveIndex(setting(kSlotCaptureMode)), 1);
-    EXPECT_STREQ(gMenuPages[kPageMain].items[1].label.load(), "Video");
     EXPECT_EQ(gFakeCamera.calls, Calls{});
     handleKey(kDown);  // zoom 0: the 320x240 field
     EXPECT_EQ(gController.videoZoom.current.load(), 0);
@@ -208,8 +180,7 @@ TEST_F(KeyDispatchTest, BoundKeys) {
     EXPECT_STREQ(gApp.osdMessage.load(), "Exposure Auto");
 
     handleKey(118);
-    EXPECT_EQ(valueOf(gController.nightMode), 128);
-    EXPECT_EQ(gFakeCamera.properties().back(), "set 10=128");
+    EXPECT_EQ(gFakeCamera.properties().back(), "set 10=128");  // "Night Mode" on
 
     handleKey(119);
     EXPECT_EQ(valueOf(setting(kSlotWysiwyg)), 1);
@@ -252,38 +223,8 @@ TEST_F(KeyDispatchTest, BindingsComeBeforeTheMenuAndTheActionKeyNeedsFullScreen)
     EXPECT_EQ(handleKey(48), 0);
 }
 
-TEST_F(KeyDispatchTest, PhotoAndVideoPagesRelabelAndReconfigure) {
-    openPage(1);
-    select("Aspect");
-    handleKey(kRight);  // "3:4"
-    EXPECT_STREQ(entryLabel(gController.photoSize, effectiveIndex(gController.photoSize)),
-                 "352 x 480");
-    EXPECT_EQ(gController.publishedGeometry.outWidth, 352u);
-
-    // The video aspect relabels the video list; in photo mode the preview stays as it is.
-    const CaptureGeometry before = gController.publishedGeometry;
-    gMenuPages[kPageVideo].parent = &gMenuPages[kPageMain];
-    gApp.currentPage.store(&gMenuPages[kPageVideo]);
-    select("Aspect");
-    handleKey(kRight);
-    EXPECT_STREQ(entryLabel(gController.videoSize, effectiveIndex(gController.videoSize)),
-                 "176 x 240");
-    EXPECT_EQ(gController.publishedGeometry.outWidth, before.outWidth);
-}
-
-TEST_F(KeyDispatchTest, ToggleMenuShowsTheCurrentModePage) {
-    gApp.currentPage.store(&gMenuPages[kPagePhoto]);
-    setting(kSlotCaptureMode).current.store(kModeInterval);
-    toggleMenu();
-    EXPECT_EQ(page(), &gMenuPages[kPageInterval]);
-    EXPECT_EQ(page()->parent, &gMenuPages[kPageMain]);
-    toggleMenu();
-    EXPECT_EQ(gApp.menuVisible.load(), 0);
-}
-
-TEST(KeyDispatchDeviceTest, SettingsPageActions) {
+TEST_F(KeyDispatchTest, SettingsPageActions) {
     TempDevice device;
-    useKeys();
     gApp.registryKeyPath = u"Software\\Quorvale\\Lumovatrix";
     std::swap(gApp.normalKeys.vkUp, gApp.normalKeys.vkLeft);
     gApp.savedBatteryTimeout = 60;
@@ -321,17 +262,12 @@ TEST(KeyDispatchDeviceTest, SettingsPageActions) {
     EXPECT_EQ(handleKey(kStart), 0);
     ASSERT_FALSE(shellExecuteRequests().empty());
     EXPECT_EQ(shellExecuteRequests().back(), "\\Program Files\\Lumovatrix\\Config.txt");
-    closeCamera();
-    gApp.menuVisible.store(0);
 }
 
 // The choice pages' outcomes (files kept, deleted or shown, a movie continued) are checked end
 // to end; here what only the key handler decides.
-TEST(KeyDispatchDeviceTest, ChoicePagesKeepTheMenuAndContinueOnlyAnOpenMovie) {
-    TempDevice device;
-    useKeys();
+TEST_F(KeyDispatchTest, ChoicePagesKeepTheMenuAndContinueOnlyAnOpenMovie) {
     MenuPage& choice = gMenuPages[kPageMovieChoice];
-    choice.parent = &gMenuPages[kPageMain];
     choice.selected.store(0);  // "Continue record"
     gApp.currentPage.store(&choice);
     gApp.menuVisible.store(1);
@@ -340,13 +276,5 @@ TEST(KeyDispatchDeviceTest, ChoicePagesKeepTheMenuAndContinueOnlyAnOpenMovie) {
     EXPECT_EQ(gApp.menuVisible.load(), 1);
     handleKey(kStart);  // no movie open: nothing to continue
     EXPECT_EQ(gApp.activity.load(), Choosing);
-    AviMemoryFile file;
-    gAviWriter.frameMs.store(40);
-    ASSERT_TRUE(aviOpen(gAviWriter, aviMemorySink(&file), 320, 240, false));
-    gAviWriter.ticksSinceResume.store(9);
-    handleKey(kStart);
-    EXPECT_EQ(gApp.activity.load(), Active);
-    EXPECT_EQ(gAviWriter.ticksSinceResume.load(), 0u);
-    EXPECT_EQ(gApp.menuVisible.load(), 0);
-    aviClose(gAviWriter);
+    EXPECT_EQ(gApp.menuVisible.load(), 1);
 }
