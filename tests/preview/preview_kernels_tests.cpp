@@ -124,38 +124,6 @@ TEST(Reducers, EveryTurnPlacesTheF) {
             }
 }
 
-// convertToPlanar: every converted sample against the source through the turn table; every
-// sample outside the whole 8 x 8 blocks keeps its sentinel.
-TEST(ConvertToPlanar, EveryTurnPlacesLumaAndRoundedChromaAndLeavesRemaindersAlone) {
-    // Random samples, so any misplaced sample or chroma rounding shows; 24 x 16 is whole blocks,
-    // 324 x 16 has 4 columns left over, 16 x 21 five rows.
-    std::mt19937 rng(7);
-    Uyvy whole(24, 16), wide(324, 16), tall(16, 21);
-    for (Uyvy* frame : {&whole, &wide, &tall}) randomise(frame->bytes, rng);
-    for (Uyvy* frame : {&whole, &wide, &tall})
-        for (uint32_t turn = 0; turn < 4; ++turn) {
-            SCOPED_TRACE(testing::Message() << frame->w << "x" << frame->h << " turn " << turn);
-            const int w = frame->w, h = frame->h, pw = turnSwapsAxes(turn) ? h : w;
-            Planar planar(pw, turnSwapsAxes(turn) ? w : h, 0xAA);
-            convertToPlanar(frame->data(), frame->stride, planar.planes(), w, h,
-                            static_cast<KernelTurn>(turn));
-            Planar expected(planar.w, planar.h, 0xAA);
-            for (int y = 0; y < h / 8 * 8; ++y)
-                for (int x = 0; x < w / 8 * 8; ++x) {
-                    const auto [c, r] = turned(turn, x, y, w, h);
-                    expected.y[r * pw + c] = frame->luma(x, y);
-                    if (x % 2 || y % 2) continue;
-                    const auto [cc, cy] = turned(turn, x / 2, y / 2, w / 2, h / 2);
-                    const size_t at = cy * (pw / 2) + cc;
-                    expected.cb[at] = uint8_t((frame->cb(x, y) + frame->cb(x, y + 1) + 1) >> 1);
-                    expected.cr[at] = uint8_t((frame->cr(x, y) + frame->cr(x, y + 1) + 1) >> 1);
-                }
-            ASSERT_EQ(planar.y, expected.y);
-            ASSERT_EQ(planar.cb, expected.cb);
-            ASSERT_EQ(planar.cr, expected.cr);
-        }
-}
-
 TEST(ResizeRotate, QuarterVgaTo240x180ReachesTheLastColumnAndRow) {
     const int sw = 320, sh = 240, ow = 240, oh = 180;
     const int32_t stepH = ((sw - 1) << 16) / (ow - 1), stepV = ((sh - 1) << 16) / (oh - 1);
