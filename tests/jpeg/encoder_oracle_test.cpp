@@ -1,7 +1,8 @@
 // The built-in encoder against an independent decoder: libjpeg-turbo must read every combination
 // of source layout, chroma format, rotation and scale without a warning, at the turned size, and
 // its YCbCr planes must match the source turned the same way (so a picture that decodes upright
-// at every rotation, grey included).
+// at every rotation, grey included). Every stream is encoded with every kernel table, which must
+// write the same bytes.
 #include <gtest/gtest.h>
 
 #include "jpeg/jpeg_test_support.h"
@@ -10,6 +11,22 @@
 namespace {
 
 using namespace jpegtest;
+
+// Encodes the frame with the scalar table and each vector table: the streams must be identical.
+std::vector<uint8_t> encodeWithEveryTable(JpegEncoder& e, const std::vector<uint8_t>& source,
+                                          SourcePixelFormat layout) {
+    std::vector<const JpegKernels*> tables = {&kScalarJpegKernels};
+    for (const JpegKernels* k : vectorKernels()) tables.push_back(k);
+    std::vector<uint8_t> expected;
+    for (const JpegKernels* k : tables) {
+        std::vector<uint8_t> out(source.size() * 4 + 65536);
+        out.resize(encodeImageWith(*k, e, out.data(), source.data(), 1, layout, out.size()));
+        EXPECT_GT(out.size(), 4u) << k->name;
+        if (k == tables.front()) expected = out;
+        EXPECT_EQ(out, expected) << k->name;
+    }
+    return expected;
+}
 
 struct Case {
     SourcePixelFormat layout;
@@ -20,30 +37,41 @@ void checkDecodes(const Case& c, double minimumPsnr) {
     SCOPED_TRACE(::testing::Message()
                  << "layout " << c.layout << " format " << c.format << " rotation " << c.rotation
                  << " scale " << c.scale << " " << c.width << "x" << c.height << " q" << c.quality);
-    const RgbPicture picture = naturalPicture(c.width * c.scale, c.height * c.scale, c.width);
-    const std::vector<uint8_t> source = pack(picture, c.layout);
+    const Source source =
+        pack(naturalPicture(c.width * c.scale, c.height * c.scale, c.width), c.layout);
     EncoderPtr e(createJpegEncoder());
     configureJpegEncoder(*e, c.width, c.height, c.quality, c.format, c.scale, c.scale, c.rotation);
-    std::vector<uint8_t> jpeg(source.size() + 65536);
-    jpeg.resize(encodeImage(*e, jpeg.data(), source.data(), 1, c.layout, jpeg.size()));
+    const std::vector<uint8_t> jpeg = encodeWithEveryTable(*e, source.bytes, c.layout);
     ASSERT_GT(jpeg.size(), 4u);
     EXPECT_EQ(jpeg[jpeg.size() - 2], 0xFF);
     EXPECT_EQ(jpeg[jpeg.size() - 1], 0xD9);
-
-    const bool turned = c.rotation == 1 || c.rotation == 3;
-    const Decoded d = expectShows(jpeg.data(), jpeg.size(), source, c.layout, c.width, c.height,
-                                  c.scale, c.rotation, minimumPsnr, minimumPsnr);
-    EXPECT_EQ(d.subsampling, c.format == 4              ? TJSAMP_GRAY
-                             : c.format == 2 && !turned ? TJSAMP_422
-                                                        : TJSAMP_420);
+    const Decoded d = expectShows(jpeg.data(), jpeg.size(), source.shown, c.scale, c.rotation,
+                                  minimumPsnr, minimumPsnr);
+    EXPECT_EQ(d.subsampling, c.format == 4                          ? TJSAMP_GRAY
+                             : c.format == 2 && c.rotation % 2 == 0 ? TJSAMP_422
+                                                                    : TJSAMP_420);
 }
 
 TEST(EncoderOracle, EveryLayoutFormatRotationAndScaleDecodesToTheTurnedSource) {
+    EncoderPtr e(createJpegEncoder());
+    const uint32_t noiseSizes[][2] = {{16, 16}, {48, 32}, {112, 48}, {32, 96}};
     for (SourcePixelFormat layout : {Uyvy, Rgb565, Rgb555, Bgr24})
         for (uint32_t format : {1u, 2u, 4u})
             for (uint32_t rotation = 0; rotation < 4; ++rotation)
-                for (uint32_t scale : {1u, 2u})
+                for (uint32_t scale : {1u, 2u}) {
                     checkDecodes({layout, format, rotation, scale, 48, 32, 85}, 30);
+                    // Noise at both ends of the quality range, and pixels of only 0 and 255,
+                    // drive every kernel to its extremes.
+                    for (const auto& [w, h] : noiseSizes) {
+                        SCOPED_TRACE(::testing::Message() << "noise " << w << "x" << h);
+                        RgbPicture noise = randomPicture(w * scale, h * scale, w * h);
+                        if (w == h)
+                            for (uint8_t& v : noise.rgb) v = v & 1 ? 255 : 0;
+                        configureJpegEncoder(*e, w, h, w == h ? 30 : 100, format, scale, scale,
+                                             rotation);
+                        encodeWithEveryTable(*e, pack(noise, layout).bytes, layout);
+                    }
+                }
 }
 
 TEST(EncoderOracle, SizesAndQualities) {
@@ -53,32 +81,14 @@ TEST(EncoderOracle, SizesAndQualities) {
         checkDecodes({Uyvy, 2, 2, 1, 80, 8, quality}, floor);
         checkDecodes({Rgb565, 1, 1, 1, 64, 48, quality}, floor);
         checkDecodes({Uyvy, 4, 3, 2, 32, 80, quality}, floor);
-        checkDecodes({Bgr24, 2, 0, 1, 112, 24, quality}, floor);
     }
     checkDecodes({Uyvy, 1, 1, 1, 320, 240, 85}, 34);
     checkDecodes({Uyvy, 2, 0, 2, 176, 144, 85}, 34);
 }
 
-// The next frame of a sequence (no headers asked for) leaves the header bytes alone and yields
-// the same stream.
-TEST(EncoderOracle, SequencesReuseTheHeaders) {
-    EncoderPtr e(createJpegEncoder());
-    std::vector<uint8_t> source = pack(naturalPicture(64, 48), Uyvy);
-    configureJpegEncoder(*e, 64, 48, 75, 1, 1, 1, 0);
-    std::vector<uint8_t> out(100000, 0xAA);
-    const uint32_t first = encodeImage(*e, out.data(), source.data(), 0, Uyvy, out.size());
-    ASSERT_GT(first, kColourHeaderLength);
-    EXPECT_EQ(e->headerLength, kColourHeaderLength);
-    const std::vector<uint8_t> firstStream(out.begin(), out.begin() + first);
-    std::fill(out.begin() + kColourHeaderLength, out.end(), 0x55);
-    ASSERT_EQ(encodeImage(*e, out.data(), source.data(), 0, Uyvy, out.size()), first);
-    EXPECT_TRUE(std::equal(firstStream.begin(), firstStream.end(), out.begin()));
-}
-
 TEST(EncoderOracle, RefusesGeometryItCannotWalkAndDataThatWouldNotFit) {
     EncoderPtr e(createJpegEncoder());
-    std::vector<uint8_t> source(64 * 64 * 3, 0);
-    std::vector<uint8_t> out(source.size() + 4096);
+    std::vector<uint8_t> source(64 * 64 * 3, 0), out(source.size() + 4096);
     const uint32_t refused[][5] = {
         {40, 32, 1, 1, 0},  // width not a multiple of 16
         {32, 24, 1, 1, 0},  // 4:2:0 height not a multiple of 16
@@ -95,7 +105,7 @@ TEST(EncoderOracle, RefusesGeometryItCannotWalkAndDataThatWouldNotFit) {
 
     // Noise at quality 100 outgrows a buffer the size of the frame: the picture is refused and
     // nothing is written past the stated capacity; with room enough it encodes and decodes.
-    std::vector<uint8_t> packed = pack(randomPicture(128, 128, 7), Uyvy);
+    const std::vector<uint8_t> packed = pack(randomPicture(128, 128, 7), Uyvy).bytes;
     std::vector<uint8_t> buffer(packed.size() + 64, 0xEE);
     configureJpegEncoder(*e, 128, 128, 100, 2, 1, 1, 0);
     EXPECT_EQ(encodeImage(*e, buffer.data(), packed.data(), 1, Uyvy, packed.size()), 0u);
@@ -105,43 +115,6 @@ TEST(EncoderOracle, RefusesGeometryItCannotWalkAndDataThatWouldNotFit) {
     const uint32_t n = encodeImage(*e, big.data(), packed.data(), 1, Uyvy, big.size());
     ASSERT_GT(n, packed.size());
     EXPECT_TRUE(decodeJpeg(big.data(), n).ok);
-}
-
-// Whole streams are bit-identical whichever kernel table encodes them.
-TEST(SimdStreams, EveryTableWritesTheSameBytes) {
-    std::vector<const JpegKernels*> tables = {&kScalarJpegKernels};
-    for (const JpegKernels* k : vectorKernels()) tables.push_back(k);
-    if (tables.size() == 1) GTEST_SKIP() << "no vector kernels on this processor";
-    EncoderPtr e(createJpegEncoder());
-    const uint32_t sizes[][2] = {{16, 16}, {48, 32}, {112, 48}, {32, 96}};
-    int streams = 0;
-    for (SourcePixelFormat layout : {Uyvy, Rgb565, Rgb555, Bgr24})
-        for (uint32_t format : {1u, 2u, 4u})
-            for (uint32_t rotation = 0; rotation < 4; ++rotation)
-                for (uint32_t scale : {1u, 2u})
-                    for (const auto& [w, h] : sizes)
-                        for (int natural = 0; natural < 2; ++natural, ++streams) {
-                            SCOPED_TRACE(::testing::Message()
-                                         << "layout " << layout << " format " << format
-                                         << " rotation " << rotation << " scale " << scale << " "
-                                         << w << "x" << h << " natural " << natural);
-                            const std::vector<uint8_t> source =
-                                pack(natural ? naturalPicture(w * scale, h * scale, w + h)
-                                             : randomPicture(w * scale, h * scale, w * h),
-                                     layout);
-                            const uint32_t quality = natural ? 85 : (streams % 2 ? 100 : 30);
-                            configureJpegEncoder(*e, w, h, quality, format, scale, scale, rotation);
-                            std::vector<uint8_t> expected;
-                            for (const JpegKernels* k : tables) {
-                                std::vector<uint8_t> out(source.size() * 4 + 65536);
-                                out.resize(encodeImageWith(*k, *e, out.data(), source.data(), 1,
-                                                           layout, out.size()));
-                                ASSERT_GT(out.size(), 0u) << k->name;
-                                if (expected.empty()) expected = out;
-                                ASSERT_EQ(out, expected) << k->name;
-                            }
-                        }
-    EXPECT_EQ(streams, 4 * 3 * 4 * 2 * 4 * 2);
 }
 
 }  // namespace

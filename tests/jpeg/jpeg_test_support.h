@@ -1,15 +1,17 @@
-// Test pictures, reference conversions and the libjpeg-turbo oracle shared by the JPEG tests.
+// Test pictures, the reference conversion and the libjpeg-turbo oracle shared by the JPEG tests.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "camera/frame.h"
@@ -61,10 +63,9 @@ inline RgbPicture naturalPicture(uint32_t width, uint32_t height, uint32_t seed 
             }
             if (fx > 0.2 && fx < 0.27 && fy > 0.3) r = g = b = 35;
             const int n = noise(random);
-            uint8_t* out = &p.rgb[(size_t{y} * width + x) * 3];
-            out[0] = clampByte(r + n);
-            out[1] = clampByte(g + n);
-            out[2] = clampByte(b + n);
+            const double rgb[3] = {r, g, b};
+            for (int c = 0; c < 3; ++c)
+                p.rgb[(size_t{y} * width + x) * 3 + c] = clampByte(rgb[c] + n);
         }
     }
     return p;
@@ -78,110 +79,94 @@ inline RgbPicture randomPicture(uint32_t width, uint32_t height, uint32_t seed) 
 }
 
 // Full-range BT.601 Y, Cb, Cr of a pixel (what a JFIF decoder expects).
-inline void toYcc(const uint8_t* rgb, double& y, double& cb, double& cr) {
+inline std::array<double, 3> toYcc(const uint8_t* rgb) {
     const double r = rgb[0], g = rgb[1], b = rgb[2];
-    y = 0.299 * r + 0.587 * g + 0.114 * b;
-    cb = 128 - 0.168736 * r - 0.331264 * g + 0.5 * b;
-    cr = 128 + 0.5 * r - 0.418688 * g - 0.081312 * b;
+    return {0.299 * r + 0.587 * g + 0.114 * b, 128 - 0.168736 * r - 0.331264 * g + 0.5 * b,
+            128 + 0.5 * r - 0.418688 * g - 0.081312 * b};
 }
 
-// The picture in a source layout, rows packed.
-inline std::vector<uint8_t> pack(const RgbPicture& p, SourcePixelFormat layout) {
+// A picture packed in a source layout; `shown` is the picture with only the colour bits the
+// layout keeps, the reference for what an encoder of `bytes` must show.
+struct Source {
+    RgbPicture shown;
+    std::vector<uint8_t> bytes;
+};
+
+inline Source pack(RgbPicture p, SourcePixelFormat layout) {
     std::vector<uint8_t> out(size_t{p.width} * p.height * bytesPerPixel(layout));
     for (size_t i = 0; i < size_t{p.width} * p.height; ++i) {
-        const uint8_t* s = &p.rgb[i * 3];
+        uint8_t* s = &p.rgb[i * 3];
         if (layout == Bgr24) {
             std::reverse_copy(s, s + 3, &out[i * 3]);
         } else if (layout == Uyvy) {
-            double yy, cb, cr, y2, cb2, cr2;
-            toYcc(s, yy, cb, cr);
-            out[i * 2 + 1] = clampByte(yy);
+            const auto ycc = toYcc(s);
+            out[i * 2 + 1] = clampByte(ycc[0]);
             if (i % 2 == 0) {
-                toYcc(s + 3, y2, cb2, cr2);
-                out[i * 2] = clampByte((cb + cb2) / 2);
-                out[i * 2 + 2] = clampByte((cr + cr2) / 2);
+                const auto next = toYcc(s + 3);
+                out[i * 2] = clampByte((ycc[1] + next[1]) / 2);
+                out[i * 2 + 2] = clampByte((ycc[2] + next[2]) / 2);
             }
         } else {
+            const bool wideGreen = layout == Rgb565;
+            s[0] &= 0xF8;
+            s[1] &= wideGreen ? 0xFC : 0xF8;
+            s[2] &= 0xF8;
             // Rgb555 with bit 15 set on purpose: it must be ignored.
-            const uint16_t w =
-                layout == Rgb565
-                    ? uint16_t(((s[0] >> 3) << 11) | ((s[1] >> 2) << 5) | (s[2] >> 3))
-                    : uint16_t(0x8000 | ((s[0] >> 3) << 10) | ((s[1] >> 3) << 5) | (s[2] >> 3));
+            const uint16_t w = wideGreen
+                                   ? uint16_t((s[0] << 8) | (s[1] << 3) | (s[2] >> 3))
+                                   : uint16_t(0x8000 | (s[0] << 7) | (s[1] << 2) | (s[2] >> 3));
             out[i * 2] = uint8_t(w & 0xFF);
             out[i * 2 + 1] = uint8_t(w >> 8);
         }
     }
-    return out;
+    return {std::move(p), std::move(out)};
 }
 
-// Y, Cb, Cr at full resolution, as doubles.
-struct Planes {
-    uint32_t width = 0, height = 0;
-    std::vector<double> y, cb, cr;
-};
-
-// The YCbCr of pixel i of a source layout.
-inline void sourceYcc(const std::vector<uint8_t>& source, SourcePixelFormat layout, size_t i,
-                      double& y, double& cb, double& cr) {
-    if (layout == Uyvy) {
-        const uint8_t* pair = &source[(i & ~size_t{1}) * 2];
-        y = source[i * 2 + 1];
-        cb = pair[0];
-        cr = pair[2];
-        return;
-    }
-    uint8_t rgb[3] = {};
-    if (layout == Bgr24) {
-        std::reverse_copy(&source[i * 3], &source[i * 3 + 3], rgb);
-    } else {
-        const uint32_t word = source[i * 2] | (source[i * 2 + 1] << 8);
-        rgb[0] = uint8_t((layout == Rgb565 ? word >> 11 : (word >> 10) & 31) << 3);
-        rgb[1] = uint8_t(layout == Rgb565 ? ((word >> 5) & 63) << 2 : ((word >> 5) & 31) << 3);
-        rgb[2] = uint8_t((word & 31) << 3);
-    }
-    toYcc(rgb, y, cb, cr);
-}
-
-// The YCbCr a source stands for after halving when scale is 2 and turning by `rotation`.
-inline Planes referencePlanes(const std::vector<uint8_t>& source, SourcePixelFormat layout,
-                              uint32_t sourceWidth, uint32_t sourceHeight, uint32_t scale,
-                              uint32_t rotation) {
-    const uint32_t w = sourceWidth / scale, h = sourceHeight / scale;
-    const bool turned = rotation == 1 || rotation == 3;
-    const size_t n = size_t{w} * h;
-    Planes out{turned ? h : w, turned ? w : h, std::vector<double>(n), std::vector<double>(n),
-               std::vector<double>(n)};
+// The picture turned as the encoder turns it: rotation 1 puts the right column on top, 3 the left
+// column at the bottom.
+inline RgbPicture turned(const RgbPicture& p, uint32_t rotation) {
+    const uint32_t w = p.width, h = p.height;
+    const bool quarter = rotation % 2 == 1;
+    RgbPicture out{quarter ? h : w, quarter ? w : h, std::vector<uint8_t>(p.rgb.size())};
     for (uint32_t y = 0; y < h; ++y) {
         for (uint32_t x = 0; x < w; ++x) {
-            double sy = 0, scb = 0, scr = 0, yy, cb, cr;
-            for (uint32_t dy = 0; dy < scale; ++dy) {
-                for (uint32_t dx = 0; dx < scale; ++dx) {
-                    const size_t i = size_t{y * scale + dy} * sourceWidth + x * scale + dx;
-                    sourceYcc(source, layout, i, yy, cb, cr);
-                    sy += yy;
-                    scb += cb;
-                    scr += cr;
-                }
-            }
-            // Rotation 1 puts the right column on top, 3 the left column at the bottom.
             const size_t d = rotation == 1   ? size_t{w - 1 - x} * h + y
                              : rotation == 2 ? size_t{h - 1 - y} * w + (w - 1 - x)
                              : rotation == 3 ? size_t{x} * h + (h - 1 - y)
                                              : size_t{y} * w + x;
-            out.y[d] = sy / (scale * scale);
-            out.cb[d] = scb / (scale * scale);
-            out.cr[d] = scr / (scale * scale);
+            std::copy_n(&p.rgb[(size_t{y} * w + x) * 3], 3, &out.rgb[d * 3]);
         }
     }
     return out;
 }
 
-// A JPEG decoded by libjpeg-turbo into its YCbCr planes.
+// PSNR of a decoded plane against component c (0 Y, 1 Cb, 2 Cr) of the reference, averaged over
+// the reference pixels each sample covers.
+inline double planePsnr(const std::vector<uint8_t>& plane, int width, int height,
+                        const RgbPicture& reference, int c) {
+    const uint32_t fx = reference.width / uint32_t(width), fy = reference.height / uint32_t(height);
+    double error = 0;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            double sum = 0;
+            for (uint32_t dy = 0; dy < fy; ++dy)
+                for (uint32_t dx = 0; dx < fx; ++dx)
+                    sum += toYcc(
+                        &reference
+                             .rgb[(size_t(y * fy + dy) * reference.width + (x * fx + dx)) * 3])[c];
+            const double e = plane[size_t(y) * width + x] - sum / (fx * fy);
+            error += e * e;
+        }
+    }
+    return error == 0 ? 99 : 10 * std::log10(255.0 * 255.0 * width * height / error);
+}
+
+// A JPEG decoded by libjpeg-turbo into its Y, Cb and Cr planes.
 struct Decoded {
     bool ok = false;
     std::string error;
     int width = 0, height = 0, subsampling = -1, chromaWidth = 0, chromaHeight = 0;
-    std::vector<uint8_t> y, cb, cr;
+    std::vector<uint8_t> planes[3];
 };
 
 inline Decoded decodeJpeg(const uint8_t* data, size_t size) {
@@ -194,11 +179,10 @@ inline Decoded decodeJpeg(const uint8_t* data, size_t size) {
         const bool grey = d.subsampling == TJSAMP_GRAY;
         d.chromaWidth = grey ? 0 : tjPlaneWidth(1, d.width, d.subsampling);
         d.chromaHeight = grey ? 0 : tjPlaneHeight(1, d.height, d.subsampling);
-        d.y.resize(size_t(tjPlaneWidth(0, d.width, d.subsampling)) *
-                   tjPlaneHeight(0, d.height, d.subsampling));
-        d.cb.resize(size_t(d.chromaWidth) * d.chromaHeight);
-        d.cr.resize(d.cb.size());
-        unsigned char* planes[3] = {d.y.data(), d.cb.data(), d.cr.data()};
+        d.planes[0].resize(size_t(d.width) * d.height);
+        d.planes[1].resize(size_t(d.chromaWidth) * d.chromaHeight);
+        d.planes[2].resize(d.planes[1].size());
+        unsigned char* planes[3] = {d.planes[0].data(), d.planes[1].data(), d.planes[2].data()};
         // TJFLAG_STOPONWARNING: a warning (corrupt data, premature end) is a failure.
         d.ok = tjDecompressToYUVPlanes(h, data, length, planes, d.width, nullptr, d.height,
                                        TJFLAG_STOPONWARNING) == 0;
@@ -208,43 +192,20 @@ inline Decoded decodeJpeg(const uint8_t* data, size_t size) {
     return d;
 }
 
-// PSNR of a decoded plane against reference samples averaged over the plane's sampling grid.
-inline double planePsnr(const std::vector<uint8_t>& plane, int planeWidth, int planeHeight,
-                        const std::vector<double>& reference, uint32_t width, uint32_t height) {
-    const uint32_t fx = width / uint32_t(planeWidth), fy = height / uint32_t(planeHeight);
-    double error = 0;
-    for (int y = 0; y < planeHeight; ++y) {
-        for (int x = 0; x < planeWidth; ++x) {
-            double sum = 0;
-            for (uint32_t dy = 0; dy < fy; ++dy)
-                for (uint32_t dx = 0; dx < fx; ++dx)
-                    sum += reference[size_t(y * fy + dy) * width + (x * fx + dx)];
-            const double e = plane[size_t(y) * planeWidth + x] - sum / (fx * fy);
-            error += e * e;
-        }
-    }
-    if (error == 0) return 99;
-    return 10 * std::log10(255.0 * 255.0 * planeWidth * planeHeight / error);
-}
-
-// Decodes a stream with libjpeg-turbo and checks that it shows `source` (width x height once
-// halved by `scale`) turned by `rotation`: its size, and the PSNR of its planes (Cb and Cr unless
-// it is grey) against the source's.
-inline Decoded expectShows(const uint8_t* jpeg, size_t size, const std::vector<uint8_t>& source,
-                           SourcePixelFormat layout, uint32_t width, uint32_t height,
+// Decodes a stream with libjpeg-turbo and checks that it shows `picture` halved when `scale` is 2
+// and turned by `rotation`: its size, and the PSNR of its planes (Cb and Cr unless it is grey).
+inline Decoded expectShows(const uint8_t* jpeg, size_t size, const RgbPicture& picture,
                            uint32_t scale, uint32_t rotation, double lumaFloor,
                            double chromaFloor) {
     Decoded d = decodeJpeg(jpeg, size);
     EXPECT_TRUE(d.ok) << d.error;
-    if (!d.ok) return d;
-    const Planes r =
-        referencePlanes(source, layout, width * scale, height * scale, scale, rotation);
-    EXPECT_EQ(d.width, int(r.width));
-    EXPECT_EQ(d.height, int(r.height));
-    EXPECT_GT(planePsnr(d.y, d.width, d.height, r.y, r.width, r.height), lumaFloor);
+    const RgbPicture r = turned(picture, rotation);
+    EXPECT_EQ(std::pair(d.width * scale, d.height * scale), std::pair(r.width, r.height));
+    if (!d.ok || d.width * scale != r.width || d.height * scale != r.height) return d;
+    EXPECT_GT(planePsnr(d.planes[0], d.width, d.height, r, 0), lumaFloor);
     if (d.subsampling == TJSAMP_GRAY) return d;
-    EXPECT_GT(planePsnr(d.cb, d.chromaWidth, d.chromaHeight, r.cb, r.width, r.height), chromaFloor);
-    EXPECT_GT(planePsnr(d.cr, d.chromaWidth, d.chromaHeight, r.cr, r.width, r.height), chromaFloor);
+    for (int c : {1, 2})
+        EXPECT_GT(planePsnr(d.planes[c], d.chromaWidth, d.chromaHeight, r, c), chromaFloor) << c;
     return d;
 }
 
