@@ -100,8 +100,10 @@ DWORD intervalThreadMain(LPVOID) {
         clearAverage();
         const uint32_t taken = takeShot(frames);
         gController.snapshotArmed.store(0);
-        if (!stopRequested() && taken < frames) {
-            failed = true;
+        if (taken < frames) {
+            // A stop in the middle of a shot leaves it untaken and uncounted; any other
+            // missing frame fails the run.
+            failed = !stopRequested();
             break;
         }
         gApp.intervalShots.fetch_add(1);
