@@ -16,53 +16,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
-
-// An Xvfb server (24-bit TrueColor) on a display number it picks itself. `name()` is empty when
-// none could be started (Xvfb missing or failing).
-class VirtualDisplay {
-  public:
-    VirtualDisplay() {
-        int fds[2];
-        if (pipe(fds) != 0) return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(fds[0]);
-            int null = open("/dev/null", O_RDWR);
-            dup2(null, 1);
-            dup2(null, 2);
-            std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
-                   "-nolisten", "tcp", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
-        // Xvfb writes its display number and a line end once it accepts clients.
-        std::string number;
-        pollfd p{fds[0], POLLIN, 0};
-        char c = 0;
-        while (pid_ > 0 && poll(&p, 1, 15000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n')
-            number.push_back(c);
-        close(fds[0]);
-        if (c == '\n') name_ = ":" + number;
-        if (name_.empty()) stop();
-    }
-    ~VirtualDisplay() { stop(); }
-    const std::string& name() const { return name_; }
-
-  private:
-    void stop() {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-        pid_ = -1;
-    }
-    pid_t pid_ = -1;
-    std::string name_;
-};
 
 // Polls `done` every 10 ms for at most `ms` milliseconds.
 inline bool waitUntil(const std::function<bool()>& done, int ms = 5000) {
@@ -84,19 +42,16 @@ class XClient {
 
     // The shown top-level window with this title, or 0.
     Window find(const std::string& title) {
-        Window root = DefaultRootWindow(d_), parent, *children = nullptr;
+        Window root, parent, *children = nullptr, found = 0;
         unsigned count = 0;
-        Window found = 0;
-        if (!XQueryTree(d_, root, &root, &parent, &children, &count)) return 0;
+        if (!XQueryTree(d_, DefaultRootWindow(d_), &root, &parent, &children, &count)) return 0;
         for (unsigned i = 0; i < count && !found; ++i) {
             char* name = nullptr;
-            if (XFetchName(d_, children[i], &name) && name) {
-                XWindowAttributes a;
-                if (title == name && XGetWindowAttributes(d_, children[i], &a) &&
-                    a.map_state == IsViewable)
-                    found = children[i];
-                XFree(name);
-            }
+            XWindowAttributes a;
+            if (XFetchName(d_, children[i], &name) && name && title == name &&
+                XGetWindowAttributes(d_, children[i], &a) && a.map_state == IsViewable)
+                found = children[i];
+            if (name) XFree(name);
         }
         if (children) XFree(children);
         return found;
@@ -118,12 +73,10 @@ class XClient {
         const auto [width, height] = size(w);
         XImage* image =
             XGetImage(d_, w, 0, 0, unsigned(width), unsigned(height), AllPlanes, ZPixmap);
-        if (!image) return {};
-        std::vector<uint32_t> out(static_cast<size_t>(width) * height);
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                out[static_cast<size_t>(y) * width + x] = XGetPixel(image, x, y) & 0xFFFFFF;
-        XDestroyImage(image);
+        std::vector<uint32_t> out;
+        for (int y = 0; image && y < height; ++y)
+            for (int x = 0; x < width; ++x) out.push_back(XGetPixel(image, x, y) & 0xFFFFFF);
+        if (image) XDestroyImage(image);
         return out;
     }
 
@@ -133,71 +86,73 @@ class XClient {
         XSync(d_, False);
     }
 
-    // Input as the server delivers it to the window's owner.
-    void key(Window w, KeySym symbol, bool press) {
-        XEvent e{};
-        prepare(w, e, e.xkey, press ? KeyPress : KeyRelease, 1, 1);
-        e.xkey.keycode = XKeysymToKeycode(d_, symbol);
-        send(w, e);
-    }
-    void press(Window w, KeySym symbol) {
-        key(w, symbol, true);
-        key(w, symbol, false);
+    // Input as the server delivers it to the window's owner: each key pressed (`downs` times,
+    // more than once as a held key repeats) and released in turn; a click at x y.
+    void press(Window w, std::initializer_list<KeySym> symbols, int downs = 1) {
+        for (KeySym symbol : symbols)
+            for (int i = 0; i <= downs; ++i)
+                send(w, {.xkey = {i < downs ? KeyPress : KeyRelease, 0, False, d_, w,
+                                  DefaultRootWindow(d_), 0, CurrentTime, 1, 1, 0, 0, 0,
+                                  XKeysymToKeycode(d_, symbol), True}});
     }
     void click(Window w, int x, int y) {
-        XEvent e{};
-        prepare(w, e, e.xmotion, MotionNotify, x, y);
-        send(w, e);
-        prepare(w, e, e.xbutton, ButtonPress, x, y);
-        e.xbutton.button = Button1;
-        send(w, e);
-        e.xbutton.type = ButtonRelease;
-        e.xbutton.state = Button1Mask;
-        send(w, e);
+        const Window root = DefaultRootWindow(d_);
+        send(w, {.xmotion = {MotionNotify, 0, False, d_, w, root, 0, CurrentTime, x, y, 0, 0, 0, 0,
+                             True}});
+        for (unsigned state : {0, Button1Mask})
+            send(w, {.xbutton = {state ? ButtonRelease : ButtonPress, 0, False, d_, w, root, 0,
+                                 CurrentTime, x, y, 0, 0, state, Button1, True}});
     }
     // What a window manager sends when the user closes the window.
     void close(Window w) {
-        XEvent e{};
-        e.xclient.type = ClientMessage;
-        e.xclient.window = w;
-        e.xclient.message_type = XInternAtom(d_, "WM_PROTOCOLS", False);
-        e.xclient.format = 32;
-        e.xclient.data.l[0] = static_cast<long>(XInternAtom(d_, "WM_DELETE_WINDOW", False));
-        send(w, e);
+        const Atom protocols = XInternAtom(d_, "WM_PROTOCOLS", False);
+        const long deleteWindow = static_cast<long>(XInternAtom(d_, "WM_DELETE_WINDOW", False));
+        send(w,
+             {.xclient = {ClientMessage, 0, False, d_, w, protocols, 32, {.l = {deleteWindow}}}});
     }
 
   private:
-    // Fills the fields that key, button and motion events share.
-    template <class Input>
-    void prepare(Window w, XEvent& e, Input& input, int type, int x, int y) {
-        e = XEvent{};
-        input.type = type;
-        input.display = d_;
-        input.window = w;
-        input.root = DefaultRootWindow(d_);
-        input.x = x;
-        input.y = y;
-        input.same_screen = True;
-    }
-    void send(Window w, XEvent& e) {
+    void send(Window w, XEvent e) {
         XSendEvent(d_, w, False, NoEventMask, &e);
         XSync(d_, False);
     }
     Display* d_;
 };
 
-// A test suite with an X server of its own, named by DISPLAY for every test; the tests skip
-// themselves when none can be started.
+// A test suite with an X server of its own (Xvfb, 24-bit TrueColor, on a display number it picks
+// itself), named by DISPLAY for every test; the tests skip themselves when none can be started.
 class XServerTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { server_ = new VirtualDisplay; }
+    static void SetUpTestSuite() {
+        int fds[2];
+        if (pipe(fds) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(open("/dev/null", O_WRONLY), 2);  // its log
+            execlp("Xvfb", "Xvfb", "-displayfd", std::to_string(fds[1]).c_str(), "-screen", "0",
+                   "1024x768x24", "-nolisten", "tcp", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ::close(fds[1]);
+        // Xvfb writes its display number and a line end once it accepts clients.
+        std::string number;
+        pollfd p{fds[0], POLLIN, 0};
+        char c = 0;
+        while (pid_ > 0 && poll(&p, 1, 15000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n')
+            number.push_back(c);
+        ::close(fds[0]);
+        display_ = c == '\n' ? ":" + number : "";
+    }
     static void TearDownTestSuite() {
-        delete server_;
-        server_ = nullptr;
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+        pid_ = -1;
     }
     void SetUp() override {
-        if (server_->name().empty()) GTEST_SKIP() << "no X server could be started (Xvfb)";
-        setenv("DISPLAY", server_->name().c_str(), 1);
+        if (display_.empty()) GTEST_SKIP() << "no X server could be started (Xvfb)";
+        setenv("DISPLAY", display_.c_str(), 1);
     }
-    static inline VirtualDisplay* server_ = nullptr;
+    static inline pid_t pid_ = -1;
+    static inline std::string display_;
 };
