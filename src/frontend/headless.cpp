@@ -106,24 +106,24 @@ void HeadlessFrontend::run() {
 }
 
 std::string HeadlessFrontend::await(const std::vector<std::string>& args) {
-    const bool files = args[0] == "files";
-    const size_t limitAt = files ? 3 : 1;
-    const unsigned long limit = args.size() > limitAt ? std::stoul(args[limitAt]) : kAwaitDefaultMs;
-    std::function<bool()> reached = [front = args[0] == "foreground"] {
+    AwaitSpec spec;
+    std::string what;
+    if (!parseAwait(args, spec, what)) return what;
+    std::function<bool()> reached = [front = spec.foreground] {
         return programInForeground() == front;
     };
-    std::string what = args[0] == "foreground" ? "the program did not come to the foreground"
-                                               : "the program did not go to the background";
-    if (files) {
-        reached = [extension = args[1], wanted = std::stoul(args[2])] {
-            return deviceFileCount(extension) >= wanted;
-        };
-        what = "fewer than " + args[2] + " " + args[1] + " files on the device";
+    what = spec.foreground ? "the program did not come to the foreground"
+                           : "the program did not go to the background";
+    if (spec.files) {
+        reached = [&spec] { return deviceFileCount(spec.extension) >= spec.count; };
+        what = "fewer than " + std::to_string(spec.count) + " " + spec.extension +
+               " files on the device";
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit);
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(spec.limitMs);
     while (!reached()) {
         if (std::chrono::steady_clock::now() >= deadline)
-            return what + " after " + std::to_string(limit) + " ms";
+            return what + " after " + std::to_string(spec.limitMs) + " ms";
         if (!sleepFor(kAwaitPollMs)) return {};
     }
     return {};

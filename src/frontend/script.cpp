@@ -54,6 +54,29 @@ bool parseKey(const std::string& name, const KeyMap& keys, KeySpec& spec) {
     return false;
 }
 
+bool parseAwait(const std::vector<std::string>& args, AwaitSpec& spec, std::string& error) {
+    const bool state = args[0] == "background" || args[0] == "foreground";
+    spec.files = args[0] == "files";
+    spec.foreground = args[0] == "foreground";
+    const size_t limitAt = spec.files ? 3 : 1;
+    if (spec.files && args.size() >= 3 && args[1].size() > 1 && args[1][0] == '.' &&
+        isNumber(args[2], 100000)) {
+        spec.extension = args[1];
+        spec.count = std::stoul(args[2]);
+    } else if (!state || args.size() > limitAt + 1) {
+        error = "await needs background, foreground or files EXT COUNT, then at most a time limit";
+        return false;
+    }
+    if (args.size() == limitAt + 1) {
+        if (!isNumber(args[limitAt], 3600000)) {
+            error = "await's time limit is milliseconds, 0 to 3600000";
+            return false;
+        }
+        spec.limitMs = std::stoul(args[limitAt]);
+    }
+    return true;
+}
+
 ScriptVerbs standardVerbs(const KeyMap& keys) {
     auto none = [](const std::vector<std::string>&) { return std::string(); };
     ScriptVerbs verbs;
@@ -83,16 +106,10 @@ ScriptVerbs standardVerbs(const KeyMap& keys) {
                                          : "screenshot needs a relative file name ending in .png";
                            }};
     verbs["await"] = {1, 4, [](const std::vector<std::string>& a) {
-                          const bool state = a[0] == "background" || a[0] == "foreground";
-                          const bool files = a[0] == "files" && a.size() >= 3 && a[1].size() > 1 &&
-                                             a[1][0] == '.' && isNumber(a[2], 100000);
-                          const size_t limitAt = state ? 1 : 3;
-                          if ((!state && !files) || a.size() > limitAt + 1)
-                              return "await needs background, foreground or files EXT COUNT, "
-                                     "then at most a time limit";
-                          if (a.size() == limitAt + 1 && !isNumber(a[limitAt], 3600000))
-                              return "await's time limit is milliseconds, 0 to 3600000";
-                          return "";
+                          AwaitSpec spec;
+                          std::string error;
+                          parseAwait(a, spec, error);
+                          return error;
                       }};
     verbs["echo"] = {0, 99, none};
     verbs["quit"] = {0, 0, none};

@@ -60,6 +60,19 @@ bool parseKey(const std::string& name, const KeyMap& keys, KeySpec& spec);
 // even on a loaded machine, so that a script that awaits runs the same under any load.
 constexpr unsigned long kAwaitDefaultMs = 30000;
 
+// An `await` command's arguments, read once for the check when the script is read and for the
+// run.
+struct AwaitSpec {
+    bool files = false;       // files EXT N; otherwise background or foreground
+    bool foreground = false;  // await foreground
+    std::string extension;    // ".jpg"
+    unsigned long count = 0;  // files wanted
+    unsigned long limitMs = kAwaitDefaultMs;
+};
+
+// False with `error` set when `args` are no `await` arguments.
+bool parseAwait(const std::vector<std::string>& args, AwaitSpec& spec, std::string& error);
+
 // The verbs every script knows.
 ScriptVerbs standardVerbs(const KeyMap& keys);
 
