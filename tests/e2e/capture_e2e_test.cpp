@@ -167,6 +167,9 @@ TEST(Movies, SoundAndPictureStayTogetherForTenSeconds) {
     ASSERT_GE(beeps.size(), 9u);
     ASSERT_GE(markers.size(), 9u);
     for (double beep : beeps) {
+        // The sound may run a few chunks past the last picture: a beep there has its marker in
+        // a picture that was never recorded.
+        if (long(std::floor(beep)) + 1 > m.pictureTicks.back()) continue;
         long nearest = markers[0];
         for (long t : markers)
             if (std::abs(t - beep) < std::abs(nearest - beep)) nearest = t;
