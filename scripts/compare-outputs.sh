@@ -4,24 +4,27 @@
 # screenshots they leave, byte for byte, printing a summary. Exit status 0 when nothing changed,
 # 1 when an output changed or is missing on one side, 2 for bad usage.
 #
-# Usage: scripts/compare-outputs.sh [--reference-build DIR] [--profiles "NAME..."] REV
+# Usage: scripts/compare-outputs.sh [--reference-build DIR] [--no-build] [--profiles "NAME..."] REV
 #   --reference-build  a build folder already holding REV's program (src/lumovatrix); without
 #                      it, REV is checked out in a worktree under /tmp and built there
+#   --no-build         take this tree's program from build/ as it is
 #   --profiles         the devices to run (default: every built-in one)
 #
 # What is deterministic. Every device runs with a fixed local time (the profile's clock key), so
 # file names are the same run to run. The pictures are not: the simulated camera's scene moves
 # with the tick counter, so which frame a photo, a screenshot or a movie picture holds depends on
-# when the capture thread ran, and a movie's frame count and index follow the frame timing. REV's
-# program therefore runs the tours twice: an output that differs between those two runs is
-# timing-dependent, and for it only what does not depend on timing is compared (a JPEG's bytes
-# up to its scan data, a BMP's 54-byte header, a PNG's IHDR, an AVI's streams as ffprobe reports
-# them). An output that REV gives identically twice must come out identical from this tree.
+# when the capture thread ran, and a movie's frame count and index follow the frame timing. Each
+# program therefore runs the tours twice (the four runs of a device side by side): an output
+# that differs between two runs of the same program is timing-dependent, and for it only what
+# does not depend on timing is compared (a JPEG's bytes up to its scan data, a BMP's 54-byte
+# header, a PNG's IHDR, an AVI's streams as ffprobe reports them). An output that each program
+# gives identically twice must be the same from both.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
 
 reference_build=""
+build_new=1
 profiles=""
 rev=""
 while [ $# -gt 0 ]; do
@@ -29,10 +32,11 @@ while [ $# -gt 0 ]; do
     --reference-build)
       [ $# -ge 2 ] || { echo "compare-outputs.sh: --reference-build needs a folder" >&2; exit 2; }
       reference_build=$2; shift 2 ;;
+    --no-build) build_new=0; shift ;;
     --profiles)
       [ $# -ge 2 ] || { echo "compare-outputs.sh: --profiles needs names" >&2; exit 2; }
       profiles=$2; shift 2 ;;
-    -h|--help) sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "compare-outputs.sh: unknown option '$1'" >&2; exit 2 ;;
     *) [ -z "$rev" ] || { echo "compare-outputs.sh: one revision only" >&2; exit 2; }
        rev=$1; shift ;;
@@ -47,9 +51,12 @@ work=$(mktemp -d "/tmp/lumo-compare-$short.XXXXXX")
 echo "== outputs in $work"
 
 # --- The two programs.
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc)" --target lumovatrix >/dev/null
+if [ "$build_new" -eq 1 ]; then
+  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build build -j"$(nproc)" --target lumovatrix >/dev/null
+fi
 new_program=$repo/build/src/lumovatrix
+[ -x "$new_program" ] || { echo "compare-outputs.sh: no program at $new_program" >&2; exit 2; }
 if [ -n "$reference_build" ]; then
   old_program=$(cd "$reference_build" && pwd)/src/lumovatrix
   [ -x "$old_program" ] ||
@@ -125,7 +132,8 @@ echo "== tours: $profiles"
 for name in $profiles; do
   tours "$old_program" "$name" "$work/old1/$name" &
   tours "$old_program" "$name" "$work/old2/$name" &
-  tours "$new_program" "$name" "$work/new/$name" &
+  tours "$new_program" "$name" "$work/new1/$name" &
+  tours "$new_program" "$name" "$work/new2/$name" &
   wait
   echo "   $name done"
 done
@@ -134,7 +142,7 @@ identical=0; timing=0; changed=0; missing=0
 report="$work/report.txt"
 : >"$report"
 for name in $profiles; do
-  old1=$work/old1/$name old2=$work/old2/$name new=$work/new/$name
+  old1=$work/old1/$name old2=$work/old2/$name new=$work/new1/$name new2=$work/new2/$name
   while read -r kind file; do
     case "$kind" in
       "<") echo "missing from this tree's outputs: $name/$file" >>"$report"; missing=$((missing + 1)) ;;
@@ -142,8 +150,8 @@ for name in $profiles; do
       "=")
         if cmp -s "$old1/$file" "$new/$file"; then
           identical=$((identical + 1))
-        elif cmp -s "$old1/$file" "$old2/$file"; then
-          echo "changed (identical in both runs of $short): $name/$file" >>"$report"
+        elif cmp -s "$old1/$file" "$old2/$file" && cmp -s "$new/$file" "$new2/$file"; then
+          echo "changed (each program made it identically twice): $name/$file" >>"$report"
           changed=$((changed + 1))
         elif cmp -s <(stable "$old1/$file") <(stable "$new/$file"); then
           timing=$((timing + 1))
@@ -154,7 +162,7 @@ for name in $profiles; do
     esac
   done < <(diff <(outputs "$old1") <(outputs "$new") --unchanged-line-format='= %L' \
              --old-line-format='< %L' --new-line-format='> %L' || true)
-  for log in "$old1/tour.log" "$new/tour.log"; do
+  for log in "$old1/tour.log" "$old2/tour.log" "$new/tour.log" "$new2/tour.log"; do
     if grep -q "^TOUR-FAILED" "$log"; then echo "a tour failed: $log" >>"$report"; fi
   done
 done
@@ -162,6 +170,7 @@ done
 cat "$report"
 echo "== $short against this tree, $(echo "$profiles" | wc -w) devices:"
 echo "   $identical byte-identical"
-echo "   $timing timing-dependent in $short itself, their timing-independent parts identical"
+echo "   $timing timing-dependent (they differ between two runs of one program), their"
+echo "     timing-independent parts identical"
 echo "   $changed changed, $missing made on one side only"
 [ "$changed" -eq 0 ] && [ "$missing" -eq 0 ] && ! grep -q "a tour failed" "$report"
