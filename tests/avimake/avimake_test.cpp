@@ -55,23 +55,16 @@ std::vector<uint8_t> decoded(const TempFolder& dir, const std::string& input) {
     return testpics::readFile(out);
 }
 
-TEST(Avimake, AnIntervalRunsShotsBecomeOneFramePerPictureAtTheChosenRate) {
+TEST(Avimake, TheExampleIntervalRunsShotsBecomeOneFramePerPictureAtTheChosenRate) {
     if (!testpics::haveFfmpeg()) GTEST_SKIP() << "ffmpeg and ffprobe are not installed";
     TempFolder dir;
-    // The interval mode with no delay between shots, each the average of 4 pictures.
-    const std::string script =
-        "wait 800\nkey Right\nkey Right\nwait 300\nkey A\nkey Down\nkey Start\n"
-        "key Down\nkey Down\nkey Down\nkey Down\nkey Down\nkey Down\nkey Down\nkey Start\n"
-        "key Up\nkey Up\nkey Up\nkey Up\nkey Start\n"           // "Delay" "0 sec"
-        "key Down\nkey Start\nkey Down\nkey Down\nkey Start\n"  // "Average" "4"
-        "key A\nwait 300\nkey Start\nawait files .jpg 5\nkey Start\nwait 300\n";
-    dir.write("script", script);
-    ASSERT_EQ(
-        runProgram({"--root", dir.file("device"), "--script", dir.file("script")}, dir.file("out")),
-        0)
+    // The example script of the interval guide: 12 shots, each the average of 4 pictures.
+    ASSERT_EQ(runProgram({"--root", dir.file("device"), "--script", LUMO_TIMELAPSE_SCRIPT},
+                         dir.file("out")),
+              0)
         << readText(dir.file("out"));
     const auto shots = jpegFiles(dir.file(kPictures));
-    ASSERT_GE(shots.size(), 5u);
+    ASSERT_GE(shots.size(), 12u);
 
     const std::string movie = dir.file("timelapse.avi");
     const auto r = avimake("--fps 25 -o '" + movie + "' '" + dir.file(kPictures) + "'");
