@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -296,13 +297,18 @@ void SimulatedHandheld::homeScreenLoop() {
 
 bool SimulatedHandheld::openOnDesktop(const std::string& hostPath) {
     record("open on desktop " + hostPath);
-    if (!desktopOpen_ || !std::getenv("DISPLAY")) return false;
+    // The device's own album shows its pictures and movies; any other file (Config.txt) needs a
+    // program of this desktop, which only --allow-desktop-open lends the device.
+    std::string extension = fs::path(hostPath).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(), ::tolower);
+    const bool album = extension == ".jpg" || extension == ".bmp" || extension == ".avi";
+    if (!desktopOpen_ || !std::getenv("DISPLAY")) return album;
     pid_t child = fork();
     if (child == 0) {
         execlp("xdg-open", "xdg-open", hostPath.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
-    return child > 0;
+    return child > 0 || album;
 }
 
 void SimulatedHandheld::record(std::string entry) {
