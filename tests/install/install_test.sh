@@ -46,13 +46,16 @@ check_options() {
   done
 }
 
-# Runs the installed program in $1 on a device in $2 with script $3; the rest are extra options.
+# Runs the installed program in $1 on a device in $2 with script $3, through the command in
+# $wrapper (if any); the rest are extra options.
+wrapper=()
 run_program() {
   local prefix=$1 dir=$2 script=$3
   shift 3
   mkdir -p "$dir"
-  (cd "$dir" && env -u LUMO_DEVICE_LIBDIR "$prefix/bin/lumovatrix" --root device --shots shots \
-     --script "$script" "$@" >out 2>&1) || { cat "$dir/out" >&2; fail "the program failed in $dir"; }
+  (cd "$dir" && unset LUMO_DEVICE_LIBDIR && "${wrapper[@]+"${wrapper[@]}"}" \
+     "$prefix/bin/lumovatrix" --root device --shots shots --script "$script" "$@" >out 2>&1) ||
+    { cat "$dir/out" >&2; fail "the program failed in $dir"; }
 }
 
 case $part in
@@ -69,9 +72,11 @@ Prefix)
   check_options "$prefix"
 
   cd "$scratch"
-  strace -f --seccomp-bpf -qq -e trace=%file -o "$scratch/opened" -- \
-    bash -c "$(declare -f run_program fail); run_program '$prefix' '$scratch/tour' \
-             '$prefix/share/lumovatrix/tour/tour.lumo'"
+  wrapper=(strace -f --seccomp-bpf -qq -e trace=%file -o "$scratch/opened" --)
+  run_program "$prefix" "$scratch/tour" "$prefix/share/lumovatrix/tour/tour.lumo"
+  wrapper=()
+  grep -q "\"$prefix/lib/lumovatrix/HTCcamera.dll\"" "$scratch/opened" ||
+    fail "strace did not see the program open its device library"
   ! grep -E "\"($source|$build)[/\"]" "$scratch/opened" | grep -v ENOENT >"$scratch/leaks" ||
     fail "the installed program opened files of the source or build tree: $(head -3 "$scratch/leaks")"
   cmp -s "$prefix/lib/lumovatrix/HTCcamera.dll" "$scratch/tour/device/Windows/HTCcamera.dll" ||
