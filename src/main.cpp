@@ -22,6 +22,7 @@
 #include "frontend/window_frontend.h"
 #endif
 #include "platform/hooks.h"
+#include "preview/osd_text.h"
 #include "sim/device_profile.h"
 #include "sim/handheld.h"
 
@@ -255,9 +256,14 @@ int main(int argc, char** argv) {
     std::unique_ptr<WindowFrontend> window;
     if (options.windowZoom) {
         bool snapper = !options.commandLine.empty() && options.commandLine[0] == '1';
-        std::string title = std::string(snapper ? "Lumosnapper" : "Lumovatrix") + " on " +
-                            (profile.name.empty() ? options.profile : profile.name);
-        window = std::make_unique<WindowFrontend>(keys);
+        std::string title =
+            windowTitle(std::string(snapper ? "Lumosnapper" : "Lumovatrix") + " on " +
+                        (profile.name.empty() ? options.profile : profile.name));
+        // The program's text runs up the display in "Landscape L" (orientation 0), down it in
+        // "Landscape R" (2), upside down in "Portrait R" (3): the window turns the picture back.
+        static constexpr int kUprightTurns[4] = {1, 0, 3, 2};
+        window = std::make_unique<WindowFrontend>(
+            keys, [] { return kUprightTurns[textOrientation() & 3]; });
         if (!window->open(options.windowZoom, title, error)) {
             fprintf(stderr, "lumovatrix: %s\n", error.c_str());
             installDevice(nullptr);
