@@ -21,6 +21,7 @@
 #include "platform/hooks.h"
 #include "sim/device_profile.h"
 #include "sim/handheld.h"
+#include "sim/host/host_input.h"
 
 namespace {
 
@@ -86,7 +87,8 @@ struct Options {
     bool desktopOpen = false;
     std::string trace;
     std::string commandLine;
-    int windowZoom = 0;  // 0: no desktop window
+    int windowZoom = 0;              // 0: no desktop window
+    std::string camera, microphone;  // empty: the profile's
 };
 
 int usageError(const std::string& message) {
@@ -112,6 +114,19 @@ int parseOptions(int argc, char** argv, Options& options) {
                 printf("%-10s %s%s\n", p.name.c_str(), p.description.c_str(),
                        p.name == defaultProfileName() ? " (default)" : "");
             return 0;
+        } else if (arg == "--list-cameras") {
+            const std::vector<std::string> cameras = listHostCameras();
+            if (cameras.empty())
+                puts("No cameras found (no video4linux2 device on this computer).");
+            for (const std::string& line : cameras) puts(line.c_str());
+            return 0;
+        } else if (arg == "--camera" || arg == "--microphone") {
+            std::string v;
+            if (!value(v) || v.empty()) return usageError(arg + " needs a value");
+            const std::string error =
+                checkHostInputSpec(v, arg == "--camera" ? kSceneCameraInput : kToneMicrophoneInput);
+            if (!error.empty()) return usageError(arg + ": " + error);
+            (arg == "--camera" ? options.camera : options.microphone) = v;
         } else if (arg == "--profile" || arg == "--root" || arg == "--script" || arg == "--shots" ||
                    arg == "--trace") {
             std::string v;
@@ -189,6 +204,9 @@ int main(int argc, char** argv) {
             return usageError(error);
         }
     }
+
+    if (!options.camera.empty()) profile.cameraInput = options.camera;
+    if (!options.microphone.empty()) profile.microphoneInput = options.microphone;
 
     KeyMap keys;
     for (const ValueEntry& key : kNamedKeyTable)
