@@ -163,34 +163,37 @@ uint64_t HostCamera::read(uint8_t* uyvy, uint32_t width, uint32_t height) {
         if (number_ == 0 || av_frame_ref(work_, latest_) < 0) return 0;
         number = number_;
     }
+    const bool converted = convertHostFrame(work_, scaler_, uyvy, width, height);
+    av_frame_unref(work_);
+    return converted ? number : 0;
+}
+
+bool convertHostFrame(AVFrame* frame, SwsContext*& scaler, uint8_t* uyvy, uint32_t width,
+                      uint32_t height) {
     // The centre of the frame in the sensor's aspect.
-    const int64_t w = work_->width, h = work_->height;
+    const int64_t w = frame->width, h = frame->height;
     if (w * height > int64_t{width} * h) {
         const int64_t keep = h * width / height;
-        work_->crop_left = static_cast<size_t>((w - keep) / 2);
-        work_->crop_right = static_cast<size_t>(w - keep - (w - keep) / 2);
+        frame->crop_left = static_cast<size_t>((w - keep) / 2);
+        frame->crop_right = static_cast<size_t>(w - keep - (w - keep) / 2);
     } else {
         const int64_t keep = w * height / width;
-        work_->crop_top = static_cast<size_t>((h - keep) / 2);
-        work_->crop_bottom = static_cast<size_t>(h - keep - (h - keep) / 2);
+        frame->crop_top = static_cast<size_t>((h - keep) / 2);
+        frame->crop_bottom = static_cast<size_t>(h - keep - (h - keep) / 2);
     }
-    const auto format = static_cast<AVPixelFormat>(work_->format);
-    if (av_frame_apply_cropping(work_, AV_FRAME_CROP_UNALIGNED) < 0 ||
-        !(scaler_ =
-              sws_getCachedContext(scaler_, work_->width, work_->height, format,
+    const auto format = static_cast<AVPixelFormat>(frame->format);
+    if (av_frame_apply_cropping(frame, AV_FRAME_CROP_UNALIGNED) < 0 ||
+        !(scaler =
+              sws_getCachedContext(scaler, frame->width, frame->height, format,
                                    static_cast<int>(width), static_cast<int>(height),
-                                   AV_PIX_FMT_UYVY422, SWS_BILINEAR, nullptr, nullptr, nullptr))) {
-        av_frame_unref(work_);
-        return 0;
-    }
+                                   AV_PIX_FMT_UYVY422, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr)))
+        return false;
     const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
-    const int fullRange = work_->color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P ||
+    const int fullRange = frame->color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P ||
                           format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P;
-    sws_setColorspaceDetails(scaler_, coefficients, fullRange, coefficients, 0, 0, 1 << 16,
-                             1 << 16);
+    sws_setColorspaceDetails(scaler, coefficients, fullRange, coefficients, 0, 0, 1 << 16, 1 << 16);
     uint8_t* planes[4] = {uyvy, nullptr, nullptr, nullptr};
     const int strides[4] = {static_cast<int>(width * 2), 0, 0, 0};
-    sws_scale(scaler_, work_->data, work_->linesize, 0, work_->height, planes, strides);
-    av_frame_unref(work_);
-    return number;
+    sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, planes, strides);
+    return true;
 }

@@ -55,6 +55,12 @@ class HostCamera {
     AVFrame* work_ = nullptr;
 };
 
+// Converts a decoded host frame into width x height packed 4:2:2 (Cb Y0 Cr Y1, BT.601 studio
+// levels): its centre in that aspect (the frame's crop fields are set and applied), scaled by
+// `scaler`, made or reused here. False when the frame cannot be converted.
+bool convertHostFrame(AVFrame* frame, SwsContext*& scaler, uint8_t* uyvy, uint32_t width,
+                      uint32_t height);
+
 // The process's host camera as the sensors see it (null: the scene). The handheld installs its
 // camera while it is mounted; the feed stays valid when the camera goes (it then has no frames).
 void installHostCamera(std::shared_ptr<HostCamera> camera);
