@@ -186,7 +186,7 @@ bool convertHostFrame(AVFrame* frame, SwsContext*& scaler, uint8_t* uyvy, uint32
         !(scaler =
               sws_getCachedContext(scaler, frame->width, frame->height, format,
                                    static_cast<int>(width), static_cast<int>(height),
-                                   AV_PIX_FMT_UYVY422, SWS_FAST_BILINEAR, nullptr, nullptr, nullptr)))
+                                   AV_PIX_FMT_UYVY422, SWS_BILINEAR, nullptr, nullptr, nullptr)))
         return false;
     const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
     const int fullRange = frame->color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P ||
