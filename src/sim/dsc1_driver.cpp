@@ -136,6 +136,7 @@ class Dsc1Driver final : public StreamDriver {
 
     BOOL readFrame(const void* input, DWORD inputSize) {
         uint32_t waitMs = 0;
+        uint64_t seen = 0;  // the host frame the last read exposed
         {
             std::lock_guard lock(mutex_);
             if (inputSize != lastReadBytes_) {
@@ -156,13 +157,13 @@ class Dsc1Driver final : public StreamDriver {
             const uint32_t now = hardwareTickMs();
             const auto ahead = static_cast<int32_t>(nextDueMs_ - now);
             if (ahead > 0) waitMs = static_cast<uint32_t>(ahead);
+            seen = sensor_.hostFrame();
         }
         // A read blocks until the exposure is done; requests from other threads go on meanwhile.
         if (waitMs) std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
         // With a host camera the exposure also waits for the host's next frame; none in time
         // fails the read, as a stalled camera's would.
         if (const HostCameraFeed* feed = hostCameraFeed()) {
-            const uint64_t seen = sensor_.hostFrame();
             if (feed->waitNewer(feed->context, seen, kHostFrameWaitMs) == seen) return FALSE;
         }
         std::lock_guard lock(mutex_);

@@ -72,7 +72,10 @@ void HostMicrophone::detach() {
 
 void HostMicrophone::deliver(const int16_t* block) {
     std::lock_guard lock(sinkMutex_);
-    if (sink_) sink_(block, kMicrophoneBlockSamples);
+    // A copy, so that a sink that detaches itself (stop() from its own callback) is not
+    // destroyed while it runs.
+    const WaveSource::Sink sink = sink_;
+    if (sink) sink(block, kMicrophoneBlockSamples);
 }
 
 bool HostMicrophone::waitUntil(Clock::time_point when) {

@@ -31,8 +31,8 @@ class HostMicrophone {
     HostMicrophone(const HostMicrophone&) = delete;
     HostMicrophone& operator=(const HostMicrophone&) = delete;
 
-    // Blocks go to `sink` from the reading thread until detach() returns. False when one is
-    // attached already.
+    // Blocks go to `sink` from the reading thread until detach() returns (it may be called from
+    // within the sink). False when one is attached already.
     bool attach(WaveSource::Sink sink);
     void detach();
 
@@ -55,7 +55,9 @@ class HostMicrophone {
     std::condition_variable wake_;
     bool stopping_ = false;
 
-    std::mutex sinkMutex_;  // held while a block is delivered
+    // Held while a block is delivered, so that detach() waits for it; recursive, since the sink
+    // may detach from within its own call.
+    std::recursive_mutex sinkMutex_;
     WaveSource::Sink sink_;
 };
 
