@@ -165,6 +165,44 @@ TEST(HostCamera, SensorCutsItsWindowAndAppliesTheLook) {
     EXPECT_EQ(hostCameraFeed(), nullptr);
 }
 
+// An input that ends (a lavfi graph of half a second stands in for an unplugged camera): its
+// frames stop, then it is opened again and they resume, without anyone asking.
+TEST(HostCamera, FramesResumeWhenTheInputComesBack) {
+    auto camera = openCamera("color=c=red:size=64x48:rate=25:d=0.5");
+    ASSERT_TRUE(camera);
+    constexpr uint64_t kOneRun = 13;  // frames in half a second at 25 a second
+    uint64_t seen = camera->newest();
+    const auto deadline = Clock::now() + std::chrono::seconds(15);
+    while (seen <= kOneRun + 2 && Clock::now() < deadline) seen = camera->waitNewer(seen, 1000);
+    EXPECT_GT(seen, kOneRun + 2) << "no frames after the input ended";
+}
+
+// A microphone whose input ends gives silence at the same pace, then its sound again.
+TEST(HostMicrophone, SilenceWhileTheInputIsGoneThenSoundAgain) {
+    std::string error;
+    auto microphone = HostMicrophone::open(
+        "lavfi:sine=frequency=1000:sample_rate=8000:duration=0.3", Clock::now(), error);
+    ASSERT_TRUE(microphone) << error;
+    std::mutex mutex;
+    std::condition_variable changed;
+    size_t silentBlocks = 0, loudBlocksAfterSilence = 0;
+    ASSERT_TRUE(microphone->attach([&](const int16_t* block, size_t count) {
+        bool loud = false;
+        for (size_t i = 0; i < count; ++i) loud = loud || std::abs(int(block[i])) > 1000;
+        std::lock_guard lock(mutex);
+        if (!loud) ++silentBlocks;
+        if (loud && silentBlocks > 50) ++loudBlocksAfterSilence;
+        changed.notify_all();
+    }));
+    {
+        std::unique_lock lock(mutex);
+        EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(15),
+                                     [&] { return loudBlocksAfterSilence > 5; }))
+            << silentBlocks << " silent blocks";
+    }
+    microphone->detach();
+}
+
 // The lavfi sine at 44.1 kHz arrives as 10 ms blocks of 8 kHz samples holding a 1 kHz tone.
 TEST(HostMicrophone, ResampledToneInTenMillisecondBlocks) {
     std::string error;
