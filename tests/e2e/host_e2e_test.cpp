@@ -373,6 +373,8 @@ TEST(HostInputs, BadInputIsOneClearLine) {
         {{"--camera", "file:" + dir.file("notvideo.txt")},
          "lumovatrix: camera file:" + dir.file("notvideo.txt") +
              ": Invalid data found when processing input"},
+        {{"--microphone", "alsa:lumo-no-such-pcm"},
+         "lumovatrix: microphone alsa:lumo-no-such-pcm: Input/output error"},
         {{"--microphone", "lavfi:color=c=red"},
          "lumovatrix: microphone lavfi:color=c=red: no sound in it"},
         // A profile's error is a usage error: the pointer to --help follows.

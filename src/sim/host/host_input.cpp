@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <mutex>
 
+#include <alsa/asoundlib.h>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavdevice/avdevice.h>
@@ -20,12 +22,17 @@ constexpr auto kOpenLimit = std::chrono::seconds(5);  // opening a device, readi
 constexpr auto kReadLimit = std::chrono::seconds(2);  // one packet; a camera gives several a second
 constexpr const char* kFileFormat = "file";
 
+// libasound prints its own complaints on stderr (an unknown PCM, say) before FFmpeg's open
+// fails; our one line says it.
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
 void registerDevices() {
     static std::once_flag once;
     std::call_once(once, [] {
         avdevice_register_all();
         // Failures are reported as one line of our own; FFmpeg's log would repeat them.
         av_log_set_level(AV_LOG_QUIET);
+        snd_lib_error_set_handler(quietAlsa);
     });
 }
 
