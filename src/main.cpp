@@ -25,6 +25,7 @@
 #include "preview/osd_text.h"
 #include "sim/device_profile.h"
 #include "sim/handheld.h"
+#include "sim/host/host_input.h"
 
 namespace {
 
@@ -90,7 +91,8 @@ struct Options {
     bool desktopOpen = false;
     std::string trace;
     std::string commandLine;
-    int windowZoom = 0;  // 0: no desktop window
+    int windowZoom = 0;              // 0: no desktop window
+    std::string camera, microphone;  // empty: the profile's
 };
 
 // `helpCovers`: --help explains what was wrong (options, script commands, key names), so the
@@ -123,6 +125,19 @@ int parseOptions(int argc, char** argv, Options& options) {
                 printf("%-10s %s%s\n", p.name.c_str(), p.description.c_str(),
                        p.name == defaultProfileName() ? " (default)" : "");
             return 0;
+        } else if (arg == "--list-cameras") {
+            const std::vector<std::string> cameras = listHostCameras();
+            if (cameras.empty())
+                puts("No cameras found (no video4linux2 device on this computer).");
+            for (const std::string& line : cameras) puts(line.c_str());
+            return 0;
+        } else if (arg == "--camera" || arg == "--microphone") {
+            std::string v;
+            if (!value(v) || v.empty()) return usageError(arg + " needs a value");
+            const std::string error =
+                checkHostInputSpec(v, arg == "--camera" ? kSceneCameraInput : kToneMicrophoneInput);
+            if (!error.empty()) return usageError(arg + ": " + error);
+            (arg == "--camera" ? options.camera : options.microphone) = v;
         } else if (arg == "--profile" || arg == "--root" || arg == "--script" || arg == "--shots" ||
                    arg == "--trace") {
             std::string v;
@@ -209,6 +224,9 @@ int main(int argc, char** argv) {
         }
         if (!loadProfileFile(options.profile, profile, error)) return usageError(error, false);
     }
+
+    if (!options.camera.empty()) profile.cameraInput = options.camera;
+    if (!options.microphone.empty()) profile.microphoneInput = options.microphone;
 
     KeyMap keys;
     for (const ValueEntry& key : kNamedKeyTable)

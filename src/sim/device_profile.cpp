@@ -7,6 +7,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "sim/host/host_input.h"
+
 bool DeviceProfile::installs(const std::string& component) const {
     for (const std::string& c : install)
         if (c == component || c.rfind(component + "/", 0) == 0) return true;
@@ -96,6 +98,14 @@ std::vector<DeviceProfile> makeBuiltins() {
                             "ARM926EJ-S", "OMAP850", {"HTCcamera.dll", "JPEGENC.dll"}));
         p.displayWidth = 240;
         p.displayHeight = 320;
+        all.push_back(p);
+    }
+    {
+        // A person's own camera and microphone behind a PXA27x Pocket PC.
+        DeviceProfile p = make("host", "this computer's camera and microphone, PXA270, Pocket PC",
+                               "HTC PH10C", "ARM920T", "PXA270", {"HTCcamera.dll"});
+        p.cameraInput = "v4l2:/dev/video0";
+        p.microphoneInput = "alsa:default";
         all.push_back(p);
     }
     return all;
@@ -257,6 +267,13 @@ bool parseProfile(const std::string& text, const std::string& origin, DeviceProf
         } else if (key == "wave-input") {
             if (!parseBool(value, flag)) return fail("expected yes or no");
             profile.waveInput = flag;
+        } else if (key == "camera-input" || key == "microphone-input") {
+            const bool camera = key == "camera-input";
+            const std::string wrong =
+                checkHostInputSpec(value, camera ? kSceneCameraInput : kToneMicrophoneInput);
+            if (!wrong.empty())
+                return fail(key + ": " + wrong + (camera ? " or 'scene'" : " or 'tone'"));
+            (camera ? profile.cameraInput : profile.microphoneInput) = value;
         } else if (key == "backlight") {
             if (value == "none") {
                 profile.backlight.reset();

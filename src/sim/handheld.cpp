@@ -159,8 +159,7 @@ bool SimulatedHandheld::mount(std::string& error) {
     }
     drawHomeScreen(reinterpret_cast<uint16_t*>(display_), profile_.displayWidth,
                    profile_.displayHeight, 0);
-    startSimulatedHardware(*this);
-    return true;
+    return startSimulatedHardware(*this, error);
 }
 
 void SimulatedHandheld::installLibraries(std::string& error) {
