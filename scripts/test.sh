@@ -10,7 +10,7 @@ sanitizers=0
 for arg in "$@"; do
   case "$arg" in
     --sanitizers) sanitizers=1 ;;
-    -h|--help) sed -n '2,4p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,5p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "test.sh: unknown option '$arg'" >&2; exit 2 ;;
   esac
 done
