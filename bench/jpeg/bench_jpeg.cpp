@@ -394,7 +394,13 @@ int main(int argc, char** argv) {
         const TableRow& r = kTable[row];
         Bench b(r.picture, r.c, 640, 480, encoder.get(), tj);
         const bool ours = std::strcmp(side, "ours") == 0;
-        benchFrames(b, ours, r.packedPeer, 1);  // first-use set-up outside the count
+        // First-use set-up outside the count.
+        if (ours)
+            b.runOurs();
+        else if (r.packedPeer)
+            b.runPacked();
+        else
+            b.runPlanar();
         benchFrames(b, ours, r.packedPeer, frames);
         const size_t bytes = ours ? b.oursBytes : b.theirBytes;
         if (!decodes(decoder, ours ? b.ours.data() : b.theirs.data(), bytes, 640, 480)) {
