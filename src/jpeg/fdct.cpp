@@ -21,6 +21,8 @@
 // rounding edge; tests/jpeg measures the budget on random blocks.
 #include "jpeg/fdct.h"
 
+#include <cstring>
+
 #include "jpeg/encoder.h"
 
 namespace {
@@ -32,8 +34,9 @@ constexpr int16_t kC4 = 17734;  // 0.541196100 in Q15
 
 // The transform's arithmetic comes in three kinds, one per use of the same transform8:
 // - Saturating: the definition above, on any 16-bit input (the vector variants' paddsw/psubsw);
-// - Wide: plain int32 sums, for level-shifted samples (-128..127), where no sum can leave the
-//   16-bit range so that saturation never acts and both give the same bits (proved below);
+// - Lanes: eight columns at once in plain 16-bit sums, for level-shifted samples (-128..127),
+//   where no sum can leave the 16-bit range, so saturation never acts and both give the same
+//   bits (proved below);
 // - Range: interval arithmetic, the proof itself: it runs the transform on the intervals of its
 //   inputs and records whether any intermediate can leave -32768..32767.
 struct Saturating {
@@ -56,12 +59,29 @@ struct Saturating {
     }
 };
 
-struct Wide {
-    int32_t v;
-    friend constexpr Wide operator+(Wide a, Wide b) { return {a.v + b.v}; }
-    friend constexpr Wide operator-(Wide a, Wide b) { return {a.v - b.v}; }
-    friend constexpr Wide mulHigh(Wide a, int16_t k) { return {(a.v * k) >> 16}; }
-    friend constexpr Wide shiftLeft(Wide a, int s) { return {a.v * (1 << s)}; }
+// Eight 16-bit lanes, one per column (pass 1) or per vertical frequency (pass 2), summed without
+// saturating. Plain loops of eight: a compiler that vectorises turns
+// each into one instruction, and any other runs them as they stand.
+struct Lanes {
+    int16_t v[8];
+    template <typename Op>
+    static constexpr Lanes each(Op op) {
+        Lanes r{};
+        for (int i = 0; i < 8; ++i) r.v[i] = static_cast<int16_t>(op(i));
+        return r;
+    }
+    friend constexpr Lanes operator+(const Lanes& a, const Lanes& b) {
+        return each([&](int i) { return a.v[i] + b.v[i]; });
+    }
+    friend constexpr Lanes operator-(const Lanes& a, const Lanes& b) {
+        return each([&](int i) { return a.v[i] - b.v[i]; });
+    }
+    friend constexpr Lanes mulHigh(const Lanes& a, int16_t k) {
+        return each([&](int i) { return (int32_t{a.v[i]} * k) >> 16; });
+    }
+    friend constexpr Lanes shiftLeft(const Lanes& a, int s) {
+        return each([&](int i) { return a.v[i] * (1 << s); });
+    }
 };
 
 struct Range {
@@ -120,7 +140,7 @@ constexpr void transform8(const T* x, int step, T* y) {
     y[7] = z11 - z4;
 }
 
-// The proof that Wide gives the Saturating bits on samples: pass 1 runs on eight inputs in
+// The proof that Lanes gives the Saturating bits on samples: pass 1 runs on eight inputs in
 // kSampleMin..kSampleMax and gives interval r[u] for frequency u (the same for every column);
 // pass 2 for frequency u runs on eight inputs in r[u]. Interval arithmetic forgets that the
 // inputs are shared, so its bounds are wider than the truth; it still finds that nothing leaves
@@ -144,30 +164,28 @@ constexpr bool samplesNeverSaturate() {
 }
 static_assert(samplesNeverSaturate());
 
-// Both passes and the quantisation over a block, in arithmetic T.
-template <typename T, typename Lane>
+// Both passes and the quantisation over a block, saturating: the definition.
 void forwardDctQuantizeIn(int16_t* block, const uint16_t* reciprocals) {
     // Pass 1 down the columns, written transposed: row c of `t` holds column c's frequencies u.
-    T column[8], x[8], t[64];
+    Saturating column[8], x[8], t[64];
     for (int c = 0; c < 8; ++c) {
-        for (int k = 0; k < 8; ++k) x[k] = T{Lane(block[k * 8 + c])};
+        for (int k = 0; k < 8; ++k) x[k] = {block[k * 8 + c]};
         transform8(x, 1, column);
         for (int u = 0; u < 8; ++u) t[c * 8 + u] = column[u];
     }
     // Pass 2 along the other direction: for each u, x_k = t[k * 8 + u], giving frequency v.
     for (int u = 0; u < 8; ++u) {
-        T y[8];
+        Saturating y[8];
         transform8(t + u, 8, y);
         for (int v = 0; v < 8; ++v) {
-            // The quantisation in 16 bits, as the definition has it: |m| < 2^14 (a reciprocal is
-            // below 2^15), so adding 1 never saturates.
+            // |m| < 2^14 (a reciprocal is below 2^15), so adding 1 never saturates.
             const int16_t r = static_cast<int16_t>(reciprocals[v * 8 + u]);
-            const Saturating yv{static_cast<int16_t>(y[v].v)};
-            const int16_t m = mulHigh(shiftLeft(yv, preShift(u, v)), r).v;
+            const int16_t m = mulHigh(shiftLeft(y[v], preShift(u, v)), r).v;
             block[v * 8 + u] = static_cast<int16_t>((m + 1) >> 1);
         }
     }
 }
+
 }  // namespace
 
 void setQuality(JpegEncoder& encoder, uint32_t quality) {
@@ -202,11 +220,35 @@ void buildReciprocals(const uint8_t* quant, uint16_t* reciprocals) {
 }
 
 void forwardDctQuantize(int16_t* block, const uint16_t* reciprocals) {
-    forwardDctQuantizeIn<Wide, int32_t>(block, reciprocals);
+    // Pass 1 on all columns at once: lanes are columns c, input k is row k, output u holds
+    // frequency u of every column.
+    Lanes rows[8], f[8];
+    std::memcpy(rows, block, sizeof rows);
+    transform8(rows, 1, f);
+    // Transposed, lanes become frequencies u and input c is column c; pass 2 then gives output v
+    // with lanes u: index v * 8 + u, the order the quantised block is kept in.
+    Lanes t[8];
+    for (int u = 0; u < 8; ++u)
+        for (int c = 0; c < 8; ++c) t[c].v[u] = f[u].v[c];
+    transform8(t, 1, f);
+    // Quantisation: the pre-shift as a multiplier (its low 16 bits are the plain 16-bit shift),
+    // the reciprocal's high half, then the rounding halving.
+    // Rows are copied in and out of locals so that nothing can alias the block.
+    for (int v = 0; v < 8; ++v) {
+        Lanes shift, r;
+        std::memcpy(shift.v, kPreShiftMultipliers.m + v * 8, sizeof shift.v);
+        std::memcpy(r.v, reciprocals + v * 8, sizeof r.v);
+        const Lanes q = Lanes::each([&](int u) {
+            const int16_t shifted = static_cast<int16_t>(f[v].v[u] * shift.v[u]);
+            const int16_t m = static_cast<int16_t>((int32_t{shifted} * r.v[u]) >> 16);
+            return (m + 1) >> 1;
+        });
+        std::memcpy(block + v * 8, q.v, sizeof q.v);
+    }
 }
 
 void forwardDctQuantizeSaturating(int16_t* block, const uint16_t* reciprocals) {
-    forwardDctQuantizeIn<Saturating, int16_t>(block, reciprocals);
+    forwardDctQuantizeIn(block, reciprocals);
 }
 
 void forwardDctQuantizePair(int16_t* first, const uint16_t* firstReciprocals, int16_t* second,
