@@ -40,19 +40,28 @@ capture=$build/bench/media/lumo-bench-capture
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Instructions per frame of one side of one row: BENCH ROW SIDE [ENV...]
-frames=3
-count() {
-  local bench=$1 row=$2 side=$3; shift 3
+# Instructions per frame of one side of one row: BENCH ROW SIDE [ENV...]. Counted inside the
+# frame loop over 1 and over 1 + $frames frames; the difference over $frames is one frame's
+# work, free of anything counted once.
+frames=2
+collect() {  # collect BENCH ROW SIDE FRAMES [ENV...]: instructions in the frame loop
+  local bench=$1 row=$2 side=$3 n=$4; shift 4
   local out="$work/callgrind.out"
   env "$@" valgrind --tool=callgrind --callgrind-out-file="$out" --collect-atstart=no \
-    --toggle-collect='*benchFrames*' "$bench" --row "$row" --side "$side" --frames "$frames" \
+    --toggle-collect='*benchFrames*' "$bench" --row "$row" --side "$side" --frames "$n" \
     >/dev/null 2>"$work/valgrind.log" || {
     echo "bench/run.sh: callgrind failed on $bench row $row $side:" >&2
     tail -n 5 "$work/valgrind.log" >&2
     exit 1
   }
-  awk -v f="$frames" '/^(summary|totals):/ { n = $2 } END { printf "%.2f", n / f / 1e6 }' "$out"
+  awk '/^(summary|totals):/ { n = $2 } END { print n }' "$out"
+}
+count() {
+  local bench=$1 row=$2 side=$3; shift 3
+  local one more
+  one=$(collect "$bench" "$row" "$side" 1 "$@")
+  more=$(collect "$bench" "$row" "$side" $((1 + frames)) "$@")
+  awk -v a="$one" -v b="$more" -v f="$frames" 'BEGIN { printf "%.2f", (b - a) / f / 1e6 }'
 }
 
 # table BENCH LABEL [ENV...]: the bench's rows (name|peer|ours s|peer s|ours B|peer B), each with
@@ -91,7 +100,7 @@ awk -F'|' -v ins="$instructions" '
                     $4 * 1e3, $4 / $3, $7, $8, $8 / $7, bytes
     else printf "%-50s %-26s %9.3f %9.3f %6.2f %s\n", $1, $2, $3 * 1e3, $4 * 1e3, $4 / $3, bytes
   }' "$work/rows"
-[ "$instructions" -eq 1 ] && echo "(Mi: millions of instructions a frame, callgrind, $frames frames)"
+[ "$instructions" -eq 1 ] && echo "(Mi: millions of instructions a frame, callgrind)"
 
 echo
 "$capture"

@@ -4,16 +4,18 @@
 # layout, chroma format, rotation, scale and a range of qualities (0 is the raw planar path).
 # The candidate runs at every vector tier (LUMO_SIMD=scalar, sse2, avx2); the reference at
 # its own default. Prints the first difference and exits 1 if any stream differs.
+# LUMO_CANDIDATE_RUNNER, if set, runs the candidate (e.g. "qemu-aarch64 -L /usr/aarch64-linux-gnu").
 #
 # Usage: scripts/compare-encoders.sh REFERENCE-lumo-jpegenc [CANDIDATE-lumo-jpegenc]
 #        (the candidate defaults to build/tools/jpegenc/lumo-jpegenc)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 case "${1:-}" in
-  -h|--help|"") sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'; [ -n "${1:-}" ]; exit ;;
+  -h|--help|"") sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; [ -n "${1:-}" ]; exit ;;
 esac
 reference=$1
 candidate=${2:-build/tools/jpegenc/lumo-jpegenc}
+read -r -a runner <<<"${LUMO_CANDIDATE_RUNNER:-}"
 for tool in "$reference" "$candidate"; do
   [ -x "$tool" ] || { echo "compare-encoders.sh: $tool is not an executable" >&2; exit 2; }
 done
@@ -81,7 +83,7 @@ for input in "$work"/*-*x*.*; do
             continue  # a shape this combination cannot take; the candidate is not asked
           fi
           for tier in scalar sse2 avx2; do
-            if ! LUMO_SIMD=$tier "$candidate" "${args[@]}" "$input" "$work/new.jpg" ||
+            if ! LUMO_SIMD=$tier "${runner[@]}" "$candidate" "${args[@]}" "$input" "$work/new.jpg" ||
                ! cmp -s "$work/ref.jpg" "$work/new.jpg"; then
               echo "compare-encoders.sh: $base ${args[*]} differs at LUMO_SIMD=$tier" >&2
               exit 1
