@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -23,6 +24,30 @@
 namespace {
 
 using jpegtest::vectorKernels;
+
+// The suite runs at every tier by setting LUMO_SIMD (and LUMO_NO_SIMD); the tier in force and the
+// encoder's table must be the one asked for, capped by what the processor has.
+TEST(Tiers, TheEnvironmentPicksTheTierAndTheEncoderFollows) {
+    const char* off = std::getenv("LUMO_NO_SIMD");
+    const char* want = std::getenv("LUMO_SIMD");
+    std::string expected;
+    if (off && *off && std::string(off) != "0") {
+        expected = "scalar";
+    } else if (want && (std::string(want) == "scalar" || std::string(want) == "sse2")) {
+        expected = want;
+    } else {
+#if defined(__x86_64__)
+        expected = __builtin_cpu_supports("avx2") ? "avx2" : "sse2";
+#else
+        GTEST_SKIP() << "no vector tiers on this processor";
+#endif
+    }
+#if !defined(__x86_64__)
+    if (expected != "scalar") GTEST_SKIP() << "no vector tiers on this processor";
+#endif
+    EXPECT_EQ(simd::levelName(simd::level()), expected);
+    EXPECT_EQ(std::string(jpegKernels().name), expected);
+}
 
 TEST(Sampling, WhiteRgb565PairGivesY122AndChromaMinus2) {
     // A 16 x 16 macroblock of 0xFFFF: 5- and 6-bit maxima widen to 248 and 252.
