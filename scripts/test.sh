@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds Lumovatrix and runs the whole test suite: once with the vector kernels, once more with
-# LUMO_NO_SIMD=1 forcing the scalar reference code. With --sanitizers it then runs the suite
+# LUMO_SIMD=scalar forcing the scalar reference code, and the kernel, encoder and preview tests at
+# the middle tier (LUMO_SIMD=sse2) too. With --sanitizers it then runs the suite
 # under ThreadSanitizer and under AddressSanitizer with UndefinedBehaviorSanitizer too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -9,7 +10,7 @@ sanitizers=0
 for arg in "$@"; do
   case "$arg" in
     --sanitizers) sanitizers=1 ;;
-    -h|--help) sed -n '2,4p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,5p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "test.sh: unknown option '$arg'" >&2; exit 2 ;;
   esac
 done
@@ -26,8 +27,11 @@ suite() {  # suite BUILD-DIR [cmake options...]
 
 echo "== build and test"
 suite build
-echo "== again with the scalar reference kernels (LUMO_NO_SIMD=1)"
-(cd build && LUMO_NO_SIMD=1 ctest -j"$jobs" --output-on-failure --timeout 600)
+echo "== again with the scalar reference kernels (LUMO_SIMD=scalar)"
+(cd build && LUMO_SIMD=scalar ctest -j"$jobs" --output-on-failure --timeout 600)
+echo "== kernel, encoder and preview tests at the sse2 tier (LUMO_SIMD=sse2)"
+(cd build && LUMO_SIMD=sse2 ctest -j"$jobs" -L '^(jpeg_tests|preview_kernel_tests|preview_tests)$' \
+   --output-on-failure --timeout 600)
 
 if [ "$sanitizers" -eq 1 ]; then
   echo "== ThreadSanitizer"
