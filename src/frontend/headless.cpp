@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 
 #include "frontend/png.h"
 #include "platform/hooks.h"
@@ -14,6 +15,9 @@ namespace {
 constexpr DWORD kWindowWaitMs = 20000;
 // How often an `await` looks again, in ms.
 constexpr uint32_t kAwaitPollMs = 20;
+// How often a wait for the program to handle its input looks whether the script was stopped or
+// the program ended, in ms.
+constexpr uint32_t kSettleLookMs = 50;
 
 // Files on the device whose names end in `extension`, outside the system's own folders (the
 // Windows folder with its libraries, the private folder with the registry).
@@ -105,10 +109,44 @@ void HeadlessFrontend::run() {
     if (HWND window = programWindow()) PostMessageW(window, WM_CLOSE, 0, 0);
 }
 
+std::string HeadlessFrontend::settle(unsigned long limitMs) {
+    // Shared with the task, which may run after this front-end has given up on it.
+    struct Handled {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool handled = false;
+    };
+    auto handled = std::make_shared<Handled>();
+    runWhenQueueHandled([handled] {
+        {
+            std::lock_guard lock(handled->mutex);
+            handled->handled = true;
+        }
+        handled->done.notify_all();
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    std::unique_lock lock(handled->mutex);
+    while (!handled->done.wait_for(lock, std::chrono::milliseconds(kSettleLookMs),
+                                   [&] { return handled->handled; })) {
+        if (!programWindow()) return {};  // ended: nothing will be handled any more
+        {
+            std::lock_guard stopLock(mutex_);
+            if (stopping_) return {};
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return "the program did not handle the keys, taps and foreground changes before "
+                   "within " +
+                   std::to_string(limitMs) + " ms";
+    }
+    return {};
+}
+
 std::string HeadlessFrontend::await(const std::vector<std::string>& args) {
     AwaitSpec spec;
     std::string what;
     if (!parseAwait(args, spec, what)) return what;
+    const auto start = std::chrono::steady_clock::now();
+    if (std::string late = settle(spec.limitMs); !late.empty()) return late;
     std::function<bool()> reached = [front = spec.foreground] {
         return programInForeground() == front;
     };
@@ -119,8 +157,7 @@ std::string HeadlessFrontend::await(const std::vector<std::string>& args) {
         what = "fewer than " + std::to_string(spec.count) + " " + spec.extension +
                " files on the device";
     }
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(spec.limitMs);
+    const auto deadline = start + std::chrono::milliseconds(spec.limitMs);
     while (!reached()) {
         if (std::chrono::steady_clock::now() >= deadline)
             return what + " after " + std::to_string(spec.limitMs) + " ms";
@@ -156,6 +193,7 @@ std::string HeadlessFrontend::execute(const ScriptCommand& c) {
     } else if (c.name == "foreground") {
         bringToForeground();
     } else if (c.name == "screenshot") {
+        if (std::string late = settle(kAwaitDefaultMs); !late.empty()) return late;
         mkdir(shotFolder_.c_str(), 0777);
         std::string path = shotFolder_ + "/" + c.args[0];
         std::string error;

@@ -33,6 +33,10 @@ class HeadlessFrontend {
     // Polls what `await` names until it holds; an error text once its time limit has passed.
     std::string await(const std::vector<std::string>& args);
     bool sleepFor(uint32_t milliseconds);  // false when stopped meanwhile
+    // Waits until the program has handled every key, tap and foreground change given it so far
+    // (its queue is empty), so that what follows sees their effect; an error text once
+    // `limitMs` has passed. Returns at once when the program has no window any more.
+    std::string settle(unsigned long limitMs);
 
     std::vector<ScriptCommand> commands_;
     ScriptVerbs verbs_;

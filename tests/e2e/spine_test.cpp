@@ -39,14 +39,12 @@ TEST(Startup, DrawsTheFirstScreenAndShutsDownInOrder) {
 
 TEST(Startup, ASecondInstanceBringsTheFirstToTheFrontAndEnds) {
     TempFolder dir;
-    dir.write("first", "wait 2500\n");
+    // The first goes to the background and stays until something brings it back: the second.
+    dir.write("first", "background\nawait background\necho away\nawait foreground 60000\n");
     dir.write("second", "wait 100\n");
     ProgramRun first;
     first.start(baseArgs(dir, "first"), dir.file("first.out"));
-    // Wait until the first has published its window.
-    const std::string window = dir.file("device/.device/windows/" + std::to_string(first.pid));
-    for (int i = 0; i < 200 && !std::filesystem::exists(window); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(awaitOutput(first, "away\n", 30)) << first.output();
     ASSERT_EQ(runProgram(baseArgs(dir, "second"), dir.file("second.out"), 20), 0);
     auto second = readLines(dir.file("second.trace"));
     EXPECT_LT(findEntry(second, "CreateWindowExW"), 0) << "no second window";
