@@ -15,6 +15,17 @@ namespace {
 constexpr DWORD kWindowWaitMs = 20000;
 // How often an `await` looks again, in ms.
 constexpr uint32_t kAwaitPollMs = 20;
+// The program draws its screen on the capture thread, a picture at a time, from the state the
+// window thread leaves: what a handled key changed shows from the next picture on. The picture
+// being drawn when the key was handled may still show the old state, and a change seen while a
+// picture is being copied is that picture's start; so the third change of the display begins
+// only once a picture begun after the key has been drawn whole.
+constexpr int kRedraws = 3;
+// A display unchanged this long shows a still picture (a page over a frozen photo, colour bars,
+// the program not drawing): it is what the program shows, in ms.
+constexpr uint32_t kStillDisplayMs = 400;
+// How often the display is compared while waiting for it to be drawn anew, in ms.
+constexpr uint32_t kRedrawLookMs = 2;
 // How often a wait for the program to handle its input looks whether the script was stopped or
 // the program ended, in ms.
 constexpr uint32_t kSettleLookMs = 50;
@@ -93,6 +104,14 @@ void HeadlessFrontend::run() {
             return;
         }
     }
+    // The script starts once the program has started: its window exists before its start-up is
+    // over, and the start-up's own foreground changes would undo the script's first commands.
+    if (std::string late = settle(kAwaitDefaultMs); !late.empty()) {
+        std::lock_guard lock(mutex_);
+        error_ =
+            "the program did not finish starting within " + std::to_string(kAwaitDefaultMs) + " ms";
+        return;
+    }
     for (const ScriptCommand& command : commands_) {
         {
             std::lock_guard lock(mutex_);
@@ -139,6 +158,24 @@ std::string HeadlessFrontend::settle(unsigned long limitMs) {
                    std::to_string(limitMs) + " ms";
     }
     return {};
+}
+
+bool HeadlessFrontend::awaitRedraw() {
+    std::vector<uint16_t> seen = displayPixels();
+    auto still = std::chrono::steady_clock::now();
+    for (int changes = 0; changes < kRedraws && programInForeground();) {
+        if (!sleepFor(kRedrawLookMs)) return false;
+        std::vector<uint16_t> now = displayPixels();
+        if (now != seen) {
+            ++changes;
+            seen = std::move(now);
+            still = std::chrono::steady_clock::now();
+        } else if (std::chrono::steady_clock::now() - still >=
+                   std::chrono::milliseconds(kStillDisplayMs)) {
+            break;
+        }
+    }
+    return true;
 }
 
 std::string HeadlessFrontend::await(const std::vector<std::string>& args) {
@@ -194,6 +231,7 @@ std::string HeadlessFrontend::execute(const ScriptCommand& c) {
         bringToForeground();
     } else if (c.name == "screenshot") {
         if (std::string late = settle(kAwaitDefaultMs); !late.empty()) return late;
+        if (!awaitRedraw()) return {};
         mkdir(shotFolder_.c_str(), 0777);
         std::string path = shotFolder_ + "/" + c.args[0];
         std::string error;

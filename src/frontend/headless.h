@@ -37,6 +37,10 @@ class HeadlessFrontend {
     // (its queue is empty), so that what follows sees their effect; an error text once
     // `limitMs` has passed. Returns at once when the program has no window any more.
     std::string settle(unsigned long limitMs);
+    // While the program is in front, waits until what it shows has been drawn anew since its
+    // input was handled (see kRedraws), or until the display has stayed the same for
+    // kStillDisplayMs (a still picture). False when stopped meanwhile.
+    bool awaitRedraw();
 
     std::vector<ScriptCommand> commands_;
     ScriptVerbs verbs_;

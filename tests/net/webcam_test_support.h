@@ -11,8 +11,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <mutex>

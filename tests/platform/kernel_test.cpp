@@ -89,8 +89,8 @@ TEST(Handles, ClosedAndForeignHandlesAreRejected) {
 TEST(Threads, HandleIsSignalledWhenTheThreadEnds) {
     // The thread ends when the test lets it, so it is still running at the first look.
     HANDLE finish = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    auto body = [](LPVOID finish) -> DWORD {
-        return WaitForSingleObject(static_cast<HANDLE>(finish), 10000) == WAIT_OBJECT_0 ? 7 : 1;
+    auto body = [](LPVOID event) -> DWORD {
+        return WaitForSingleObject(static_cast<HANDLE>(event), 10000) == WAIT_OBJECT_0 ? 7 : 1;
     };
     HANDLE thread = CreateThread(nullptr, 0, body, finish, 0, nullptr);
     DWORD code = 0;
