@@ -205,6 +205,8 @@ std::string HeadlessFrontend::await(const std::vector<std::string>& args) {
 
 std::string HeadlessFrontend::execute(const ScriptCommand& c) {
     HWND window = programWindow();
+    if (c.name != "wait" && c.name != "screenshot" && c.name != "await" && c.name != "echo")
+        inputSinceShot_ = true;
     if (c.name == "wait") {
         sleepFor(static_cast<uint32_t>(std::stoul(c.args[0])));
     } else if (c.name == "key") {
@@ -231,7 +233,8 @@ std::string HeadlessFrontend::execute(const ScriptCommand& c) {
         bringToForeground();
     } else if (c.name == "screenshot") {
         if (std::string late = settle(kAwaitDefaultMs); !late.empty()) return late;
-        if (!awaitRedraw()) return {};
+        if (inputSinceShot_ && !awaitRedraw()) return {};
+        inputSinceShot_ = false;
         mkdir(shotFolder_.c_str(), 0777);
         std::string path = shotFolder_ + "/" + c.args[0];
         std::string error;

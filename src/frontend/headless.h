@@ -52,4 +52,9 @@ class HeadlessFrontend {
     bool stopping_ = false;
     std::string error_;
     std::vector<std::string> shots_;
+    // Script thread: whether the program was started or given input (keys, taps, foreground
+    // changes, device changes) since the last screenshot, which then waits for the display to
+    // show it. A screenshot after only waits shows the display as it is at once: there, time is
+    // the point.
+    bool inputSinceShot_ = true;
 };
