@@ -3,13 +3,13 @@
 
 #include <mutex>
 
-#include "app/app_state.h"
-#include "app/commands.h"
+#include "core/app_state.h"
+#include "core/preview_state.h"
 #include "jpeg/jpeg_encoder.h"
 #include "media/audio_capture.h"
 #include "media/avi_writer.h"
 #include "media/storage.h"
-#include "preview/preview_loop.h"
+#include "settings/settings_model.h"
 
 bool openMovie(const WCHAR* path, uint32_t width, uint32_t height, bool withSound) {
     AviWriter& w = gAviWriter;
@@ -50,4 +50,15 @@ void recordFrame(uint8_t* pixels, uint32_t checksum) {
         full = w.sizeEstimate > gApp.freeSpaceMargin;
     }
     if (!ok || full) pauseRecordingFromCapture();
+}
+
+bool pauseRecording() {
+    int32_t expected = Active;
+    if (!gApp.activity.compare_exchange_strong(expected, Choosing)) return false;
+    showChoicePage(kPageMovieChoice);
+    return true;
+}
+
+bool pauseRecordingFromCapture() {
+    return pauseRecording();
 }

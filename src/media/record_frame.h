@@ -18,3 +18,12 @@ bool openMovie(const WCHAR* path, uint32_t width, uint32_t height, bool withSoun
 // screen-capture edition, 0 otherwise. When a write fails or the movie reaches the free space
 // there was at its start, the recording pauses and the movie choice page opens.
 void recordFrame(uint8_t* pixels, uint32_t checksum);
+
+// The action key's pause of a running recording (window thread): the activity goes from Active
+// to Choosing and the movie choice page opens; the file stays open and the capture thread adds
+// no frames while the activity is not Active. False when no recording was active.
+bool pauseRecording();
+// The capture thread's way to pause a recording that cannot go on (a failed write, the card
+// full): the same pause as the action key's, but only while the recording is still active, so
+// a stop the user made meanwhile is never turned into anything else. True when it paused.
+bool pauseRecordingFromCapture();
