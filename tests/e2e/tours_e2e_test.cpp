@@ -49,15 +49,15 @@ std::string cameraScript() {
     return "key Start\nkey Start\n"          // JPEG, kept
            "key A\nkey Down\nkey Start\n" +  // the Photo page
            keys("Down", 2) +
-           "key Start\nkey Up\nkey Start\nkey A\n" +           // "BMP"
-           "key Start\nkey Start\n"                             // BMP, kept
-           "key Right\nkey Start\nwait 1000\n"                  // recording
-           "key Start\nkey Down\nkey Start\n"                   // "Save movie"
-           "key Right\nkey A\n" +                               // the Interval page
+           "key Start\nkey Up\nkey Start\nkey A\n" +  // "BMP"
+           "key Start\nkey Start\n"                   // BMP, kept
+           "key Right\nkey Start\nwait 1000\n"        // recording
+           "key Start\nkey Down\nkey Start\n"         // "Save movie"
+           "key Right\nkey A\n" +                     // the Interval page
            keys("Down", 2) +
            "key Start\nkey Down\nkey Start\n" +                               // "JPEG"
            keys("Down", 5) + "key Start\n" + keys("Up", 3) + "key Start\n" +  // "1 sec"
-           "key Down\nkey Start\nkey Down\nkey Start\nkey A\n"               // "Average" "2"
+           "key Down\nkey Start\nkey Down\nkey Start\nkey A\n"                // "Average" "2"
            "key Start\nawait files .jpg 2\nkey Start\n"                       // interval run
            "key Right\nkey Start\nwait 1000\nkey Start\n";                    // webcam
 }
@@ -75,16 +75,17 @@ std::string snapperScript(const DeviceProfile& p) {
         std::to_string(p.displayWidth) + "x" + std::to_string(p.displayHeight);
     return "key Start\nawait background\nwait 400\nscreenshot home.png\n"  // JPEG
            "foreground\n"
-           "key A\nkey Down\nkey Start\n"                                 // the Photo page
-           "key Start\nkey Up\nkey Start\nkey A\n"                        // "BMP"
-           "key Start\nawait background\nwait 400\nforeground\n"          // BMP
-           "key Right\nkey Start\nawait background\nwait 1000\n" +         // recording
+           "key A\nkey Down\nkey Start\n"                           // the Photo page
+           "key Start\nkey Up\nkey Start\nkey A\n"                  // "BMP"
+           "key Start\nawait background\nwait 400\nforeground\n"    // BMP
+           "key Right\nkey Start\nawait background\nwait 1000\n" +  // recording
            (overlay ? "device overlay2 yuv420 " + screen + " at 0 0\n" : "") +
            "wait 1000\nforeground\nkey Down\nkey Start\n" +  // "Save movie"
            (overlay ? "device overlay2 off\n" : "") +
-           "key Right\nkey A\n"                 // the Interval page
+           "key Right\nkey A\n"                  // the Interval page
            "key Start\nkey Down\nkey Start\n" +  // "JPEG"
-           keys("Down", 4) + "key Start\n" + keys("Up", 3) + "key Start\nkey A\n" +
+           keys("Down", 4) +
+           "key Start\n" + keys("Up", 3) + "key Start\nkey A\n" +
            "key Start\nawait files .jpg 2\nforeground\n"  // interval run
            "key Right\nkey Start\nawait background\nwait 1000\nforeground\n";
 }
