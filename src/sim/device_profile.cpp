@@ -1,6 +1,9 @@
 #include "sim/device_profile.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -302,9 +305,15 @@ bool parseProfile(const std::string& text, const std::string& origin, DeviceProf
 }
 
 bool loadProfileFile(const std::string& path, DeviceProfile& profile, std::string& error) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        error = path + ": a folder, not a profile file";
+        return false;
+    }
+    errno = 0;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        error = path + ": cannot read the profile file";
+        error = path + ": cannot read the profile file: " + strerror(errno ? errno : EIO);
         return false;
     }
     std::ostringstream text;
