@@ -7,9 +7,9 @@
 // least once a second (sizes, frame count, stream lengths, no index flag) and written for the
 // last time at close, when the index follows the chunks.
 //
-// The journal: its header at open, then every index entry once it is made. Entries are written
-// from the index blocks after each chunk (so a chunk's entry reaches the disk right after the
-// chunk) and at each header refresh (so repeats reach it within a second).
+// The journal: its header at open, then every index entry as soon as it is made (a chunk's entry
+// right after the chunk), so a call that succeeded has its whole work on the disk: 16 bytes per
+// repeat, the only file I/O a repeat costs.
 //
 // Failure policy: a chunk is written completely or not at all as far as the movie is concerned.
 // Its index slot is secured before writing and its entry added only after the write succeeded;
@@ -32,14 +32,10 @@ static_assert(std::endian::native == std::endian::little,
 
 namespace {
 
-constexpr uint32_t fourcc(const char (&s)[5]) {
-    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
-           uint32_t(uint8_t(s[3])) << 24;
-}
-
-constexpr uint32_t kVideoChunk = fourcc("00dc");
-constexpr uint32_t kSoundChunk = fourcc("01wb");
-constexpr uint32_t kChunkHeaderBytes = 8;       // FOURCC + exact size
+constexpr auto fourcc = aviFourcc;
+constexpr uint32_t kVideoChunk = kAviVideoChunk;
+constexpr uint32_t kSoundChunk = kAviSoundChunk;
+constexpr uint32_t kChunkHeaderBytes = kAviChunkHeaderBytes;
 constexpr uint32_t kSizeLimitSlack = 32;        // room kept beside the chunk and the index
 constexpr uint32_t kRepeatEstimateBytes = 16;   // one index entry
 constexpr uint32_t kChunkEstimateBytes = 24;    // chunk header + index entry
@@ -345,6 +341,7 @@ bool repeatPicture(AviWriter& w) {
     if (w.lastPicturePos == 0) return true;
     if (!reserveIndexEntry(w)) return false;
     addIndexEntry(w, kVideoChunk, kAviKeyFrame, w.lastPicturePos, w.lastPictureSize);
+    if (!flushJournal(w)) return false;
     w.sizeEstimate += kRepeatEstimateBytes;
     w.videoEntries += 1;
     w.hasRepeats = 1;

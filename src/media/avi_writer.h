@@ -26,6 +26,15 @@ struct IndexEntry {
 };
 static_assert(sizeof(IndexEntry) == 16);
 
+constexpr uint32_t aviFourcc(const char (&s)[5]) {
+    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
+           uint32_t(uint8_t(s[3])) << 24;
+}
+
+constexpr uint32_t kAviVideoChunk = aviFourcc("00dc");
+constexpr uint32_t kAviSoundChunk = aviFourcc("01wb");
+constexpr uint32_t kAviChunkHeaderBytes = 8;  // FOURCC + exact size
+
 constexpr uint32_t kIndexEntriesPerBlock = 1024;
 
 // The index is kept in memory in a chain of blocks that only grows: a movie fills it from
