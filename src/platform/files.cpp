@@ -6,6 +6,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -204,9 +205,18 @@ ssize_t budgetWrite(void* cookie, const char* data, size_t size) {
     int64_t left = budget.load();
     size_t allowed = size;
     if (left >= 0) {
+        // Only bytes that grow the file take room on a card: rewriting what is there is free.
+        // (The inner stream is flushed after every write, so its size is the file's.)
+        struct stat st {};
+        const off_t position = ftello(f->inner);
+        const int64_t inPlace =
+            fstat(fileno(f->inner), &st) == 0 && position >= 0
+                ? std::clamp<int64_t>(int64_t{st.st_size} - position, 0, int64_t(size))
+                : 0;
         while (true) {
-            allowed = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(size)));
-            if (budget.compare_exchange_weak(left, left - static_cast<int64_t>(allowed))) break;
+            const int64_t growth = std::min<int64_t>(left, int64_t(size) - inPlace);
+            allowed = static_cast<size_t>(inPlace + growth);
+            if (budget.compare_exchange_weak(left, left - growth)) break;
         }
     }
     size_t written = allowed ? fwrite(data, 1, allowed, f->inner) : 0;

@@ -60,6 +60,26 @@ TEST(DeviceFiles, AFullCardFailsTheWriteThatDoesNotFit) {
     device.handheld().faults.writeBudget = -1;
 }
 
+// A full card still rewrites bytes a file has (a movie's header in place): only growth is charged.
+TEST(DeviceFiles, AFullCardChargesOnlyTheBytesThatGrowAFile) {
+    TempDevice device;
+    device.handheld().faults.writeBudget = 8;
+    FILE* f = _wfopen(u"\\My Documents\\grow.bin", u"wb");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(fwrite("abcdef", 1, 6, f), 6u);  // 2 bytes of room left
+    ASSERT_EQ(fseek(f, 0, SEEK_SET), 0);
+    EXPECT_EQ(fwrite("ABCDEF", 1, 6, f), 6u) << "in place: free";
+    ASSERT_EQ(fseek(f, 4, SEEK_SET), 0);
+    EXPECT_EQ(fwrite("123456", 1, 6, f), 4u) << "2 in place, 2 of growth";
+    EXPECT_EQ(device.handheld().faults.writeBudget.load(), 0);
+    fclose(f);
+    std::ifstream in(device.root() + "/My Documents/grow.bin");
+    std::string bytes;
+    std::getline(in, bytes);
+    EXPECT_EQ(bytes, "ABCD1234");
+    device.handheld().faults.writeBudget = -1;
+}
+
 TEST(DeviceFiles, FreeSpaceFromTheProfileOrTheHost) {
     DeviceProfile profile = *findBuiltinProfile("ph10c");
     profile.freeSpace = 5ull << 30;
