@@ -253,6 +253,13 @@ FILE* _wfopen(LPCWSTR path, const WCHAR* mode) {
         errno = ENOENT;
         return nullptr;
     }
+    // Only regular files: a FIFO would block the open (and every read), a directory or a
+    // device is no file of the program's. Refused like a file that cannot be opened.
+    struct stat st {};
+    if (stat(host.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return nullptr;
+    }
     FILE* file = fopen(host.c_str(), openMode.c_str());
     if (!file) return nullptr;
     bool writing = openMode.find_first_of("wa+") != std::string::npos;
