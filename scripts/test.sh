@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Lumovatrix and runs the whole test suite: once with the vector kernels, once more with
 # LUMO_NO_SIMD=1 forcing the scalar reference code. With --sanitizers it then runs the suite
-# under ThreadSanitizer and under AddressSanitizer with UndefinedBehaviorSanitizer too.
+# under ThreadSanitizer, under AddressSanitizer with UndefinedBehaviorSanitizer, and built by
+# clang with both and -fsanitize=function (calls through function pointers of the wrong type).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,7 +10,7 @@ sanitizers=0
 for arg in "$@"; do
   case "$arg" in
     --sanitizers) sanitizers=1 ;;
-    -h|--help) sed -n '2,4p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,5p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "test.sh: unknown option '$arg'" >&2; exit 2 ;;
   esac
 done
@@ -36,5 +37,9 @@ if [ "$sanitizers" -eq 1 ]; then
   echo "== AddressSanitizer and UndefinedBehaviorSanitizer"
   ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1" \
     suite build-asan -DLUMO_SANITIZE=address -DLUMO_BUILD_BENCH=OFF
+  echo "== clang: AddressSanitizer, UndefinedBehaviorSanitizer and -fsanitize=function"
+  ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1" \
+    suite build-clang-ubsan -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DLUMO_SANITIZE=function -DLUMO_BUILD_BENCH=OFF
 fi
 echo "== all tests passed"
