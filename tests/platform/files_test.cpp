@@ -8,6 +8,7 @@
 
 #include "platform/files.h"
 #include "platform/hooks.h"
+#include "platform/note_prj.h"
 #include "support/temp_device.h"
 
 namespace {
@@ -78,6 +79,25 @@ TEST(DeviceFiles, AFullCardChargesOnlyTheBytesThatGrowAFile) {
     std::getline(in, bytes);
     EXPECT_EQ(bytes, "ABCD1234");
     device.handheld().faults.writeBudget = -1;
+}
+
+// A card named in UTF-8 in the profile is found under its UTF-16 name, and a file written there
+// lands in the card's host folder.
+TEST(DeviceFiles, ACardWithANonAsciiNameIsFoundAndWrittenTo) {
+    DeviceProfile profile = *findBuiltinProfile("ph10c");
+    profile.cards = {"Spe\xc3\xaf" "cher \xf0\x9f\x93\xb7"};  // "Speïcher" and a camera emoji
+    TempDevice device(profile);
+    WIN32_FIND_DATA data{};
+    const HANDLE search = FindFirstFlashCard(&data);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    FindClose(search);
+    EXPECT_EQ(std::u16string(data.cFileName), u"Spe\u00efcher \U0001F4F7");
+    const std::u16string path = u"\\" + std::u16string(data.cFileName) + u"\\photo.jpg";
+    FILE* f = _wfopen(path.c_str(), u"wb");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(fwrite("jpg", 1, 3, f), 3u);
+    fclose(f);
+    EXPECT_TRUE(std::filesystem::exists(device.root() + "/" + profile.cards[0] + "/photo.jpg"));
 }
 
 TEST(DeviceFiles, FreeSpaceFromTheProfileOrTheHost) {
