@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "app/app_state.h"
 #include "app/persistence.h"
+#include "core/app_state.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<char> text(data, data + size);

@@ -10,10 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
 #include "app/keys.h"
 #include "app/program_resources.h"
 #include "app/startup.h"
+#include "core/app_state.h"
 #include "frontend/headless.h"
 #ifdef LUMO_WINDOW_FRONTEND
 #include "frontend/window_frontend.h"

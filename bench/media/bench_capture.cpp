@@ -28,10 +28,11 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "app/process_objects.h"
 #include "app/program_resources.h"
 #include "camera/device_info.h"
-#include "camera/frame.h"
+#include "core/app_state.h"
+#include "core/frame.h"
 #include "jpeg/jpeg_encoder.h"
 #include "media/avi_writer.h"
 #include "media/record_frame.h"
@@ -82,6 +83,7 @@ void ensureMovie() {
 
 // A fast 240 x 320 device recording a 640 x 480 movie: video mode, "Full" style, active.
 void prepare() {
+    resetProcessState();
     gApp.instance = createProgramModule(kProgramDevicePath, &kProgramResources);
     gDeviceInfo.isPxa27x = 1;
     gDeviceInfo.display = {};
@@ -114,8 +116,6 @@ void prepare() {
     gApp.freeSpaceMargin = UINT32_MAX;
     gApp.fullScreen.store(1);
     gApp.activity.store(Active);
-    previewMode.store(Live);
-    frameConsumer = consumeFrame;
 
     SceneGenerator scene;
     sceneInit(scene, kWidth, kHeight);

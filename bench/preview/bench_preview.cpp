@@ -26,10 +26,10 @@ extern "C" {
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "app/program_resources.h"
 #include "camera/device_info.h"
-#include "camera/frame.h"
+#include "core/app_state.h"
+#include "core/frame.h"
 #include "platform/hooks.h"
 #include "preview/kernel_variants.h"
 #include "preview/overlay.h"

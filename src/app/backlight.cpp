@@ -9,7 +9,7 @@
 // finds the always-on time-out takes the kept value instead.
 #include "app/backlight.h"
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "platform/windows.h"
 
 namespace {

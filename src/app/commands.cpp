@@ -9,9 +9,10 @@
 
 #include <algorithm>
 
-#include "app/app_state.h"
+#include "app/key_dispatch.h"
 #include "app/keys.h"
 #include "app/startup.h"
+#include "core/app_state.h"
 #include "jpeg/jpeg_encoder.h"
 #include "media/audio_capture.h"
 #include "media/avi_writer.h"
@@ -20,7 +21,6 @@
 #include "net/webcam.h"
 #include "preview/preview_loop.h"
 #include "settings/camera_controller.h"
-#include "settings/key_dispatch.h"
 #include "settings/settings_model.h"
 
 namespace {
@@ -42,37 +42,13 @@ constexpr int32_t kOrientations = 4;
 enum Orientation : int32_t { LandscapeL = 0, Portrait = 1, LandscapeR = 2, PortraitR = 3 };
 enum TouchAction : int32_t { TouchDisable = 0, TouchSwitchMenu = 1, TouchMakePhoto = 2 };
 
-// The interval thread's handle as created; gApp.intervalThread is cleared by the thread itself
-// when it ends, so this copy is what gets closed.
-HANDLE intervalThreadHandle = nullptr;
-
 int actionKey() {
     return gApp.activeKeys.vkStart;
-}
-
-// Shows a choice page over the preview with its first item selected; back from it goes to the
-// page that was current.
-void showChoicePage(int index) {
-    MenuPage* page = &gMenuPages[index];
-    MenuPage* current = gApp.currentPage.load();
-    if (current != page) page->parent = current;
-    page->selected.store(0);
-    gApp.currentPage.store(page);
-    gApp.menuVisible.store(1);
 }
 
 void openChoicePage(int index) {
     showChoicePage(index);
     gApp.activity.store(Choosing);
-}
-
-// A running recording pauses and the movie choice page opens; the file stays open and the
-// capture thread adds no frames while the activity is not Active.
-bool pauseRecording() {
-    int32_t expected = Active;
-    if (!gApp.activity.compare_exchange_strong(expected, Choosing)) return false;
-    showChoicePage(kPageMovieChoice);
-    return true;
 }
 
 // ---- Photo ------------------------------------------------------------------------------------
@@ -180,7 +156,7 @@ int startIntervalRun() {
         previewMode.store(Live);
         return 1;
     }
-    intervalThreadHandle = thread;
+    gApp.intervalThreadHandle = thread;
     gApp.intervalThread.store(thread);
     if (gApp.screenCaptureEdition) minimizeWindow(0);
     gApp.activity.store(Active);
@@ -202,16 +178,16 @@ void stopIntervalRun() {
     }
     // The thread signals its end before it clears gApp.intervalThread: it has finished only when
     // its handle is signalled. Until then a new run's handle could be cleared by the old thread.
-    if (ended && intervalThreadHandle &&
-        WaitForSingleObject(intervalThreadHandle, kIntervalStopWaitMs) != WAIT_OBJECT_0) {
-        TerminateThread(intervalThreadHandle, 0);
+    if (ended && gApp.intervalThreadHandle &&
+        WaitForSingleObject(gApp.intervalThreadHandle, kIntervalStopWaitMs) != WAIT_OBJECT_0) {
+        TerminateThread(gApp.intervalThreadHandle, 0);
         ended = false;
     }
     if (gApp.intervalDoneEvent) CloseHandle(gApp.intervalDoneEvent);
     gApp.intervalDoneEvent = nullptr;
     gApp.intervalThread.store(nullptr);
-    if (intervalThreadHandle) CloseHandle(intervalThreadHandle);
-    intervalThreadHandle = nullptr;
+    if (gApp.intervalThreadHandle) CloseHandle(gApp.intervalThreadHandle);
+    gApp.intervalThreadHandle = nullptr;
     if (ended)
         releaseAverageBuffer();
     else
@@ -335,8 +311,4 @@ int dispatchTap(WPARAM, int x, int y, int width, int height) {
             break;
     }
     return 1;
-}
-
-bool pauseRecordingFromCapture() {
-    return pauseRecording();
 }

@@ -10,8 +10,3 @@
 int runAction(int key);
 int runEnded(uint32_t failed);
 int dispatchTap(WPARAM flags, int x, int y, int screenWidth, int screenHeight);
-
-// The capture thread's way to pause a recording that cannot go on (a failed write, the card
-// full): the same pause as the action key's, but only while the recording is still active, so
-// a stop the user made meanwhile is never turned into anything else. True when it paused.
-bool pauseRecordingFromCapture();

@@ -16,7 +16,7 @@
 #include <cstring>
 #include <memory>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "platform/windows.h"
 #include "settings/settings_table.h"
 

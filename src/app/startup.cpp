@@ -4,12 +4,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/app_state.h"
 #include "app/backlight.h"
 #include "app/commands.h"
 #include "app/keys.h"
 #include "app/persistence.h"
 #include "camera/device_info.h"
+#include "core/app_state.h"
 #include "jpeg/jpeg_encoder.h"
 #include "media/avi_writer.h"
 #include "media/record_frame.h"
@@ -195,7 +195,7 @@ bool initInstance(HINSTANCE instance, int) {
     gController.frameHandler = onFrame;
     completeDeviceLists(gDeviceInfo);
     buildStoragePlaces();
-    finishUnfinishedMovie();
+    finishUnfinishedMovie(siblingPath(kMovieNoteName));
     applyEditionRestrictions();
     buildMenuPages(gDeviceInfo);
     loadSettings();

@@ -2,6 +2,7 @@
 // brought up and torn down.
 #pragma once
 
+#include "core/resource_ids.h"
 #include "platform/windows.h"
 
 int WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPWSTR commandLine, int showCommand);
@@ -19,8 +20,3 @@ void minimizeWindow(uint32_t reason);
 bool openDocument(const WCHAR* path);
 
 LRESULT windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
-// Texts of the program's resources.
-constexpr UINT kStringTitle = 1;
-constexpr UINT kStringClassName = 2;
-constexpr uintptr_t kBitmapFont = 139;

@@ -1,11 +1,11 @@
 // The window procedure, and what losing and regaining the foreground does.
-#include "app/app_state.h"
 #include "app/backlight.h"
 #include "app/commands.h"
+#include "app/key_dispatch.h"
 #include "app/startup.h"
+#include "core/app_state.h"
 #include "preview/preview_loop.h"
 #include "settings/camera_controller.h"
-#include "settings/key_dispatch.h"
 #include "settings/settings_table.h"
 
 namespace {
@@ -13,16 +13,13 @@ namespace {
 // The longest the program waits for a photo frame, in ms.
 constexpr DWORD kPhotoWaitMs = 8192;
 
-// Set on deactivation when the camera was closed, so activation reopens it.
-bool resumeCamera = false;
-
 void deactivate(HWND window) {
     GXSuspend();
     previewMode.store(Blank);
     setFullScreen(window, false);
-    resumeCamera = false;
+    gApp.resumeCamera = false;
     if (gApp.minimizeReason == 1 && gController.running.load()) {
-        resumeCamera = true;
+        gApp.resumeCamera = true;
         closeCamera();
     }
     restoreBacklight();
@@ -47,8 +44,8 @@ void activate(HWND window) {
     if (gApp.screenCaptureEdition && gApp.activity.load() == Active)
         handleKey(gApp.activeKeys.vkStart);
     applyBacklight(static_cast<uint32_t>(valueOf(setting(kSlotBacklight))));
-    if (resumeCamera) {
-        resumeCamera = false;
+    if (gApp.resumeCamera) {
+        gApp.resumeCamera = false;
         if (openCamera()) startCapture();
     }
     previewMode.store(Live);

@@ -2,6 +2,7 @@
 // per-frame callback through which every source delivers pictures.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 // Called on the source's capture thread once per picture: the pixels (valid until it returns),
@@ -9,7 +10,17 @@
 // sets to 0 before its loop.
 using FrameHandler = void (*)(uint8_t* pixels, uint32_t byteLength, uint32_t* reserved);
 
-struct CaptureParams;
+// The block given to a source's start operation: nineteen 32-bit words on the handheld. Word 13
+// is the frame handler, which on this host is a pointer: the record keeps the word order.
+struct CaptureParams {
+    uint32_t exposure;
+    uint32_t sensorWidth, sensorHeight;
+    uint32_t cropLeft, cropTop, cropRight, cropBottom;
+    uint32_t constants[6];  // 128, 0, 0, 240, 320, 0
+    FrameHandler frameHandler;
+    uint32_t exposureAgain;
+    uint32_t cropLeftAgain, cropTopAgain, cropRightAgain, cropBottomAgain;
+};
 
 // Every result is non-zero for success. Slots 5 to 8 are not called by the program.
 struct CameraBackend {
@@ -48,3 +59,8 @@ extern CameraBackend gCameraLibraryBackend;  // filled from the OEM camera libra
 extern const CameraBackend kDsc1Backend;
 extern const CameraBackend kLcm1Backend;
 extern const CameraBackend kScreenSourceBackend;
+
+// The screen source's period between pictures in ms, asked before each one (capture thread): the
+// "Max FPS" setting, which lies above the camera sources; buildSettingsModel installs it. Null,
+// or an answer of 0 or less, gives the source's fallback period.
+extern std::atomic<int32_t (*)()> screenFramePeriod;

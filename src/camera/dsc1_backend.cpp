@@ -10,7 +10,6 @@
 
 #include "camera/camera_backend.h"
 #include "camera/capture_thread.h"
-#include "settings/camera_controller.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include <cstring>
 #include <new>
 
-#include "camera/frame.h"
+#include "core/frame.h"
 #include "platform/windows.h"
 
 namespace {

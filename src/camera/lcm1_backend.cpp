@@ -12,8 +12,7 @@
 
 #include "camera/camera_backend.h"
 #include "camera/capture_thread.h"
-#include "camera/frame.h"
-#include "settings/camera_controller.h"
+#include "core/frame.h"
 
 namespace {
 

@@ -12,14 +12,12 @@
 #include <cstring>
 #include <new>
 
-#include "app/app_state.h"
 #include "camera/camera_backend.h"
 #include "camera/capture_thread.h"
 #include "camera/device_info.h"
-#include "camera/frame.h"
 #include "camera/lcd_plane_reader.h"
-#include "settings/camera_controller.h"
-#include "settings/settings_table.h"
+#include "core/app_state.h"
+#include "core/frame.h"
 
 namespace {
 
@@ -56,7 +54,8 @@ ScreenSource screen;
 // Waits until the next picture is due, looking for a stop meanwhile; false when the thread is to
 // leave its frame loop.
 bool pace(const CaptureThread& thread) {
-    int32_t period = valueOf(setting(kSlotMaxFps));
+    int32_t (*const framePeriod)() = screenFramePeriod.load(std::memory_order_relaxed);
+    int32_t period = framePeriod ? framePeriod() : 0;
     if (period <= 0) period = kFallbackFramePeriodMs;
     const uint32_t due = screen.nextDueMs.load() + static_cast<uint32_t>(period);
     int32_t ahead = static_cast<int32_t>(due - GetTickCount());
@@ -203,6 +202,8 @@ uint32_t closeScreenSource() {
 }
 
 }  // namespace
+
+std::atomic<int32_t (*)()> screenFramePeriod{nullptr};
 
 const CameraBackend kScreenSourceBackend = {
     .open = openScreenSource,

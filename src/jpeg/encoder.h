@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "camera/frame.h"
+#include "core/pixel_format.h"
 
 struct JpegKernels;
 

@@ -4,10 +4,9 @@
 #include <cstddef>
 #include <cstring>
 
-#include "camera/frame.h"
+#include "core/frame.h"
 #include "jpeg/frame_convert.h"
 
-EncoderSetup gEncoderSetup{};
 CreateJpegImageEncoderFn gCreateJpegImageEncoder = nullptr;
 
 namespace {

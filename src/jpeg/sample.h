@@ -27,7 +27,7 @@
 
 #include <cstdint>
 
-#include "camera/frame.h"
+#include "core/pixel_format.h"
 
 // Y coefficients of the RGB equations (Q8, sum 256) and the chroma coefficients (Q8).
 constexpr int kYr = 77, kYg = 150, kYb = 29;      // 0.299, 0.587, 0.114

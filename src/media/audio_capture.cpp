@@ -14,8 +14,6 @@
 #include <cstring>
 #include <new>
 
-AudioCapture gAudioCapture;
-
 namespace {
 
 constexpr WORD kChannels = 1;

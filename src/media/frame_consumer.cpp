@@ -6,14 +6,13 @@
 #include <mutex>
 #include <new>
 
-#include "app/app_state.h"
-#include "camera/frame.h"
+#include "core/app_state.h"
+#include "core/frame.h"
+#include "core/preview_state.h"
 #include "media/avi_writer.h"
 #include "media/frame_average.h"
 #include "media/record_frame.h"
 #include "media/storage.h"
-#include "net/webcam.h"
-#include "preview/preview_loop.h"
 #include "settings/camera_controller.h"
 #include "settings/settings_table.h"
 
@@ -66,6 +65,8 @@ void stillPicture(uint8_t* pixels, uint32_t mode) {
 
 }  // namespace
 
+std::atomic<void (*)(uint8_t* pixels)> webcamFrameBranch{nullptr};
+
 bool allocateAverageBuffer(uint32_t bytes) {
     const ImageBuffer& photo = gApp.photoImage;
     if (bytes == 0 || !photo.pixels || bytes > photo.header.biSizeImage) return false;
@@ -111,7 +112,7 @@ int consumeFrame(uint8_t* pixels) {
     switch (mode) {
         case kModeWebcam:
             w.currentChecksum.store(checksum, std::memory_order_relaxed);
-            webcamConsumeFrame(pixels);
+            if (auto* branch = webcamFrameBranch.load(std::memory_order_relaxed)) branch(pixels);
             break;
         case kModeVideo:
             recordFrame(pixels, checksum);

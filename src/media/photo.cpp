@@ -12,8 +12,8 @@
 #include <memory>
 #include <new>
 
-#include "app/app_state.h"
-#include "camera/frame.h"
+#include "core/app_state.h"
+#include "core/frame.h"
 #include "jpeg/jpeg_encoder.h"
 #include "media/storage.h"
 #include "settings/settings_table.h"

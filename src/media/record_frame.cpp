@@ -5,22 +5,21 @@
 #include <mutex>
 #include <string>
 
-#include "app/app_state.h"
-#include "app/commands.h"
-#include "app/startup.h"
+#include "core/app_state.h"
+#include "core/preview_state.h"
 #include "jpeg/jpeg_encoder.h"
 #include "media/audio_capture.h"
 #include "media/avi_repair.h"
 #include "media/avi_writer.h"
 #include "media/storage.h"
-#include "preview/preview_loop.h"
+#include "settings/settings_model.h"
 
 namespace {
 
 // While a movie is recorded, a note in the program's folder names it (its device path, UTF-16),
 // and its journal lies beside it. A normal close deletes both; a start that finds the note
-// finishes the movie it names.
-constexpr const WCHAR* kMovieNoteName = u"Movie.unfinished";
+// finishes the movie it names. The note's path, given at start-up.
+WCHAR gNotePath[MAX_PATH] = {};
 constexpr const char* kMovieRecoveredMessage = "Movie recovered";
 constexpr const char* kMovieWriteFailedMessage = "Cannot write movie";
 constexpr const char* kMovieKeptMessage = "Movie kept, finished at next start";
@@ -102,7 +101,7 @@ bool openMovie(const WCHAR* path, uint32_t width, uint32_t height, bool withSoun
     if (!w.moviePicture || w.file.ops) return false;
     MovieJournal& j = gJournal;
     if (!journalPathOf(path, j.path)) return false;
-    copyPath(j.notePath, siblingPath(kMovieNoteName));
+    copyPath(j.notePath, gNotePath);
     std::FILE* file = _wfopen(path, u"wb");
     if (!file) return false;
     j.file = _wfopen(j.path, u"wb");
@@ -114,7 +113,7 @@ bool openMovie(const WCHAR* path, uint32_t width, uint32_t height, bool withSoun
         return false;
     }
     // Without the note the movie is still recorded; a cut one is then finished by lumo-avifix.
-    if (!writeNote(j.notePath, path)) logLine(u"cannot write the note naming the movie");
+    if (!j.notePath[0] || !writeNote(j.notePath, path)) logLine(u"cannot write the note naming the movie");
     return aviOpen(w, aviFileSink(file), AviSink{&kJournalOps, &j}, width, height, withSound);
 }
 
@@ -133,9 +132,10 @@ void closeMovie(bool keep) {
             u" kept without its index: it is finished at the next start");
 }
 
-void finishUnfinishedMovie() {
+void finishUnfinishedMovie(const WCHAR* notePathOfProgram) {
+    copyPath(gNotePath, notePathOfProgram);
     WCHAR notePath[MAX_PATH], moviePath[MAX_PATH] = {}, journalPath[MAX_PATH];
-    copyPath(notePath, siblingPath(kMovieNoteName));
+    copyPath(notePath, gNotePath);
     std::FILE* note = _wfopen(notePath, u"rb");
     if (!note) return;
     const size_t units = std::fread(moviePath, sizeof(WCHAR), MAX_PATH - 1, note);
@@ -218,4 +218,15 @@ void recordFrame(uint8_t* pixels, uint32_t checksum) {
     }
     if (!ok) setOsdMessage(kMovieWriteFailedMessage, kMovieMessageMs);
     if (!ok || full) pauseRecordingFromCapture();
+}
+
+bool pauseRecording() {
+    int32_t expected = Active;
+    if (!gApp.activity.compare_exchange_strong(expected, Choosing)) return false;
+    showChoicePage(kPageMovieChoice);
+    return true;
+}
+
+bool pauseRecordingFromCapture() {
+    return pauseRecording();
 }

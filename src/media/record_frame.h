@@ -17,10 +17,13 @@ bool openMovie(const WCHAR* path, uint32_t width, uint32_t height, bool withSoun
 // journal, and the user is told that the next start finishes it.
 void closeMovie(bool keep);
 
-// At start-up: finishes a movie whose recording was cut off (power loss, a full or removed
-// card), named by the note left in the program's folder, from its journal. Says so on the
-// message line and in the debug log.
-void finishUnfinishedMovie();
+// The note naming the movie being recorded: a file in the program's folder.
+constexpr const WCHAR* kMovieNoteName = u"Movie.unfinished";
+
+// At start-up: keeps `notePath` (the note's path) for the movies to come, and finishes a movie
+// whose recording was cut off (power loss, a full or removed card), named by the note left
+// there, from its journal. Says so on the message line and in the debug log.
+void finishUnfinishedMovie(const WCHAR* notePath);
 
 // One camera frame of a running recording (capture thread): the ticks that have passed are
 // filled with the picture at hand, then the frame is encoded (when it differs from the last
@@ -28,3 +31,12 @@ void finishUnfinishedMovie();
 // screen-capture edition, 0 otherwise. When a write fails or the movie reaches the free space
 // there was at its start, the recording pauses and the movie choice page opens.
 void recordFrame(uint8_t* pixels, uint32_t checksum);
+
+// The action key's pause of a running recording (window thread): the activity goes from Active
+// to Choosing and the movie choice page opens; the file stays open and the capture thread adds
+// no frames while the activity is not Active. False when no recording was active.
+bool pauseRecording();
+// The capture thread's way to pause a recording that cannot go on (a failed write, the card
+// full): the same pause as the action key's, but only while the recording is still active, so
+// a stop the user made meanwhile is never turned into anything else. True when it paused.
+bool pauseRecordingFromCapture();

@@ -6,11 +6,9 @@
 
 #include <cstdio>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "settings/settings_model.h"
 #include "settings/settings_table.h"
-
-StoragePlaceTable storagePlaces;
 
 namespace {
 

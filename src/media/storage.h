@@ -2,6 +2,7 @@
 // frame consumer that the preview hands every frame to.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/windows.h"
@@ -56,6 +57,10 @@ bool frameFitsEncoder(const EncoderSetup& setup);
 // saw and the capture mode of the frame, takes a photo or interval shot, adds a movie frame, or
 // feeds the webcam. Returns 0.
 int consumeFrame(uint8_t* pixels);
+// The frame consumer's branch for capture mode 3 while a webcam run is active: the webcam link's,
+// which lies above the frame consumer and installs it when it is first started. Null: frames of
+// that mode go nowhere.
+extern std::atomic<void (*)(uint8_t* pixels)> webcamFrameBranch;
 
 // The averaging buffer of an interval run (gApp.averageBuffer, the high bytes of the 16-bit
 // sums). Allocated and released on the window thread, used by the frame consumer on the capture

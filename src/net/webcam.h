@@ -75,6 +75,12 @@ struct WebcamLink {
     SOCKET ownedSocket = INVALID_SOCKET;
     // Held while a descriptor is published, shut down by another thread, or closed.
     std::mutex socketLock;
+    // Window thread only: the running sender's handle as created (`thread` is cleared by the
+    // sender itself), a sender abandoned by an earlier stop, and whether this run started the
+    // socket library.
+    HANDLE senderHandle = nullptr;
+    HANDLE abandonedSender = nullptr;
+    bool winsockStarted = false;
 };
 
 extern WebcamLink gWebcamLink;

@@ -14,13 +14,13 @@
 // (SOI, APP0 marker and length, "JF"), which the receiver puts back. A message is L + 32 bytes.
 #include <cstring>
 
-#include "app/app_state.h"
-#include "camera/frame.h"
+#include "core/app_state.h"
+#include "core/frame.h"
+#include "core/preview_state.h"
 #include "jpeg/jpeg_encoder.h"
 #include "media/avi_writer.h"
 #include "media/storage.h"
 #include "net/webcam.h"
-#include "preview/preview_loop.h"
 
 uint32_t webcamPictureSize = 0;
 

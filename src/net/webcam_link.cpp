@@ -13,13 +13,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "media/avi_writer.h"
+#include "media/storage.h"
 #include "net/webcam.h"
 #include "settings/settings_model.h"
 #include "settings/settings_table.h"
-
-WebcamLink gWebcamLink;
 
 namespace {
 
@@ -32,13 +31,6 @@ constexpr char kGreeting[] = {'v', 'e', 't', 'u'};
 constexpr uint32_t kChunkBytes = 10000;
 constexpr DWORD kStopGraceMs = 100;  // what stopWebcam gives the sender to end by itself
 constexpr DWORD kStopPollMs = 10;    // how often a pausing sender looks at stopRequested
-
-// Window thread only: the running sender's handle (gWebcamLink.thread is cleared by the sender
-// itself), a sender abandoned by an earlier stop, and whether this run started the socket
-// library.
-HANDLE senderHandle = nullptr;
-HANDLE abandonedSender = nullptr;
-bool winsockStarted = false;
 
 bool stopping(const WebcamLink& link) {
     return link.stopRequested.load(std::memory_order_acquire) != 0;
@@ -97,15 +89,16 @@ void revokeWebcamSocket(WebcamLink& link, bool dialling) {
 
 uint32_t startWebcam() {
     WebcamLink& link = gWebcamLink;
+    webcamFrameBranch.store(webcamConsumeFrame, std::memory_order_relaxed);
     // A sender abandoned by the last stop still owns the link until it has ended.
-    if (abandonedSender) {
-        if (WaitForSingleObject(abandonedSender, 0) != WAIT_OBJECT_0) return 0;
-        CloseHandle(abandonedSender);
-        abandonedSender = nullptr;
+    if (link.abandonedSender) {
+        if (WaitForSingleObject(link.abandonedSender, 0) != WAIT_OBJECT_0) return 0;
+        CloseHandle(link.abandonedSender);
+        link.abandonedSender = nullptr;
     }
     WSADATA data;
     if (WSAStartup(kWinsockVersion, &data) != 0) return 0;
-    winsockStarted = true;
+    link.winsockStarted = true;
 
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     if (!ready) {
@@ -124,12 +117,12 @@ uint32_t startWebcam() {
     // this run's picture.
     webcamPictureSize = 0;
 
-    senderHandle = CreateThread(nullptr, 0, webcamThreadMain, &link, 0, nullptr);
-    if (!senderHandle) {
+    link.senderHandle = CreateThread(nullptr, 0, webcamThreadMain, &link, 0, nullptr);
+    if (!link.senderHandle) {
         stopWebcam();
         return 0;
     }
-    link.thread.store(senderHandle);
+    link.thread.store(link.senderHandle);
     return 1;
 }
 
@@ -140,21 +133,21 @@ uint32_t stopWebcam() {
     // (frameReady), or pausing (it sees stopRequested).
     revokeWebcamSocket(link, true);
     if (HANDLE ready = link.frameReady.load()) SetEvent(ready);
-    if (senderHandle) {
-        if (WaitForSingleObject(senderHandle, kStopGraceMs) == WAIT_OBJECT_0) {
-            CloseHandle(senderHandle);
+    if (link.senderHandle) {
+        if (WaitForSingleObject(link.senderHandle, kStopGraceMs) == WAIT_OBJECT_0) {
+            CloseHandle(link.senderHandle);
         } else {
-            TerminateThread(senderHandle, 0);
-            abandonedSender = senderHandle;
+            TerminateThread(link.senderHandle, 0);
+            link.abandonedSender = link.senderHandle;
         }
-        senderHandle = nullptr;
+        link.senderHandle = nullptr;
     }
     link.thread.store(nullptr);
     // The socket was shut down above and its descriptor is the sender's to close.
     if (HANDLE ready = link.frameReady.exchange(nullptr)) CloseHandle(ready);
-    if (winsockStarted) {
+    if (link.winsockStarted) {
         WSACleanup();
-        winsockStarted = false;
+        link.winsockStarted = false;
     }
     return 1;
 }

@@ -12,13 +12,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "preview/preview_loop.h"
 #include "settings/camera_controller.h"
 #include "settings/settings_table.h"
 #include "settings/size_table.h"
-
-std::atomic<uint8_t> intervalLastFrame{0};
 
 namespace {
 

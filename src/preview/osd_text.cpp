@@ -10,11 +10,9 @@
 #include <atomic>
 #include <cstring>
 
-#include "app/app_state.h"
-#include "app/startup.h"
+#include "core/app_state.h"
+#include "core/resource_ids.h"
 #include "platform/windows.h"
-
-OsdText gOsdText;
 
 namespace {
 

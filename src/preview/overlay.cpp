@@ -10,15 +10,13 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "app/app_state.h"
 #include "camera/device_info.h"
+#include "core/app_state.h"
 #include "media/avi_writer.h"
 #include "net/webcam.h"
 #include "preview/preview_loop.h"
 #include "settings/camera_controller.h"
 #include "settings/settings_model.h"
-
-OverlayState gOverlayState;
 
 namespace {
 

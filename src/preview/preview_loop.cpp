@@ -15,9 +15,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/app_state.h"
 #include "camera/device_info.h"
-#include "camera/frame.h"
+#include "core/app_state.h"
+#include "core/frame.h"
 #include "media/storage.h"
 #include "preview/overlay.h"
 #include "preview/preview_geometry.h"
@@ -26,12 +26,6 @@
 #include "settings/camera_controller.h"
 #include "settings/settings_table.h"
 
-std::atomic<uint32_t> previewMode{Live};
-std::atomic<uint32_t> frameStartTick{0};
-std::atomic<uint32_t> frameWorkMillis{0};
-std::atomic<uint32_t> frameCaptureMode{0};
-std::atomic<uint32_t> seenActivity{About};
-std::atomic<uint8_t> activityChanged{0};
 uint32_t lastIdleReset = 0;
 FrameConsumer frameConsumer = consumeFrame;
 

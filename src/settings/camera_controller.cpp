@@ -9,15 +9,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/app_state.h"
-#include "camera/frame.h"
+#include "core/app_state.h"
+#include "core/frame.h"
+#include "core/preview_state.h"
 #include "jpeg/jpeg_encoder.h"
-#include "preview/preview_loop.h"
 #include "settings/settings_model.h"
 #include "settings/value_tables.h"
-
-StatusText gSizeText;
-StatusText gZoomText;
 
 namespace {
 

@@ -19,18 +19,6 @@ struct CaptureGeometry {
     uint32_t scale;                                     // sensor size over crop size, 16.16
 };
 
-// The block given to a source's start operation: nineteen 32-bit words on the handheld. Word 13
-// is the frame handler, which on this host is a pointer: the record keeps the word order.
-struct CaptureParams {
-    uint32_t exposure;
-    uint32_t sensorWidth, sensorHeight;
-    uint32_t cropLeft, cropTop, cropRight, cropBottom;
-    uint32_t constants[6];  // 128, 0, 0, 240, 320, 0
-    FrameHandler frameHandler;
-    uint32_t exposureAgain;
-    uint32_t cropLeftAgain, cropTopAgain, cropRightAgain, cropBottomAgain;
-};
-
 struct CameraController {
     const CameraBackend* backend = nullptr;
     // Settings that the controller applies to the camera.

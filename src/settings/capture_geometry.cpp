@@ -8,7 +8,7 @@
 // preview), then a crop of the output size at full sampling. The zoom step counts these offers.
 // The scale, sensor size over crop size, is 16.16 fixed point; the largest sensor width (1600)
 // shifted by 16 still fits 32 bits.
-#include "app/app_state.h"
+#include "core/app_state.h"
 #include "settings/camera_controller.h"
 #include "settings/size_table.h"
 

@@ -2,8 +2,8 @@
 // the first selection.
 #include <cstring>
 
-#include "app/app_state.h"
 #include "camera/device_info.h"
+#include "core/app_state.h"
 #include "settings/settings_model.h"
 
 namespace {

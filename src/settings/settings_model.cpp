@@ -8,9 +8,9 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "app/app_state.h"
 #include "camera/camera_backend.h"
 #include "camera/device_info.h"
+#include "core/app_state.h"
 #include "jpeg/jpeg_encoder.h"
 #include "settings/camera_controller.h"
 #include "settings/size_table.h"
@@ -130,6 +130,7 @@ uint32_t modelCameraType() {
 }
 
 bool buildSettingsModel(const DeviceInfo& device) {
+    screenFramePeriod.store(maxFpsPeriod, std::memory_order_relaxed);
     const uint32_t type = device.cameraType;
     const bool screenEdition = gApp.screenCaptureEdition != 0;
     CameraController& c = gController;
@@ -282,6 +283,19 @@ void applyEditionRestrictions() {
     }
     setting(kSlotMaxFps).defaultIndex =
         gApp.screenCaptureEdition ? kMaxFpsScreenCaptureDefault : kMaxFpsDefault;
+}
+
+void showChoicePage(int index) {
+    MenuPage* page = &gMenuPages[index];
+    MenuPage* current = gApp.currentPage.load();
+    if (current != page) page->parent = current;
+    page->selected.store(0);
+    gApp.currentPage.store(page);
+    gApp.menuVisible.store(1);
+}
+
+int32_t maxFpsPeriod() {
+    return valueOf(setting(kSlotMaxFps));
 }
 
 MenuPage* currentModePage() {

@@ -65,6 +65,12 @@ void buildSizeList(bool isPhoto);
 void relabelSizeList(bool isPhoto);
 void buildMenuPages(const DeviceInfo& device);
 MenuPage* currentModePage();
+// The value of "Max FPS": the screen source's period between pictures, in ms (installed as
+// screenFramePeriod by buildSettingsModel).
+int32_t maxFpsPeriod();
+// Shows a choice page over the preview with its first item selected; back from it goes to the
+// page that was current.
+void showChoicePage(int index);
 void refreshMainModeItem();
 void resetAllSettings();
 

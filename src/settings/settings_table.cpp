@@ -2,8 +2,7 @@
 // table of pointers in persisted order, and the picture-size table.
 #include "settings/settings_table.h"
 
-#include "app/app_state.h"
-#include "app/keys.h"
+#include "core/app_state.h"
 #include "settings/camera_controller.h"
 #include "settings/size_table.h"
 #include "settings/value_tables.h"
@@ -24,6 +23,15 @@ const ValueEntry kFastScreenTable[kFastScreenCount] = {{"Full", 5}, {"Small", 6}
 const ValueEntry kMainMemoryPlace[1] = {{"\\My Documents\\My..", 0}};
 const ValueEntry kSlowScreenTable[kSlowScreenCount] = {
     {"Full", 3}, {"Small", 4}, {"Gray", 1}, {"Gray Small", 2}, {"Null", 0}};
+
+// The hardware keys an action can be bound to; the value is the key code of the key message.
+const ValueEntry kNamedKeyTable[kNamedKeyCount] = {
+    {"None", 0},       {"Green", 114},  {"Red", 115},    {"VolUp", 117},  {"VolDown", 118},
+    {"Prog1", 193},    {"Prog2", 194},  {"Prog3", 195},  {"Prog4", 196},  {"Star(*)", 119},
+    {"Sharp(#)", 120}, {"Back", 27},    {"Digit 0", 48}, {"Digit 1", 49}, {"Digit 2", 50},
+    {"Digit 3", 51},   {"Digit 4", 52}, {"Digit 5", 53}, {"Digit 6", 54}, {"Digit 7", 55},
+    {"Digit 8", 56},   {"Digit 9", 57},
+};
 
 namespace {
 

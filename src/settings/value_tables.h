@@ -4,6 +4,10 @@
 
 #include "settings/value_list.h"
 
+// "None" and the 21 named hardware keys, as the value table of the key-binding settings.
+constexpr int kNamedKeyCount = 22;
+extern const ValueEntry kNamedKeyTable[kNamedKeyCount];
+
 constexpr int kFlickerCount = 3;
 constexpr int kAmbienceCount = 4;
 constexpr int kEffectCount = 5;

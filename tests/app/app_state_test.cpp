@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "app/app_state.h"
 #include "app/keys.h"
 #include "app/startup.h"
+#include "core/app_state.h"
 #include "settings/settings_table.h"
 
 namespace {

@@ -5,11 +5,11 @@
 
 #include <filesystem>
 
+#include "app/key_dispatch.h"
 #include "app/keys.h"
 #include "media/audio_capture.h"
 #include "media/capture_test_support.h"
 #include "net/webcam.h"
-#include "settings/key_dispatch.h"
 
 namespace {
 

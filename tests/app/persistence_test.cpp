@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
 #include "app/backlight.h"
 #include "app/persistence.h"
+#include "core/app_state.h"
 #include "platform/hooks.h"
 #include "platform/windows.h"
 #include "settings/settings_test_support.h"

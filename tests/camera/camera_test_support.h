@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "camera/camera_backend.h"
-#include "camera/frame.h"
+#include "core/frame.h"
 #include "settings/camera_controller.h"
 #include "sim/handheld.h"
 #include "support/temp_device.h"

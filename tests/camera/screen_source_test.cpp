@@ -11,10 +11,11 @@
 #include <random>
 #include <sstream>
 
-#include "app/app_state.h"
 #include "camera/camera_test_support.h"
 #include "camera/device_info.h"
 #include "camera/lcd_plane_reader.h"
+#include "core/app_state.h"
+#include "settings/settings_model.h"
 #include "settings/settings_table.h"
 #include "sim/lcd_controller.h"
 
@@ -37,7 +38,10 @@ void setFramePeriod(int32_t periodMs) {
 
 class ScreenSource : public ::testing::Test {
   protected:
-    ScreenSource() { setFramePeriod(40); }
+    ScreenSource() {
+        screenFramePeriod.store(maxFpsPeriod);
+        setFramePeriod(40);
+    }
     ~ScreenSource() override {
         setting(kSlotMaxFps).current = -1;
         camera.stop();

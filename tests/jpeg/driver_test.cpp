@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "camera/device_info.h"
-#include "camera/frame.h"
+#include "core/frame.h"
 #include "jpeg/frame_convert.h"
 #include "jpeg/jpeg_encoder.h"
 #include "jpeg/jpeg_test_support.h"

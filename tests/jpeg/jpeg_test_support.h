@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "camera/frame.h"
+#include "core/frame.h"
 #include "jpeg/encoder.h"
 #include "jpeg/kernels.h"
 

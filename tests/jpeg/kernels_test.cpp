@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "camera/frame.h"
+#include "core/frame.h"
 #include "jpeg/encoder.h"
 #include "jpeg/fdct.h"
 #include "jpeg/huffman.h"

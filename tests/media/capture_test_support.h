@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
-#include "camera/frame.h"
+#include "core/app_state.h"
+#include "core/frame.h"
 #include "jpeg/jpeg_encoder.h"
 #include "media/avi_writer.h"
 #include "media/storage.h"
@@ -65,11 +65,8 @@ class CaptureState {
         ensureImage(gApp.photoImage, 640, 480);
         if (!gEncoderSetup.encoder) gEncoderSetup.encoder = createJpegEncoder();
         gEncoderSetup.available = 1;
-        gApp.intervalShots.store(0);
         gApp.freeSpaceMargin = UINT32_MAX;
         seenActivity.store(Idle);
-        frameCaptureMode.store(0);
-        gController.snapshotArmed.store(0);
         ResetEvent(gController.frameEvent);
     }
     ~CaptureState() {

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/app_state.h"
 #include "camera/device_info.h"
+#include "core/app_state.h"
 #include "platform/hooks.h"
 #include "platform/windows.h"
 #include "preview/preview_loop.h"

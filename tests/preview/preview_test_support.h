@@ -11,10 +11,11 @@
 #include <fstream>
 #include <vector>
 
-#include "app/app_state.h"
+#include "app/process_objects.h"
 #include "app/program_resources.h"
 #include "camera/device_info.h"
-#include "camera/frame.h"
+#include "core/app_state.h"
+#include "core/frame.h"
 #include "media/storage.h"
 #include "platform/hooks.h"
 #include "preview/overlay.h"
@@ -68,20 +69,11 @@ class PreviewTest : public ::testing::Test {
     }
 
     void SetUp() override {
+        resetProcessState();
         useScreen(240, 320);
         gApp.fullScreen.store(1);
-        gApp.screenCaptureEdition = 0;
-        gApp.activity.store(Idle);
-        gApp.menuVisible.store(0);
-        gApp.currentPage.store(nullptr);
-        gApp.osdMessage.store(nullptr);
-        gApp.intervalShots.store(0);
         seenActivity.store(Idle);
         frameCaptureMode.store(kModePhoto);
-        previewMode.store(Live);
-        frameWorkMillis.store(0);
-        gController.captureWindowValid = 0;
-        gController.publishedGeometry = {};
         gOverlayState = {};
         frameConsumer = countingConsumer;
         gConsumed = 0;

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "camera/frame.h"
+#include "core/frame.h"
 #include "platform/hooks.h"
 #include "preview/preview_loop.h"
 #include "settings/settings_test_support.h"

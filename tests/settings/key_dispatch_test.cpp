@@ -6,11 +6,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/app_state.h"
+#include "app/key_dispatch.h"
 #include "app/startup.h"
+#include "core/app_state.h"
 #include "platform/hooks.h"
 #include "preview/preview_loop.h"
-#include "settings/key_dispatch.h"
 #include "settings/settings_test_support.h"
 #include "support/temp_device.h"
 

@@ -6,9 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "app/app_state.h"
+#include "app/process_objects.h"
 #include "camera/camera_backend.h"
 #include "camera/device_info.h"
+#include "core/app_state.h"
 #include "jpeg/jpeg_encoder.h"
 #include "settings/camera_controller.h"
 #include "settings/settings_model.h"
@@ -73,13 +74,7 @@ struct ModelOptions {
 // Builds the whole model the way start-up does, with every setting at its default, the menu
 // hidden on the Main page, the camera closed and the fake source installed.
 inline void buildModel(const ModelOptions& o = {}) {
-    gController.running.store(0);
-    gController.opened.store(0);
-    gController.snapshotRequested.store(0);
-    gController.snapshotArmed.store(0);
-    gController.streamGeometry = {};
-    gController.publishedGeometry = {};
-    gController.appliedExposure = 0;
+    resetProcessState();
     gApp.screenCaptureEdition = o.screenCapture;
     gDeviceInfo.cameraType = o.cameraType;
     gDeviceInfo.isPxa27x = o.fast;

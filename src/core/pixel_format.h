@@ -1,5 +1,5 @@
-// The picture a camera source is delivering: its layout codes and the process-wide Frame record.
-// Standard library only, so the JPEG encoder core can read the layout codes.
+// The layout codes of a camera frame's pixels. Standard library only: the JPEG encoder core and
+// the preview kernels read these codes and stay free of the application's records.
 #pragma once
 
 #include <cstdint>
@@ -16,14 +16,3 @@ enum SourcePixelFormat : uint32_t {
 constexpr uint32_t bytesPerPixel(uint32_t frameFormat) {
     return frameFormat == Bgr24 ? 3 : 2;
 }
-
-// Describes the picture now being handled. Written by the window thread only while no source
-// streams; while one streams, by the capture thread (screen source and preview loop).
-struct Frame {
-    uint32_t frameWidth = 0;      // pixels per row
-    uint32_t frameHeight = 0;     // rows
-    uint32_t frameFormat = Uyvy;  // SourcePixelFormat
-    uint8_t* framePixels = nullptr;
-};
-
-extern Frame gFrame;

@@ -66,6 +66,7 @@ struct AppState {
     DEVMODEW savedDisplayMode = {};
     SHACTIVATEINFO shellActivateInfo = {};
     uint32_t minimizeReason = 0;  // 0 after "Minimize", 1 after "Sleep" and every deactivation
+    bool resumeCamera = false;    // the deactivation closed the camera: activation reopens it
 
     // Keys (GAPI lists: Up, Down, Left, Right, A, B, C, Start).
     GXKeyList normalKeys = {};
@@ -87,6 +88,7 @@ struct AppState {
     std::atomic<uint8_t> intervalStop{0};
     HANDLE intervalDoneEvent = nullptr;           // manual reset, one per run
     std::atomic<HANDLE> intervalThread{nullptr};  // cleared by the thread when it ends
+    HANDLE intervalThreadHandle = nullptr;  // the handle as created: what the window thread closes
     std::atomic<uint32_t> intervalShots{0};
     uint8_t* averageBuffer = nullptr;  // high bytes of the 16-bit sums of an averaging run
     uint32_t averageBufferSize = 0;    // bytes

@@ -1,13 +1,13 @@
 // The key handler: the bound keys first, then the translation of the "Snapshort" and "Menu Prev"
 // keys, the menu toggle and back keys, the menu navigation and each page's handling, and with the
 // menu hidden the mode and zoom keys. What remains goes to the command dispatcher.
-#include "settings/key_dispatch.h"
+#include "app/key_dispatch.h"
 
-#include "app/app_state.h"
 #include "app/backlight.h"
 #include "app/commands.h"
 #include "app/keys.h"
 #include "app/startup.h"
+#include "core/app_state.h"
 #include "media/avi_writer.h"
 #include "media/record_frame.h"
 #include "preview/preview_loop.h"

@@ -1,8 +1,8 @@
-#include "app/app_state.h"
+#include "core/app_state.h"
 
 #include <cstdlib>
 
-#include "preview/preview_loop.h"
+#include "core/preview_state.h"
 
 void ensureImage(ImageBuffer& image, int32_t width, int32_t height) {
     uint64_t pixels = width > 0 && height > 0 ? uint64_t(uint32_t(width)) * uint32_t(height) : 0;

@@ -1,3 +1,0 @@
-#include "camera/frame.h"
-
-Frame gFrame;
