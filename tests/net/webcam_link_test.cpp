@@ -286,12 +286,6 @@ TEST(PeerLink, AProfileNamesTheForwardedPortAndOnlyThePeerIsForwarded) {
     const SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     EXPECT_EQ(connect(s, reinterpret_cast<sockaddr*>(&a), int(sizeof a)), 0);
     EXPECT_TRUE(waitFor([&] { return server.connections() == 1; }, 2000));
-    // The handheld's send buffer, not the host's (Linux reports twice what was set).
-    int sendBuffer = 0;
-    socklen_t length = sizeof sendBuffer;
-    ASSERT_EQ(getsockopt(s, SOL_SOCKET, SO_SNDBUF, &sendBuffer, &length), 0);
-    EXPECT_LE(sendBuffer, 2 * kHandheldSendBufferBytes);
-    EXPECT_GE(sendBuffer, kHandheldSendBufferBytes);
     closesocket(s);
     // Another address keeps the port it names (nothing listens at 127.0.0.2:2047).
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 1);
