@@ -18,7 +18,10 @@
 # that differs between two runs of the same program is timing-dependent, and for it only what
 # does not depend on timing is compared (a JPEG's bytes up to its scan data, a BMP's 54-byte
 # header, a PNG's IHDR, an AVI's streams as ffprobe reports them). An output that each program
-# gives identically twice must be the same from both.
+# gives identically twice must be the same from both. Two runs can still agree by chance on a
+# picture that holds a blinking text or a count of seconds (caught on the same side of its change
+# in both runs of one program and on the other side in both of the other's): look at a changed
+# screenshot before believing it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
@@ -36,7 +39,7 @@ while [ $# -gt 0 ]; do
     --profiles)
       [ $# -ge 2 ] || { echo "compare-outputs.sh: --profiles needs names" >&2; exit 2; }
       profiles=$2; shift 2 ;;
-    -h|--help) sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "compare-outputs.sh: unknown option '$1'" >&2; exit 2 ;;
     *) [ -z "$rev" ] || { echo "compare-outputs.sh: one revision only" >&2; exit 2; }
        rev=$1; shift ;;
@@ -130,9 +133,11 @@ EOF
 
 echo "== tours: $profiles"
 for name in $profiles; do
+  # Started in turns, so that a run's few milliseconds of lead over the next one fall between
+  # the two runs of one program rather than between the programs.
   tours "$old_program" "$name" "$work/old1/$name" &
-  tours "$old_program" "$name" "$work/old2/$name" &
   tours "$new_program" "$name" "$work/new1/$name" &
+  tours "$old_program" "$name" "$work/old2/$name" &
   tours "$new_program" "$name" "$work/new2/$name" &
   wait
   echo "   $name done"

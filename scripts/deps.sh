@@ -5,7 +5,9 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
           libjpeg62-turbo-dev libturbojpeg0-dev ffmpeg libswscale-dev libavutil-dev libsdl2-dev
-          xvfb xauth clang)
+          xvfb xauth clang strace file dpkg-dev man-db
+          libavdevice-dev libavformat-dev libavcodec-dev libswresample-dev libavfilter-dev
+          libasound2-dev libasound2-data)
 
 missing=()
 for p in "${packages[@]}"; do

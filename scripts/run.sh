@@ -29,14 +29,45 @@ while [ $# -gt 0 ]; do
       exit 2 ;;
     -h|--help)
       sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --root|--shots|--script)
+      echo "run.sh: $1 is chosen by run.sh itself (the device in out/device, the screenshots in" \
+           "out/shots, the tours in tour/); run build/src/lumovatrix for your own" >&2
+      exit 2 ;;
     *) args+=("$1"); shift ;;
   esac
 done
+if [ -n "$profile" ] && [ -d "$profile" ]; then
+  echo "run.sh: --profile $profile is a folder; give a built-in name or a profile file" >&2
+  exit 2
+fi
 
 scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc)" --target lumovatrix lumo-receiver
 program=build/src/lumovatrix
+
+# The profile and the program's options are tried on a scratch device first, so that a mistake is
+# reported in the user's own words (their profile file, their option) and out/, the results of
+# the last run, is left as it was. The window is left out of the trial.
+check=$(mktemp -d)
+trap 'rm -rf "$check"' EXIT
+trial=()
+skip_zoom=0
+for a in "${args[@]+"${args[@]}"}"; do
+  if [ "$a" = --window ]; then skip_zoom=1; continue; fi
+  if [ "$skip_zoom" = 1 ] && [[ "$a" =~ ^[0-9]+$ ]]; then skip_zoom=0; continue; fi
+  skip_zoom=0
+  trial+=("$a")
+done
+echo "quit" >"$check/quit.lumo"
+if ! "$program" ${profile:+--profile "$profile"} --root "$check/device" --shots "$check" \
+     --script "$check/quit.lumo" "${trial[@]+"${trial[@]}"}" >"$check/log" 2>&1; then
+  sed 's/^lumovatrix: /run.sh: /' "$check/log" >&2
+  exit 2
+fi
+rm -rf "$check"
+trap - EXIT
+
 rm -rf out && mkdir -p out
 
 # Files on the device, its own folders left out.

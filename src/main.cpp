@@ -2,9 +2,12 @@
 // on, starts the front-end, and calls the program's own entry with the device command line.
 #include <signal.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -19,8 +22,10 @@
 #include "frontend/window_frontend.h"
 #endif
 #include "platform/hooks.h"
+#include "preview/osd_text.h"
 #include "sim/device_profile.h"
 #include "sim/handheld.h"
+#include "sim/host/host_input.h"
 
 namespace {
 
@@ -86,13 +91,21 @@ struct Options {
     bool desktopOpen = false;
     std::string trace;
     std::string commandLine;
-    int windowZoom = 0;  // 0: no desktop window
+    int windowZoom = 0;              // 0: no desktop window
+    std::string camera, microphone;  // empty: the profile's
 };
 
-int usageError(const std::string& message) {
-    fprintf(stderr, "lumovatrix: %s\n(see lumovatrix --help)\n", message.c_str());
+// `helpCovers`: --help explains what was wrong (options, script commands, key names), so the
+// line points there.
+int usageError(const std::string& message, bool helpCovers = true) {
+    fprintf(stderr, "lumovatrix: %s%s\n", message.c_str(),
+            helpCovers ? " (see lumovatrix --help)" : "");
     return kExitBadUsage;
 }
+
+const char* const kOptionNames[] = {"--profile", "--root",          "--script",
+                                    "--shots",   "--window",        "--allow-desktop-open",
+                                    "--trace",   "--list-profiles", "--help"};
 
 // Returns -1 to go on, or the exit status.
 int parseOptions(int argc, char** argv, Options& options) {
@@ -112,6 +125,19 @@ int parseOptions(int argc, char** argv, Options& options) {
                 printf("%-10s %s%s\n", p.name.c_str(), p.description.c_str(),
                        p.name == defaultProfileName() ? " (default)" : "");
             return 0;
+        } else if (arg == "--list-cameras") {
+            const std::vector<std::string> cameras = listHostCameras();
+            if (cameras.empty())
+                puts("No cameras found (no video4linux2 device on this computer).");
+            for (const std::string& line : cameras) puts(line.c_str());
+            return 0;
+        } else if (arg == "--camera" || arg == "--microphone") {
+            std::string v;
+            if (!value(v) || v.empty()) return usageError(arg + " needs a value");
+            const std::string error =
+                checkHostInputSpec(v, arg == "--camera" ? kSceneCameraInput : kToneMicrophoneInput);
+            if (!error.empty()) return usageError(arg + ": " + error);
+            (arg == "--camera" ? options.camera : options.microphone) = v;
         } else if (arg == "--profile" || arg == "--root" || arg == "--script" || arg == "--shots" ||
                    arg == "--trace") {
             std::string v;
@@ -141,19 +167,24 @@ int parseOptions(int argc, char** argv, Options& options) {
                 options.commandLine += (k > i + 1 ? " " : "") + std::string(argv[k]);
             break;
         } else {
-            return usageError("unknown option '" + arg + "'");
+            return usageError("unknown option '" + arg + "'" +
+                              didYouMean(arg, {std::begin(kOptionNames), std::end(kOptionNames)}));
         }
     }
     return -1;
 }
 
-bool readFile(const std::string& path, std::string& text) {
+// Reads a whole text file; "" or why it cannot be read.
+std::string readFile(const std::string& path, std::string& text) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) return path + ": a folder, not a script";
+    errno = 0;
     std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
+    if (!in) return path + ": cannot read: " + strerror(errno ? errno : EIO);
     std::ostringstream out;
     out << in.rdbuf();
     text = out.str();
-    return true;
+    return "";
 }
 
 // Ctrl-C and termination close the program the way the device would: its window is closed.
@@ -181,14 +212,21 @@ int main(int argc, char** argv) {
         profile = *builtin;
     } else {
         std::string error;
-        if (!loadProfileFile(options.profile, profile, error)) {
-            if (options.profile.find('/') == std::string::npos &&
-                options.profile.find('.') == std::string::npos)
-                return usageError("no built-in profile '" + options.profile +
-                                  "' (see --list-profiles)");
-            return usageError(error);
+        std::error_code ec;
+        if (options.profile.find('/') == std::string::npos &&
+            options.profile.find('.') == std::string::npos &&
+            !std::filesystem::exists(options.profile, ec)) {
+            std::vector<std::string> names;
+            for (const DeviceProfile& p : builtinProfiles()) names.push_back(p.name);
+            return usageError("no built-in profile '" + options.profile + "'" +
+                                  didYouMean(options.profile, names) + "; see --list-profiles",
+                              false);
         }
+        if (!loadProfileFile(options.profile, profile, error)) return usageError(error, false);
     }
+
+    if (!options.camera.empty()) profile.cameraInput = options.camera;
+    if (!options.microphone.empty()) profile.microphoneInput = options.microphone;
 
     KeyMap keys;
     for (const ValueEntry& key : kNamedKeyTable)
@@ -210,7 +248,8 @@ int main(int argc, char** argv) {
                        }};
     if (!options.script.empty()) {
         std::string text, error;
-        if (!readFile(options.script, text)) return usageError(options.script + ": cannot read");
+        if (std::string problem = readFile(options.script, text); !problem.empty())
+            return usageError(problem, false);
         if (!parseScript(text, options.script, verbs, commands, error)) return usageError(error);
     }
 
@@ -235,9 +274,14 @@ int main(int argc, char** argv) {
     std::unique_ptr<WindowFrontend> window;
     if (options.windowZoom) {
         bool snapper = !options.commandLine.empty() && options.commandLine[0] == '1';
-        std::string title = std::string(snapper ? "Lumosnapper" : "Lumovatrix") + " on " +
-                            (profile.name.empty() ? options.profile : profile.name);
-        window = std::make_unique<WindowFrontend>(keys);
+        std::string title =
+            windowTitle(std::string(snapper ? "Lumosnapper" : "Lumovatrix") + " on " +
+                        (profile.name.empty() ? options.profile : profile.name));
+        // The program's text runs up the display in "Landscape L" (orientation 0), down it in
+        // "Landscape R" (2), upside down in "Portrait R" (3): the window turns the picture back.
+        static constexpr int kUprightTurns[4] = {1, 0, 3, 2};
+        window = std::make_unique<WindowFrontend>(
+            keys, [] { return kUprightTurns[textOrientation() & 3]; });
         if (!window->open(options.windowZoom, title, error)) {
             fprintf(stderr, "lumovatrix: %s\n", error.c_str());
             installDevice(nullptr);

@@ -17,6 +17,9 @@
 namespace {
 
 constexpr uint32_t kExposureMessageMs = 2000;
+// "Edit Config.txt" when the device has no program that opens the file: the program stays.
+constexpr const char* kNoEditorMessage = "Cannot open Config.txt here";
+constexpr uint32_t kNoEditorMessageMs = 2000;
 
 // The active key list's codes, as the key messages carry them (sign-extended 16 bits).
 struct Keys {
@@ -138,8 +141,9 @@ int handleSettingsPage(MenuPage* page, uint32_t item, const ValueList* changed, 
     if (key != keys.start) return 1;
     switch (item) {
         case 4:  // "Edit Config.txt": the next start reads the edited file
-            openDocument(siblingPath(u"Config.txt"));
-            return 0;
+            if (openDocument(siblingPath(u"Config.txt"))) return 0;
+            setOsdMessage(kNoEditorMessage, kNoEditorMessageMs);
+            return 1;
         case 5:  // "Define Keys"
             gMenuPages[kPageDefineKeys].parent = page;
             gApp.currentPage.store(&gMenuPages[kPageDefineKeys]);

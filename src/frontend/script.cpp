@@ -1,5 +1,8 @@
 #include "frontend/script.h"
 
+#include <algorithm>
+#include <cctype>
+#include <iterator>
 #include <sstream>
 
 namespace {
@@ -33,12 +36,44 @@ bool splitWords(const std::string& line, std::vector<std::string>& words) {
     return true;
 }
 
+// The optimal string alignment distance: single letters inserted, deleted, replaced, or two
+// neighbours swapped.
+size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i)
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t cost = tolower(a[i - 1]) == tolower(b[j - 1]) ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && tolower(a[i - 1]) == tolower(b[j - 2]) &&
+                tolower(a[i - 2]) == tolower(b[j - 1]))
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return d[a.size()][b.size()];
+}
+
+const char* const kRoleNames[] = {"Up", "Down", "Left", "Right", "A", "B", "C", "Start"};
+
 }  // namespace
 
+std::string didYouMean(const std::string& word, const std::vector<std::string>& names) {
+    const size_t allowed = std::max<size_t>(1, word.size() / 3);
+    size_t best = allowed + 1;
+    std::string nearest;
+    for (const std::string& name : names) {
+        const size_t distance = editDistance(word, name);
+        if (distance < best) {
+            best = distance;
+            nearest = name;
+        }
+    }
+    return nearest.empty() ? "" : " (did you mean '" + nearest + "'?)";
+}
+
 bool parseKey(const std::string& name, const KeyMap& keys, KeySpec& spec) {
-    static const char* const roles[] = {"Up", "Down", "Left", "Right", "A", "B", "C", "Start"};
     for (int r = 0; r < 8; ++r)
-        if (name == roles[r]) {
+        if (name == kRoleNames[r]) {
             spec = {r, 0};
             return true;
         }
@@ -63,6 +98,9 @@ bool parseAwait(const std::vector<std::string>& args, AwaitSpec& spec, std::stri
         isNumber(args[2], 100000)) {
         spec.extension = args[1];
         spec.count = std::stoul(args[2]);
+    } else if (spec.files && args.size() >= 3 && !args[1].empty() && args[1][0] != '.') {
+        error = "await files needs the extension with its dot: ." + args[1] + ", not " + args[1];
+        return false;
     } else if (!state || args.size() > limitAt + 1) {
         error = "await needs background, foreground or files EXT COUNT, then at most a time limit";
         return false;
@@ -88,8 +126,11 @@ ScriptVerbs standardVerbs(const KeyMap& keys) {
                         std::string name;
                         for (const std::string& w : a) name += (name.empty() ? "" : " ") + w;
                         KeySpec spec;
-                        return parseKey(name, keys, spec) ? std::string()
-                                                          : "unknown key '" + name + "'";
+                        if (parseKey(name, keys, spec)) return std::string();
+                        std::vector<std::string> names(std::begin(kRoleNames),
+                                                       std::end(kRoleNames));
+                        for (const auto& named : keys.named) names.push_back(named.first);
+                        return "unknown key '" + name + "'" + didYouMean(name, names);
                     }};
     verbs["tap"] = {2, 2, [](const std::vector<std::string>& a) {
                         return isNumber(a[0], 32767) && isNumber(a[1], 32767)
@@ -135,7 +176,9 @@ bool parseScript(const std::string& text, const std::string& origin, const Scrip
         auto verb = verbs.find(command.name);
         std::string problem;
         if (verb == verbs.end()) {
-            problem = "unknown command '" + command.name + "'";
+            std::vector<std::string> names;
+            for (const auto& known : verbs) names.push_back(known.first);
+            problem = "unknown command '" + command.name + "'" + didYouMean(command.name, names);
         } else if (command.args.size() < verb->second.minArgs ||
                    command.args.size() > verb->second.maxArgs) {
             problem = "wrong number of arguments for '" + command.name + "'";

@@ -73,6 +73,11 @@ struct AwaitSpec {
 // False with `error` set when `args` are no `await` arguments.
 bool parseAwait(const std::vector<std::string>& args, AwaitSpec& spec, std::string& error);
 
+// For an unknown word: " (did you mean 'NAME'?)" with the name of `names` nearest to `word`
+// (letters compared without case, at most a third of them wrong, missing, extra or swapped), or
+// "" when none is that near.
+std::string didYouMean(const std::string& word, const std::vector<std::string>& names);
+
 // The verbs every script knows.
 ScriptVerbs standardVerbs(const KeyMap& keys);
 

@@ -4,7 +4,10 @@
 // Picture: about 60 times a second the display memory (RGB565, rows packed) is read as the LCD
 // controller would scan it out and widened to 8 bits per field by repeating each field's top
 // bits below it, exactly as the headless screenshots do, so a window pixel and a screenshot pixel
-// of the same display pixel are equal. The renderer enlarges it by the zoom with nearest-pixel
+// of the same display pixel are equal. The picture is turned by whole quarter turns as the user
+// would turn the handheld so that the program's text reads upright (the turn is asked of the
+// Linux entry at every refresh; a turn that changes the shape resizes the window). The
+// renderer enlarges it by the zoom with nearest-pixel
 // scaling, so each display pixel becomes a zoom x zoom square. The software renderer is used: a
 // 240x320 display needs no graphics card, and the pixels it shows are exactly the ones computed.
 //
@@ -15,12 +18,14 @@
 // with the code of the first press.
 //
 // Clicks: a left click is a tap at the display pixel under the pointer (window coordinates
-// divided by the zoom). Keys and taps reach the program only while it is in the foreground, as
-// on the handheld, where they go to the program in front; while another program is in front, a
-// click brings the program back instead.
+// divided by the zoom, turned back). Keys and taps reach the program only while it is in the
+// foreground, as on the handheld, where they go to the program in front; while another program is
+// in front, a click brings the program back instead.
 #include "frontend/window_frontend.h"
 
 #include <SDL.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -96,6 +101,9 @@ constexpr WindowKey kWindowKeys[] = {
     {SDLK_KP_9, "Digit 9"},
 };
 
+// The keys a new user needs first, for the title bar; windowKeys() holds the same pairs.
+constexpr const char* kTitleKeys = "F1 soft key A, F2 soft key B, Enter action, Esc back";
+
 const char* const kWindowKeyHelp =
     "  arrow keys: Up Down Left Right (the program's, following the screen orientation)\n"
     "  Enter: Start (the action key)    F1: soft key A    F2: soft key B\n"
@@ -107,17 +115,49 @@ const char* const kWindowKeyHelp =
 
 // The display hardware reads the memory while the program writes it; a refresh may mix two
 // frames, as a camera pointed at the screen would see. Each RGB565 field is widened to 8 bits
-// with its top bits repeated below, so white stays 255 (as in the PNG screenshots).
-__attribute__((no_sanitize("thread"))) void scanOut(const uint8_t* display, uint32_t* out,
-                                                    size_t pixels) {
-    for (size_t i = 0; i < pixels; ++i) {
-        uint32_t p = display[2 * i] | (display[2 * i + 1] << 8);
-        uint32_t r = (p >> 11) & 31, g = (p >> 5) & 63, b = p & 31;
-        out[i] = (((r << 3) | (r >> 2)) << 16) | (((g << 2) | (g >> 4)) << 8) | (b << 3) | (b >> 2);
+// with its top bits repeated below, so white stays 255 (as in the PNG screenshots). `out` is the
+// display turned `turns` quarter turns clockwise.
+__attribute__((no_sanitize("thread"))) void scanOut(const uint8_t* display, int width, int height,
+                                                    int turns, uint32_t* out) {
+    // The display pixel under the turned picture's (x, y) is base + x * stepX + y * stepY
+    // (displayPixel's turns, as index steps).
+    const ptrdiff_t w = width, last = ptrdiff_t{height - 1} * w;
+    static_assert(sizeof(ptrdiff_t) >= 4);
+    const struct {
+        ptrdiff_t base, stepX, stepY;
+    } walk[4] = {{0, 1, w}, {last, -w, 1}, {last + w - 1, -1, -w}, {w - 1, w, -1}};
+    const auto [base, stepX, stepY] = walk[turns & 3];
+    const bool across = turns % 2 != 0;
+    const int outWidth = across ? height : width, outHeight = across ? width : height;
+    for (int y = 0; y < outHeight; ++y) {
+        ptrdiff_t source = base + y * stepY;
+        for (int x = 0; x < outWidth; ++x, source += stepX) {
+            const uint32_t p = display[2 * source] | (display[2 * source + 1] << 8);
+            const uint32_t r = (p >> 11) & 31, g = (p >> 5) & 63, b = p & 31;
+            *out++ =
+                (((r << 3) | (r >> 2)) << 16) | (((g << 2) | (g >> 4)) << 8) | (b << 3) | (b >> 2);
+        }
     }
 }
 
 }  // namespace
+
+std::pair<int, int> displayPixel(int x, int y, int width, int height, int turns) {
+    switch (turns & 3) {
+        case 1:  // the display's left column is the top row
+            return {y, height - 1 - x};
+        case 2:
+            return {width - 1 - x, height - 1 - y};
+        case 3:  // its right column is the top row
+            return {width - 1 - y, x};
+        default:
+            return {x, y};
+    }
+}
+
+std::string windowTitle(const std::string& name) {
+    return name + " - keys: " + kTitleKeys;
+}
 
 std::span<const WindowKey> windowKeys() {
     return kWindowKeys;
@@ -135,6 +175,7 @@ bool windowKeySpec(int32_t desktopKey, const KeyMap& keys, KeySpec& spec) {
 
 struct WindowFrontend::State {
     KeyMap keys;
+    std::function<int()> turns;  // the picture's quarter turns clockwise; null: none
     bool sdlStarted = false;
     SDL_Window* window = nullptr;
     SDL_Renderer* renderer = nullptr;
@@ -142,7 +183,8 @@ struct WindowFrontend::State {
     int zoom = kDefaultWindowZoom;
     int width = 0;  // the display, in device pixels
     int height = 0;
-    std::vector<uint32_t> frame;  // the display as last scanned out, 0x00RRGGBB
+    int shownTurns = -1;          // the turn of the texture and window; -1 before the first
+    std::vector<uint32_t> frame;  // the display as last scanned out and turned, 0x00RRGGBB
     std::vector<uint32_t> shown;  // what the window shows
     bool redraw = true;
 
@@ -175,14 +217,29 @@ void WindowFrontend::State::closeWindow() {
 }
 
 void WindowFrontend::State::refresh() {
-    scanOut(device().displayMemory(), frame.data(), frame.size());
+    const int turn = turns ? turns() & 3 : 0;
+    const bool across = turn % 2 != 0;
+    const int shownWidth = across ? height : width, shownHeight = across ? width : height;
+    if (turn != shownTurns) {
+        SDL_Texture* turned = SDL_CreateTexture(
+            renderer, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, shownWidth, shownHeight);
+        if (!turned) return;  // keeps the last picture; tried again at the next refresh
+        if (texture) SDL_DestroyTexture(texture);
+        texture = turned;
+        if (shownTurns % 2 != turn % 2)
+            SDL_SetWindowSize(window, shownWidth * zoom, shownHeight * zoom);
+        shownTurns = turn;
+        redraw = true;
+    }
+    scanOut(device().displayMemory(), width, height, turn, frame.data());
     if (!redraw && frame == shown) return;
     redraw = false;
     shown.swap(frame);
-    SDL_UpdateTexture(texture, nullptr, shown.data(), width * static_cast<int>(sizeof(uint32_t)));
+    SDL_UpdateTexture(texture, nullptr, shown.data(),
+                      shownWidth * static_cast<int>(sizeof(uint32_t)));
     SDL_SetRenderDrawColor(renderer, 0, 0, 0, 255);
     SDL_RenderClear(renderer);
-    SDL_Rect picture{0, 0, width * zoom, height * zoom};
+    SDL_Rect picture{0, 0, shownWidth * zoom, shownHeight * zoom};
     SDL_RenderCopy(renderer, texture, nullptr, &picture);
     SDL_RenderPresent(renderer);
 }
@@ -226,19 +283,23 @@ void WindowFrontend::State::click(const SDL_MouseButtonEvent& event) {
     if (event.button != SDL_BUTTON_LEFT) return;
     HWND target = programWindow();
     if (!target) return;
-    const int x = event.x / zoom, y = event.y / zoom;
+    const int turn = std::max(shownTurns, 0);
+    const int shownWidth = turn % 2 ? height : width, shownHeight = turn % 2 ? width : height;
+    const int sx = event.x / zoom, sy = event.y / zoom;  // on the turned picture
     if (event.type == SDL_MOUSEBUTTONUP) {
         if (!tapDown) return;
         tapDown = false;
-        PostMessageW(target, WM_LBUTTONUP, 0,
-                     MAKELPARAM(std::clamp(x, 0, width - 1), std::clamp(y, 0, height - 1)));
+        const auto [x, y] = displayPixel(std::clamp(sx, 0, shownWidth - 1),
+                                         std::clamp(sy, 0, shownHeight - 1), width, height, turn);
+        PostMessageW(target, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
         return;
     }
-    if (event.x < 0 || event.y < 0 || x >= width || y >= height) return;  // beside the picture
+    if (event.x < 0 || event.y < 0 || sx >= shownWidth || sy >= shownHeight) return;  // beside it
     if (!programInForeground()) {
         bringToForeground();
         return;
     }
+    const auto [x, y] = displayPixel(sx, sy, width, height, turn);
     trace("window: tap " + std::to_string(x) + " " + std::to_string(y));
     tapDown = true;
     PostMessageW(target, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
@@ -296,8 +357,10 @@ void WindowFrontend::State::passOnRequests() {
     wantForeground = -1;
 }
 
-WindowFrontend::WindowFrontend(KeyMap keys) : state_(std::make_unique<State>()) {
+WindowFrontend::WindowFrontend(KeyMap keys, std::function<int()> turns)
+    : state_(std::make_unique<State>()) {
     state_->keys = std::move(keys);
+    state_->turns = std::move(turns);
 }
 
 WindowFrontend::~WindowFrontend() {
@@ -321,7 +384,18 @@ bool WindowFrontend::open(int zoom, const std::string& title, std::string& error
     // The picture goes to the desktop as a plain image, not through a graphics library.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (!s.sdlStarted) {
-        if (SDL_Init(SDL_INIT_VIDEO) != 0) {
+        // The desktop libraries SDL tries speak on standard error when they find no desktop
+        // (Wayland's "XDG_RUNTIME_DIR is invalid"); what failed is said once, below, instead.
+        const int savedError = dup(STDERR_FILENO);
+        const int quiet = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (savedError >= 0 && quiet >= 0) dup2(quiet, STDERR_FILENO);
+        if (quiet >= 0) close(quiet);
+        const int started = SDL_Init(SDL_INIT_VIDEO);
+        if (savedError >= 0) {
+            dup2(savedError, STDERR_FILENO);
+            close(savedError);
+        }
+        if (started != 0) {
             error = std::string("cannot open a window: ") + SDL_GetError();
             return false;
         }
@@ -332,7 +406,11 @@ bool WindowFrontend::open(int zoom, const std::string& title, std::string& error
     // window, unless the user chose such a driver (SDL_VIDEODRIVER).
     const std::string driver = SDL_GetCurrentVideoDriver() ? SDL_GetCurrentVideoDriver() : "";
     if (!getenv("SDL_VIDEODRIVER") && (driver == "offscreen" || driver == "dummy")) {
-        error = "cannot open a window: no desktop to show it on (DISPLAY or WAYLAND_DISPLAY)";
+        const char* display = getenv("DISPLAY");
+        error = display && *display ? std::string("cannot open a window: the desktop DISPLAY=") +
+                                          display + " cannot be reached"
+                                    : "cannot open a window: no desktop to show it on (DISPLAY or "
+                                      "WAYLAND_DISPLAY is not set)";
         return false;
     }
     const DeviceIdentity& id = device().identity();
@@ -341,12 +419,17 @@ bool WindowFrontend::open(int zoom, const std::string& title, std::string& error
     s.height = id.displayHeight;
     s.frame.assign(static_cast<size_t>(s.width) * s.height, 0);
     s.shown = s.frame;
+    // The window opens in the shape of the picture turned as it is now.
+    const int turn = s.turns ? s.turns() & 3 : 0;
+    const int shownWidth = turn % 2 ? s.height : s.width,
+              shownHeight = turn % 2 ? s.width : s.height;
     s.window = SDL_CreateWindow(title.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                                s.width * zoom, s.height * zoom, SDL_WINDOW_SHOWN);
+                                shownWidth * zoom, shownHeight * zoom, SDL_WINDOW_SHOWN);
     if (s.window) s.renderer = SDL_CreateRenderer(s.window, -1, SDL_RENDERER_SOFTWARE);
     if (s.renderer)
         s.texture = SDL_CreateTexture(s.renderer, SDL_PIXELFORMAT_RGB888,
-                                      SDL_TEXTUREACCESS_STREAMING, s.width, s.height);
+                                      SDL_TEXTUREACCESS_STREAMING, shownWidth, shownHeight);
+    s.shownTurns = turn;
     if (!s.texture) {
         error = std::string("cannot open a window: ") + SDL_GetError();
         s.closeWindow();

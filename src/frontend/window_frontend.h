@@ -12,6 +12,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <utility>
 
 #include "frontend/script.h"
 
@@ -30,12 +31,22 @@ const char* windowKeyHelp();
 // nothing.
 bool windowKeySpec(int32_t desktopKey, const KeyMap& keys, KeySpec& spec);
 
+// The display pixel shown at (x, y) of the picture turned `turns` quarter turns clockwise, for
+// a display of width x height.
+std::pair<int, int> displayPixel(int x, int y, int width, int height, int turns);
+
+// The window's title: `name` and the keys a new user needs first (the soft keys, the action key
+// and back).
+std::string windowTitle(const std::string& name);
+
 constexpr int kDefaultWindowZoom = 2;
 constexpr int kMaxWindowZoom = 8;
 
 class WindowFrontend {
   public:
-    explicit WindowFrontend(KeyMap keys);
+    // `turns`, asked on the main thread at every refresh, gives the quarter turns clockwise
+    // that make the program's picture upright (0 to 3); null shows the display as it is.
+    explicit WindowFrontend(KeyMap keys, std::function<int()> turns = nullptr);
     ~WindowFrontend();
     WindowFrontend(const WindowFrontend&) = delete;
     WindowFrontend& operator=(const WindowFrontend&) = delete;

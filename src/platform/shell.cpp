@@ -51,8 +51,11 @@ BOOL ShellExecuteEx(SHELLEXECUTEINFO* info) {
     }
     recordShellExecute(devicePath);
     info->hProcess = nullptr;
+    if (!device().openOnDesktop(host)) {
+        SetLastError(ERROR_NO_ASSOCIATION);
+        return FALSE;
+    }
     // The associated program comes to the front, over the program that asked.
     sendToBackground();
-    device().openOnDesktop(host);
     return TRUE;
 }

@@ -102,6 +102,7 @@ constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_MORE_DATA = 234;
 constexpr DWORD ERROR_NOT_SUPPORTED = 50;
 constexpr DWORD ERROR_DEV_NOT_EXIST = 55;
+constexpr DWORD ERROR_NO_ASSOCIATION = 1155;
 
 DWORD GetLastError();
 void SetLastError(DWORD error);

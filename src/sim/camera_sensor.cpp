@@ -55,6 +55,7 @@ bool SimulatedSensor::configure(uint32_t sensorWidth, uint32_t sensorHeight, uin
         sensorHeight_ = sensorHeight;
     }
     const bool whole = width == sensorWidth && height == sensorHeight;
+    hostFrame_ = 0;
     sensorPicture_.assign(whole ? 0 : size_t{sensorWidth} * sensorHeight * 2, 0);
     left_ = left & ~1u;  // a window starts on a pixel pair
     top_ = top;
@@ -66,11 +67,20 @@ bool SimulatedSensor::configure(uint32_t sensorWidth, uint32_t sensorHeight, uin
 void SimulatedSensor::capture(uint8_t* out, uint32_t tickMs) {
     if (!out || width_ == 0) return;
     const SceneLook currentLook = look();
-    if (sensorPicture_.empty()) {
-        sceneRender(scene_, out, frameNumber_++, tickMs, currentLook);
-        return;
+    uint8_t* picture = sensorPicture_.empty() ? out : sensorPicture_.data();
+    if (feed_) {
+        // The host's newest frame at the sensor size, through the same look as the scene; before
+        // the first frame the sensor sees black.
+        const size_t bytes = size_t{sensorWidth_} * sensorHeight_ * 2;
+        hostFrame_ = feed_->read(feed_->context, picture, sensorWidth_, sensorHeight_);
+        if (hostFrame_ == 0)
+            for (size_t i = 0; i < bytes; i += 4)
+                picture[i] = 128, picture[i + 1] = 16, picture[i + 2] = 128, picture[i + 3] = 16;
+        sceneApplyLook(scene_, picture, bytes, frameNumber_++, currentLook);
+    } else {
+        sceneRender(scene_, picture, frameNumber_++, tickMs, currentLook);
     }
-    sceneRender(scene_, sensorPicture_.data(), frameNumber_++, tickMs, currentLook);
+    if (picture == out) return;
     const size_t sensorRow = size_t{sensorWidth_} * 2, row = size_t{width_} * 2;
     for (uint32_t y = 0; y < height_; ++y)
         memcpy(out + y * row, sensorPicture_.data() + (top_ + y) * sensorRow + left_ * 2, row);

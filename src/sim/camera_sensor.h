@@ -1,5 +1,6 @@
 // The image sensor behind every simulated camera (the OEM camera library, the "LCM1:" and "DSC1:"
-// drivers): it renders the test scene at the streamed sensor size, keeps the requested window of
+// drivers): it renders the test scene (or takes the host camera's newest frame) at the streamed
+// sensor size, keeps the requested window of
 // it, and turns the numbered picture properties into the scene's look. Standard library only, so
 // the camera library (a shared object of its own) compiles it in.
 #pragma once
@@ -8,6 +9,7 @@
 #include <mutex>
 #include <vector>
 
+#include "sim/host_feed.h"
 #include "sim/scene/scene_generator.h"
 
 // The hardware's clock: milliseconds of the monotonic clock, wrapping at 32 bits. It is the device
@@ -43,6 +45,13 @@ class SimulatedSensor {
     // The properties start at the neutral values (effect normal, flicker and white balance auto).
     explicit SimulatedSensor(SensorNeutral neutral = {});
 
+    // Takes the pictures from a host camera instead of the scene (null: the scene again). The
+    // feed outlives the sensor's use of it. Set before configure.
+    void setHostFeed(const HostCameraFeed* feed) { feed_ = feed; }
+    const HostCameraFeed* hostFeed() const { return feed_; }
+    // The number of the host frame the last capture exposed (0: none yet, or the scene).
+    uint64_t hostFrame() const { return hostFrame_; }
+
     // Prepares streaming of the window (left, top, width x height) of a sensor picture of
     // sensorWidth x sensorHeight. Allocates; false when the window does not fit or is empty.
     bool configure(uint32_t sensorWidth, uint32_t sensorHeight, uint32_t left, uint32_t top,
@@ -67,6 +76,8 @@ class SimulatedSensor {
     uint32_t sensorWidth_ = 0, sensorHeight_ = 0;
     uint32_t left_ = 0, top_ = 0, width_ = 0, height_ = 0;
     uint32_t frameNumber_ = 0;
+    const HostCameraFeed* feed_ = nullptr;
+    uint64_t hostFrame_ = 0;
     mutable std::mutex lookMutex_;
     SceneLook look_;
     uint32_t properties_[kSensorPropertyCount] = {};

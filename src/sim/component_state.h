@@ -12,6 +12,8 @@
 #include "sim/lcd_controller.h"
 
 class SimulatedHandheld;
+class HostCamera;
+class HostMicrophone;
 
 // Changed by device scripts and tests ("device camera ..."); read by the cameras while they run.
 struct CameraSettings {
@@ -31,6 +33,10 @@ struct SimulatedComponents {
 
     CameraSettings camera;
     std::unique_ptr<LcdController> lcd;
+    // The host's camera and microphone when the profile takes them (else null): opened when the
+    // handheld is mounted, on one clock.
+    std::shared_ptr<HostCamera> hostCamera;
+    std::shared_ptr<HostMicrophone> hostMicrophone;
     std::mutex mutex;            // guards the two fields below
     bool cameraPowered = false;  // between the hardware-layer codes 0x01013C40 and 0x01013C44
     bool lcm1Open = false;       // "LCM1:" allows one open at a time

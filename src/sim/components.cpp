@@ -3,6 +3,7 @@
 // configuration file, and the commands that change them while the program runs.
 #include "sim/components.h"
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,8 @@
 #include "sim/camera_sensor.h"
 #include "sim/component_state.h"
 #include "sim/handheld.h"
+#include "sim/host/host_camera.h"
+#include "sim/host/host_microphone.h"
 #include "sim/microphone.h"
 #include "sim/stream_drivers.h"
 
@@ -154,25 +157,46 @@ BOOL simulatedKernelIoControl(SimulatedHandheld& device, DWORD code, const void*
     return TRUE;
 }
 
-std::unique_ptr<WaveSource> openSimulatedMicrophone(SimulatedHandheld&) {
+std::unique_ptr<WaveSource> openSimulatedMicrophone(SimulatedHandheld& device) {
+    const std::shared_ptr<SimulatedComponents>& components = device.components();
+    if (components && components->hostMicrophone)
+        return openHostWaveSource(components->hostMicrophone);
     // The cameras render the scene's marker at hardwareTickMs; the microphone beeps by the same
     // clock, so sound and picture agree.
     return std::make_unique<SimulatedMicrophone>(hardwareTickMs);
 }
 
-void startSimulatedHardware(SimulatedHandheld& device) {
+bool startSimulatedHardware(SimulatedHandheld& device, std::string& error) {
     auto components = std::make_shared<SimulatedComponents>(device);
     const DeviceProfile& profile = device.profile();
+    // The camera's and the microphone's paced inputs count their timestamps from one instant.
+    const auto origin = std::chrono::steady_clock::now();
+    if (profile.cameraInput != kSceneCameraInput &&
+        !(components->hostCamera = HostCamera::open(profile.cameraInput, origin, error))) {
+        error = "camera " + error;
+        return false;
+    }
+    if (profile.waveInput && profile.microphoneInput != kToneMicrophoneInput &&
+        !(components->hostMicrophone =
+              HostMicrophone::open(profile.microphoneInput, origin, error))) {
+        error = "microphone " + error;
+        return false;
+    }
+    installHostCamera(components->hostCamera);
     components->camera.fps.store(profile.cameraFps);
     components->camera.brightnessMax.store(profile.cameraBrightnessMax);
     components->lcd = std::make_unique<LcdController>(device, hasPxa27xLcd(profile));
     writeCameraLibraryConfig(device, components->camera);
     device.components() = std::move(components);
+    return true;
 }
 
 void stopSimulatedHardware(SimulatedHandheld& device) {
     if (std::shared_ptr<SimulatedComponents> components = std::move(device.components())) {
         components->lcd.reset();
+        if (components->hostCamera) installHostCamera(nullptr);
+        components->hostCamera.reset();
+        components->hostMicrophone.reset();
         components->detach();
     }
 }

@@ -19,8 +19,9 @@ BOOL simulatedKernelIoControl(SimulatedHandheld& device, DWORD code, const void*
 // The microphone when the profile has wave input, else null.
 std::unique_ptr<WaveSource> openSimulatedMicrophone(SimulatedHandheld& device);
 // Called after mounting and before unmounting, for components with hardware state (the LCD
-// controller's registers, the camera settings).
-void startSimulatedHardware(SimulatedHandheld& device);
+// controller's registers, the camera settings, the host's camera and microphone). Fails with one
+// line in `error` when a host device the profile names cannot be opened.
+bool startSimulatedHardware(SimulatedHandheld& device, std::string& error);
 void stopSimulatedHardware(SimulatedHandheld& device);
 
 // Commands that change the simulated hardware while the program runs (a device script's

@@ -1,8 +1,13 @@
 #include "sim/device_profile.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
+
+#include "sim/host/host_input.h"
 
 bool DeviceProfile::installs(const std::string& component) const {
     for (const std::string& c : install)
@@ -93,6 +98,14 @@ std::vector<DeviceProfile> makeBuiltins() {
                             "ARM926EJ-S", "OMAP850", {"HTCcamera.dll", "JPEGENC.dll"}));
         p.displayWidth = 240;
         p.displayHeight = 320;
+        all.push_back(p);
+    }
+    {
+        // A person's own camera and microphone behind a PXA27x Pocket PC.
+        DeviceProfile p = make("host", "this computer's camera and microphone, PXA270, Pocket PC",
+                               "HTC PH10C", "ARM920T", "PXA270", {"HTCcamera.dll"});
+        p.cameraInput = "v4l2:/dev/video0";
+        p.microphoneInput = "alsa:default";
         all.push_back(p);
     }
     return all;
@@ -254,6 +267,13 @@ bool parseProfile(const std::string& text, const std::string& origin, DeviceProf
         } else if (key == "wave-input") {
             if (!parseBool(value, flag)) return fail("expected yes or no");
             profile.waveInput = flag;
+        } else if (key == "camera-input" || key == "microphone-input") {
+            const bool camera = key == "camera-input";
+            const std::string wrong =
+                checkHostInputSpec(value, camera ? kSceneCameraInput : kToneMicrophoneInput);
+            if (!wrong.empty())
+                return fail(key + ": " + wrong + (camera ? " or 'scene'" : " or 'tone'"));
+            (camera ? profile.cameraInput : profile.microphoneInput) = value;
         } else if (key == "backlight") {
             if (value == "none") {
                 profile.backlight.reset();
@@ -302,9 +322,15 @@ bool parseProfile(const std::string& text, const std::string& origin, DeviceProf
 }
 
 bool loadProfileFile(const std::string& path, DeviceProfile& profile, std::string& error) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        error = path + ": a folder, not a profile file";
+        return false;
+    }
+    errno = 0;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        error = path + ": cannot read the profile file";
+        error = path + ": cannot read the profile file: " + strerror(errno ? errno : EIO);
         return false;
     }
     std::ostringstream text;

@@ -32,6 +32,11 @@ struct DeviceProfile {
     uint32_t cameraFps = 15;
     uint32_t cameraBrightnessMax = 255;
     bool waveInput = true;
+    // Where the camera sensor and the microphone take their input: "scene" and "tone" are the
+    // simulated ones; "FORMAT:INPUT" is a host device or virtual input through FFmpeg
+    // ("v4l2:/dev/video0", "alsa:default", "lavfi:testsrc2"), "file:PATH" a video file, looped.
+    std::string cameraInput = "scene";
+    std::string microphoneInput = "tone";
     // The user's backlight time-outs in seconds (battery, AC); absent: no backlight key.
     std::optional<std::pair<uint32_t, uint32_t>> backlight = std::make_pair(60u, 300u);
     std::optional<uint64_t> freeSpace;  // bytes; absent: the host's free space

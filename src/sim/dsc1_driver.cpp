@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "sim/camera_sensor.h"
+#include "sim/host/host_camera.h"
 #include "sim/stream_drivers.h"
 
 namespace {
@@ -135,6 +136,7 @@ class Dsc1Driver final : public StreamDriver {
 
     BOOL readFrame(const void* input, DWORD inputSize) {
         uint32_t waitMs = 0;
+        uint64_t seen = 0;  // the host frame the last read exposed
         {
             std::lock_guard lock(mutex_);
             if (inputSize != lastReadBytes_) {
@@ -144,7 +146,9 @@ class Dsc1Driver final : public StreamDriver {
             uint32_t sensorWidth, sensorHeight, width, height;
             if (!input || !running_ || !components_->camera.framesOn.load()) return FALSE;
             if (!frameSize(inputSize, sensorWidth, sensorHeight, width, height)) return FALSE;
-            if (width != sensor_.width() || height != sensor_.height()) {
+            if (width != sensor_.width() || height != sensor_.height() ||
+                sensor_.hostFeed() != hostCameraFeed()) {
+                sensor_.setHostFeed(hostCameraFeed());
                 // The window is the centre of the sensor picture, on a pixel pair.
                 if (!sensor_.configure(sensorWidth, sensorHeight, (sensorWidth - width) / 2,
                                        (sensorHeight - height) / 2, width, height))
@@ -153,9 +157,15 @@ class Dsc1Driver final : public StreamDriver {
             const uint32_t now = hardwareTickMs();
             const auto ahead = static_cast<int32_t>(nextDueMs_ - now);
             if (ahead > 0) waitMs = static_cast<uint32_t>(ahead);
+            seen = sensor_.hostFrame();
         }
         // A read blocks until the exposure is done; requests from other threads go on meanwhile.
         if (waitMs) std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+        // With a host camera the exposure also waits for the host's next frame; none in time
+        // fails the read, as a stalled camera's would.
+        if (const HostCameraFeed* feed = hostCameraFeed()) {
+            if (feed->waitNewer(feed->context, seen, kHostFrameWaitMs) == seen) return FALSE;
+        }
         std::lock_guard lock(mutex_);
         if (!running_ || inputSize != sensor_.frameBytes()) return FALSE;
         const uint32_t now = hardwareTickMs();

@@ -3,6 +3,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -10,10 +11,6 @@
 #include <filesystem>
 
 #include "sim/components.h"
-
-#ifndef LUMO_DEVICE_LIBDIR
-#define LUMO_DEVICE_LIBDIR ""
-#endif
 
 namespace fs = std::filesystem;
 
@@ -23,6 +20,11 @@ namespace {
 // take host memory.
 constexpr uint64_t kPhysicalSpace = 1ull << 32;
 constexpr int kHomeScreenPeriodMs = 100;
+
+// Where the device libraries are, relative to the prefix an installed program is in, and the
+// folder name the build gives them (LUMO_DEVICE_LIBDIR in the CMake files).
+constexpr const char* kInstalledLibraryFolder = "lib/lumovatrix";
+constexpr const char* kBuildLibraryFolder = "devicelibs";
 
 // A profile text (UTF-8) as the device's UTF-16; a byte that starts no valid sequence becomes
 // U+FFFD.
@@ -122,7 +124,22 @@ __attribute__((no_sanitize("thread"))) void drawHomeScreen(uint16_t* screen, int
 
 std::string deviceLibraryFolder() {
     const char* env = std::getenv("LUMO_DEVICE_LIBDIR");
-    return env && *env ? env : LUMO_DEVICE_LIBDIR;
+    if (env && *env) return env;
+    // Found once from the running program's own file, so an installed copy works wherever its
+    // prefix is: bin/../lib/lumovatrix. In the build tree the folder sits at the build folder's
+    // top, some levels above the program (src/) or a test (tests/sim/).
+    static const std::string found = [] {
+        std::error_code ec;
+        const fs::path program = fs::read_symlink("/proc/self/exe", ec);
+        if (ec) return std::string();
+        const fs::path installed = program.parent_path().parent_path() / kInstalledLibraryFolder;
+        if (fs::is_directory(installed, ec)) return installed.string();
+        for (fs::path dir = program.parent_path(); dir.has_relative_path(); dir = dir.parent_path())
+            if (fs::is_directory(dir / kBuildLibraryFolder, ec))
+                return (dir / kBuildLibraryFolder).string();
+        return std::string();
+    }();
+    return found;
 }
 
 SimulatedHandheld::SimulatedHandheld(DeviceProfile profile, std::string root)
@@ -176,8 +193,7 @@ bool SimulatedHandheld::mount(std::string& error) {
     }
     drawHomeScreen(reinterpret_cast<uint16_t*>(display_), profile_.displayWidth,
                    profile_.displayHeight, 0);
-    startSimulatedHardware(*this);
-    return true;
+    return startSimulatedHardware(*this, error);
 }
 
 void SimulatedHandheld::installLibraries(std::string& error) {
@@ -314,13 +330,18 @@ void SimulatedHandheld::homeScreenLoop() {
 
 bool SimulatedHandheld::openOnDesktop(const std::string& hostPath) {
     record("open on desktop " + hostPath);
-    if (!desktopOpen_ || !std::getenv("DISPLAY")) return false;
+    // The device's own album shows its pictures and movies; any other file (Config.txt) needs a
+    // program of this desktop, which only --allow-desktop-open lends the device.
+    std::string extension = fs::path(hostPath).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(), ::tolower);
+    const bool album = extension == ".jpg" || extension == ".bmp" || extension == ".avi";
+    if (!desktopOpen_ || !std::getenv("DISPLAY")) return album;
     pid_t child = fork();
     if (child == 0) {
         execlp("xdg-open", "xdg-open", hostPath.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
-    return child > 0;
+    return child > 0 || album;
 }
 
 void SimulatedHandheld::record(std::string entry) {

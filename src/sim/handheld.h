@@ -96,6 +96,7 @@ class SimulatedHandheld final : public Device {
     std::shared_ptr<SimulatedComponents> components_;
 };
 
-// Where the simulated components' shared objects are found (LUMO_DEVICE_LIBDIR overrides the
-// build's own folder).
+// Where the simulated components' shared objects are found: the folder the environment's
+// LUMO_DEVICE_LIBDIR names, else PREFIX/lib/lumovatrix beside the program's PREFIX/bin, else the
+// build tree's devicelibs/ above the program; "" when there is none.
 std::string deviceLibraryFolder();

@@ -17,6 +17,7 @@
 
 #include "sim/camera_sensor.h"
 #include "sim/capture_block.h"
+#include "sim/host/host_camera.h"
 #include "sim/stream_drivers.h"
 
 namespace {
@@ -140,6 +141,7 @@ class Lcm1Driver final : public StreamDriver {
                             std::to_string(block.cropBottom));
         if (!initialised_) return refuse(kLcm1Start, "not initialised");
         if (streaming_) return refuse(kLcm1Start, "already streaming");
+        sensor_.setHostFeed(hostCameraFeed());
         if (!valid || !sensor_.configure(block.sensorWidth, block.sensorHeight, crop.left, crop.top,
                                          crop.width, crop.height))
             return refuse(kLcm1Start, "no such window");
@@ -160,7 +162,11 @@ class Lcm1Driver final : public StreamDriver {
             return FALSE;
         uint8_t* address = nullptr;
         const uint32_t now = hardwareTickMs();
-        if (components_->camera.framesOn.load() && static_cast<int32_t>(now - nextDueMs_) >= 0) {
+        // With a host camera a frame is finished only when the host has a new one.
+        const HostCameraFeed* feed = sensor_.hostFeed();
+        const bool hostFrame = !feed || feed->newest(feed->context) != sensor_.hostFrame();
+        if (components_->camera.framesOn.load() && hostFrame &&
+            static_cast<int32_t>(now - nextDueMs_) >= 0) {
             const uint32_t period = 1000 / std::max(1u, components_->camera.fps.load());
             nextDueMs_ += period;
             if (static_cast<int32_t>(now - nextDueMs_) > static_cast<int32_t>(period))

@@ -72,39 +72,78 @@ TEST(Foreground, LosingItRunsTheDeactivationStepsInOrderAndRegainingItRestores) 
     EXPECT_EQ(missingStep(readLines(dir.file("trace")), {std::begin(steps), std::end(steps)}), "");
 }
 
+// Each mistake gets one line naming what was wrong and where, a near miss the name it was near,
+// a file that cannot be read the system's reason; the pointer to --help only where the help
+// explains the matter (options, script commands, key names).
 TEST(LinuxSide, BadOptionsProfilesAndScriptsGetOneClearLine) {
     TempFolder dir;
     dir.write("bad.profile", "based-on = ph10c\ndisplay = 240 by 320\n");
     dir.write("bad.script", "wait 10\nkey Nonsense\n");
+    dir.write("near-key.script", "key prog3\n");
+    dir.write("near-verb.script", "screnshot a.png\n");
     dir.write("bad-await.script", "await files jpg 2\n");
     dir.write("late.script", "wait 10\nawait files .avi 1 300\n");
+    std::filesystem::create_directory(dir.file("folder"));
     struct Case {
         std::vector<std::string> args;
         int status;
         std::string line;
+        bool pointsToHelp;
     };
     const Case cases[] = {
-        {{"--frobnicate"}, 2, "unknown option '--frobnicate'"},
-        {{"--profile", "nosuchdevice"}, 2, "no built-in profile 'nosuchdevice'"},
+        {{"--frobnicate"}, 2, "unknown option '--frobnicate'", true},
+        {{"--scrip", "x"}, 2, "unknown option '--scrip' (did you mean '--script'?)", true},
+        {{"--profile", "nosuchdevice"},
+         2,
+         "no built-in profile 'nosuchdevice'; see --list-",
+         false},
+        {{"--profile", "ph10"}, 2, "no built-in profile 'ph10' (did you mean 'ph10c'?)", false},
+        {{"--profile", dir.file("folder")}, 2, "folder: a folder, not a profile file", false},
+        {{"--profile", dir.file("gone.profile")},
+         2,
+         "gone.profile: cannot read the profile file: No such file or directory",
+         false},
         {{"--profile", dir.file("bad.profile"), "--root", dir.file("d")},
          2,
-         "bad.profile:2: display must be"},
+         "bad.profile:2: display must be",
+         false},
         {{"--script", dir.file("bad.script"), "--root", dir.file("d")},
          2,
-         "bad.script:2: unknown key 'Nonsense'"},
+         "bad.script:2: unknown key 'Nonsense'",
+         true},
+        {{"--script", dir.file("near-key.script")},
+         2,
+         "near-key.script:1: unknown key 'prog3' (did you mean 'Prog3'?)",
+         true},
+        {{"--script", dir.file("near-verb.script")},
+         2,
+         "near-verb.script:1: unknown command 'screnshot' (did you mean 'screenshot'?)",
+         true},
         {{"--script", dir.file("bad-await.script"), "--root", dir.file("d")},
          2,
-         "bad-await.script:1: await needs background, foreground or files EXT COUNT"},
+         "bad-await.script:1: await files needs the extension with its dot: .jpg, not jpg",
+         true},
+        {{"--script", dir.file("folder")}, 2, "folder: a folder, not a script", false},
+        {{"--script", dir.file("gone.lumo")},
+         2,
+         "gone.lumo: cannot read: No such file or directory",
+         false},
         // A script that awaits what never comes fails at its time limit, and says so.
         {{"--script", dir.file("late.script"), "--root", dir.file("d")},
          1,
-         "line 2: fewer than 1 .avi files on the device after 300 ms"},
-        {{"--help"}, 0, "Usage: lumovatrix"},
+         "line 2: fewer than 1 .avi files on the device after 300 ms",
+         false},
+        {{"--help"}, 0, "Usage: lumovatrix", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
         EXPECT_EQ(runProgram(c.args, dir.file("out")), c.status);
-        EXPECT_NE(readText(dir.file("out")).find(c.line), std::string::npos);
+        const std::string out = readText(dir.file("out"));
+        EXPECT_NE(out.find(c.line), std::string::npos) << out;
+        EXPECT_EQ(out.find("(see lumovatrix --help)") != std::string::npos, c.pointsToHelp) << out;
+        if (c.status == 2) {
+            EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1) << out;
+        }
     }
 }
 

@@ -252,15 +252,30 @@ TEST_F(KeyDispatchTest, SettingsPageActions) {
     EXPECT_EQ(gFakeCamera.calls, (Calls{"close", "open", "set 10=1", "start 640x480"}));
     EXPECT_EQ(gApp.activeKeys.vkUp, kUp);  // "Landscape L" again
 
-    // "Edit Config.txt" opens the file next to the program and ends the program.
+    // "Edit Config.txt" opens the file next to the program and ends the program; where nothing
+    // can open it (a device without an editor: the desktop's is not lent), the message line
+    // says so and the program stays.
     std::filesystem::create_directories(device.root() + "/Program Files/Lumovatrix");
     std::ofstream(device.root() + "/Program Files/Lumovatrix/Config.txt") << "WebcamIP: x\n";
     std::u16string program = u"\\Program Files\\Lumovatrix\\lumovatrix.exe";
     std::copy(program.begin(), program.end(), gApp.programPath);
     gApp.programPath[program.size()] = 0;
     gMenuPages[kPageSettings].selected.store(4);
+    EXPECT_EQ(handleKey(kStart), 1);
+    EXPECT_STREQ(gApp.osdMessage.load(), "Cannot open Config.txt here");
+    EXPECT_EQ(gApp.fullScreen.load(), 1) << "back to full screen";
+    // Lent, on a desktop whose opener is missing: the file went to the desktop, the program ends.
+    const size_t requests = shellExecuteRequests().size();
+    const std::string savedPath = getenv("PATH") ? getenv("PATH") : "";
+    const char* display = getenv("DISPLAY");
+    const std::string savedDisplay = display ? display : "";
+    setenv("DISPLAY", ":lumo-test", 1);
+    setenv("PATH", "/nonexistent", 1);
+    device.handheld().allowDesktopOpen(true);
     EXPECT_EQ(handleKey(kStart), 0);
-    ASSERT_FALSE(shellExecuteRequests().empty());
+    setenv("PATH", savedPath.c_str(), 1);
+    display ? setenv("DISPLAY", savedDisplay.c_str(), 1) : unsetenv("DISPLAY");
+    ASSERT_EQ(shellExecuteRequests().size(), requests + 1);
     EXPECT_EQ(shellExecuteRequests().back(), "\\Program Files\\Lumovatrix\\Config.txt");
 }
 

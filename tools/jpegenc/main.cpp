@@ -1,8 +1,11 @@
-// lumo-jpegenc: the built-in JPEG encoder on a raw frame file.
+// lumo-jpegenc: the built-in JPEG encoder on a picture file (PNG, binary PPM or PGM) or a raw
+// frame file.
 //
-//   lumo-jpegenc --size WxH [--format F] [--quality Q] [--chroma C] [--rotation R] [--scale S]
-//                input output
+//   lumo-jpegenc [--size WxH] [--format F] [--quality Q] [--chroma C] [--rotation R]
+//                [--scale S] input output
 //
+// A picture file is read into a bgr24 frame of its own size (grey repeated in the three fields,
+// PNG alpha laid over black, samples below 8 bits widened to 0-255), then encoded as that frame.
 // Bad arguments or an input of the wrong size give one line on stderr and exit status 2; a file
 // that cannot be read or written gives status 1.
 #include <algorithm>
@@ -14,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include <png.h>
+
 #include "jpeg/encoder.h"
 #include "jpeg/frame_convert.h"
 
@@ -23,14 +28,18 @@ constexpr int kUsageError = 2;
 constexpr int kFileError = 1;
 
 const char kHelp[] =
-    "usage: lumo-jpegenc --size WxH [options] input output\n"
+    "usage: lumo-jpegenc [--size WxH] [options] input output\n"
     "\n"
-    "Encodes one raw frame with Lumovatrix's built-in baseline JPEG encoder.\n"
+    "Encodes one picture with Lumovatrix's built-in baseline JPEG encoder: a PNG, PPM or PGM\n"
+    "file, or a raw frame.\n"
     "\n"
-    "  --size WxH        size of the input frame in pixels (required); rows are packed\n"
-    "  --format F        layout of the input: uyvy (default; Cb Y0 Cr Y1 per pixel pair),\n"
-    "                    rgb565, rgb555 (little-endian 16-bit words; bit 15 ignored),\n"
-    "                    bgr24 (blue, green, red bytes)\n"
+    "  --format F        what the input is: png, ppm, pgm (binary P6 and P5, 8-bit samples),\n"
+    "                    or a raw frame: uyvy (Cb Y0 Cr Y1 per pixel pair), rgb565, rgb555\n"
+    "                    (little-endian 16-bit words; bit 15 ignored), bgr24 (blue, green, red\n"
+    "                    bytes). Without it, an input ending in .png, .ppm, .pgm or .pnm is\n"
+    "                    that file; anything else is a uyvy frame\n"
+    "  --size WxH        size of a raw frame in pixels (required for one); rows are packed.\n"
+    "                    Picture files carry their own size\n"
     "  --quality Q       1..100 (default 85); 0 writes no JPEG but the raw path's planar\n"
     "                    picture: I420 (Y, then Cb and Cr at half size in both directions),\n"
     "                    turned and halved like a JPEG would be, without any header\n"
@@ -47,8 +56,13 @@ const char kHelp[] =
     "for bgr24, 2 otherwise).\n"
     "Exit status: 0 success, 1 a file could not be read or written, 2 bad arguments or input.\n";
 
+// Picture files the tool reads itself; raw frames use the encoder's own layouts.
+enum class Container { Raw, Png, Pnm };
+
 struct Options {
     uint32_t width = 0, height = 0;
+    Container container = Container::Raw;
+    bool formatGiven = false;
     SourcePixelFormat layout = Uyvy;
     uint32_t quality = 85;
     uint32_t format = Chroma420;
@@ -111,7 +125,12 @@ Options parse(int argc, char** argv) {
                      "--size takes WxH with both from 1 to 16384, not '" + value + "'");
             }
         } else if (arg == "--format") {
-            if (value == "uyvy")
+            o.formatGiven = true;
+            if (value == "png")
+                o.container = Container::Png;
+            else if (value == "ppm" || value == "pgm" || value == "pnm")
+                o.container = Container::Pnm;
+            else if (value == "uyvy")
                 o.layout = Uyvy;
             else if (value == "rgb565")
                 o.layout = Rgb565;
@@ -121,7 +140,9 @@ Options parse(int argc, char** argv) {
                 o.layout = Bgr24;
             else
                 fail(kUsageError,
-                     "--format takes uyvy, rgb565, rgb555 or bgr24, not '" + value + "'");
+                     "--format takes png, ppm, pgm, uyvy, rgb565, rgb555 or bgr24, "
+                     "not '" +
+                         value + "'");
         } else if (arg == "--quality") {
             o.quality = numberIn(arg, value, 0, 100);
         } else if (arg == "--chroma") {
@@ -145,9 +166,23 @@ Options parse(int argc, char** argv) {
         fail(kUsageError, "expected an input and an output file, got " +
                               std::to_string(positional.size()) + " names (see --help)");
     }
-    if (o.width == 0) fail(kUsageError, "--size WxH is required (see --help)");
     o.input = positional[0];
     o.output = positional[1];
+    if (!o.formatGiven) {
+        std::string extension = o.input.substr(std::min(o.input.rfind('.'), o.input.size()));
+        std::transform(extension.begin(), extension.end(), extension.begin(), ::tolower);
+        if (extension == ".png") o.container = Container::Png;
+        if (extension == ".ppm" || extension == ".pgm" || extension == ".pnm")
+            o.container = Container::Pnm;
+    }
+    if (o.container != Container::Raw) {
+        if (o.width != 0)
+            fail(kUsageError,
+                 "--size is for raw frames; " + o.input + " is a picture file with its own size");
+        o.layout = Bgr24;
+    } else if (o.width == 0) {
+        fail(kUsageError, "--size WxH is required for a raw frame (see --help)");
+    }
     return o;
 }
 
@@ -163,6 +198,85 @@ std::vector<uint8_t> readFile(const std::string& path) {
     return data;
 }
 
+constexpr uint32_t kMaxPictureSide = 16384;
+
+// A PNG file as a bgr24 frame; sets the size.
+std::vector<uint8_t> readPng(const std::string& path, const std::vector<uint8_t>& file,
+                             Options& o) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_memory(&image, file.data(), file.size()))
+        fail(kUsageError, path + ": not a PNG file we can read (" + image.message + ")");
+    if (image.width == 0 || image.height == 0 || image.width > kMaxPictureSide ||
+        image.height > kMaxPictureSide) {
+        png_image_free(&image);
+        fail(kUsageError, path + ": a PNG picture must be 1 to 16384 pixels on each side");
+    }
+    image.format = PNG_FORMAT_BGR;  // alpha is laid over black
+    std::vector<uint8_t> frame(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, frame.data(), 0, nullptr))
+        fail(kUsageError, path + ": damaged PNG file (" + image.message + ")");
+    o.width = image.width;
+    o.height = image.height;
+    return frame;
+}
+
+// A binary PPM (P6) or PGM (P5) file with samples of up to 8 bits as a bgr24 frame; sets the
+// size. The header is the magic number, width, height and largest sample value, separated by
+// whitespace and comments ('#' to the end of the line), then one whitespace character.
+std::vector<uint8_t> readPnm(const std::string& path, const std::vector<uint8_t>& file,
+                             Options& o) {
+    if (file.size() < 2 || file[0] != 'P' || (file[1] != '6' && file[1] != '5')) {
+        fail(kUsageError,
+             path + (file.size() >= 2 && file[0] == 'P' && file[1] >= '1' && file[1] <= '4'
+                         ? ": a plain-text or bitmap PNM file; only binary PPM "
+                           "(P6) and PGM (P5) are read"
+                         : ": not a PPM or PGM file"));
+    }
+    const bool colour = file[1] == '6';
+    size_t at = 2;
+    uint32_t fields[3] = {};  // width, height, largest value
+    for (uint32_t& field : fields) {
+        while (at < file.size() && (isspace(file[at]) || file[at] == '#')) {
+            if (file[at] == '#')
+                while (at < file.size() && file[at] != '\n') ++at;
+            else
+                ++at;
+        }
+        std::string digits;
+        while (at < file.size() && isdigit(file[at]) && digits.size() < 10)
+            digits += char(file[at++]);
+        if (!parseNumber(digits, field)) fail(kUsageError, path + ": damaged header");
+    }
+    if (at >= file.size() || !isspace(file[at])) fail(kUsageError, path + ": damaged header");
+    ++at;
+    const auto [width, height, maxValue] = fields;
+    if (width == 0 || height == 0 || width > kMaxPictureSide || height > kMaxPictureSide)
+        fail(kUsageError, path + ": a picture must be 1 to 16384 pixels on each side");
+    if (maxValue == 0 || maxValue > 255)
+        fail(kUsageError, path + ": samples of 1 to 8 bits are read, not a largest value of " +
+                              std::to_string(maxValue));
+    const size_t pixels = size_t{width} * height, samples = pixels * (colour ? 3 : 1);
+    if (file.size() - at < samples)
+        fail(kUsageError, path + ": cut short (" + std::to_string(file.size() - at) + " of " +
+                              std::to_string(samples) + " sample bytes)");
+    std::vector<uint8_t> frame(pixels * 3);
+    auto widen = [maxValue](uint8_t v) { return uint8_t((v * 255u + maxValue / 2) / maxValue); };
+    for (size_t i = 0; i < pixels; ++i) {
+        const uint8_t* in = &file[at + i * (colour ? 3 : 1)];
+        const uint8_t r = widen(in[0]), g = widen(colour ? in[1] : in[0]),
+                      b = widen(colour ? in[2] : in[0]);
+        if (std::max({in[0], colour ? in[1] : in[0], colour ? in[2] : in[0]}) > maxValue)
+            fail(kUsageError, path + ": a sample above the largest value the header gives");
+        frame[3 * i] = b;
+        frame[3 * i + 1] = g;
+        frame[3 * i + 2] = r;
+    }
+    o.width = width;
+    o.height = height;
+    return frame;
+}
+
 void writeFile(const std::string& path, const uint8_t* data, size_t size) {
     FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr) fail(kFileError, "cannot write " + path + ": " + std::strerror(errno));
@@ -176,7 +290,13 @@ void writeFile(const std::string& path, const uint8_t* data, size_t size) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const Options o = parse(argc, argv);
+    Options o = parse(argc, argv);
+    std::vector<uint8_t> frame;
+    if (o.container != Container::Raw) {
+        const std::vector<uint8_t> file = readFile(o.input);
+        frame =
+            o.container == Container::Png ? readPng(o.input, file, o) : readPnm(o.input, file, o);
+    }
     static const char* kLayoutNames[] = {"bgr24", "rgb565", "rgb555", "uyvy"};
     const std::string size = std::to_string(o.width) + "x" + std::to_string(o.height);
     if (o.width % o.scale != 0 || o.height % o.scale != 0) {
@@ -200,7 +320,7 @@ int main(int argc, char** argv) {
     }
     if (o.layout == Uyvy && o.width % 2 != 0) fail(kUsageError, "a uyvy frame needs an even width");
 
-    std::vector<uint8_t> frame = readFile(o.input);
+    if (o.container == Container::Raw) frame = readFile(o.input);
     const size_t expected = size_t{o.width} * o.height * bytesPerPixel(o.layout);
     if (frame.size() != expected) {
         fail(kUsageError, o.input + " holds " + std::to_string(frame.size()) + " bytes; a " + size +

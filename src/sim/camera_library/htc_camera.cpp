@@ -22,6 +22,7 @@
 
 #include "sim/camera_sensor.h"
 #include "sim/capture_block.h"
+#include "sim/host_feed.h"
 
 #define CAMERA_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -94,14 +95,27 @@ void note(const std::string& entry) {
     c.log.push_back(entry);
 }
 
+// The host camera of the process that loaded this library, when it has one (see host_feed.h).
+const HostCameraFeed* findHostFeed() {
+    auto lookup =
+        reinterpret_cast<HostCameraFeedLookup>(dlsym(RTLD_DEFAULT, kHostCameraFeedSymbol));
+    return lookup ? lookup() : nullptr;
+}
+
 void captureLoop(Camera* c, uint32_t fps, bool framesOn) {
     uint32_t scratch = 0;
+    const HostCameraFeed* feed = c->sensor.hostFeed();
     const auto period = std::chrono::milliseconds(1000 / fps);
     auto due = std::chrono::steady_clock::now();
     for (;;) {
         {
             std::unique_lock lock(c->wakeMutex);
             if (c->wake.wait_until(lock, due, [c] { return c->stopRequested; })) return;
+        }
+        // With a host camera a frame is finished when the host has a new one.
+        if (feed && framesOn) {
+            const uint64_t seen = c->sensor.hostFrame();
+            if (feed->waitNewer(feed->context, seen, kHostFrameWaitMs) == seen) continue;
         }
         if (framesOn) {
             c->sensor.capture(c->frame.data(), hardwareTickMs());
@@ -157,6 +171,7 @@ CAMERA_EXPORT uint32_t Camera_Begin(const void* request) {
          std::to_string(block->cropTop) + "-" + std::to_string(block->cropRight) + "," +
          std::to_string(block->cropBottom) + " exposure " + std::to_string(block->exposure));
     CropWindow crop{};
+    c.sensor.setHostFeed(findHostFeed());
     if (!c.initialised || c.thread.joinable() || !block->frameCallback || !cropOf(*block, crop) ||
         !c.sensor.configure(block->sensorWidth, block->sensorHeight, crop.left, crop.top,
                             crop.width, crop.height))

@@ -331,3 +331,18 @@ void sceneRender(const SceneGenerator& scene, uint8_t* uyvy, uint32_t frameNumbe
         fillRect(scene, uyvy, static_cast<int>(scene.width) - size, 0, size, size, kWhite);
     }
 }
+
+void sceneApplyLook(const SceneGenerator& scene, uint8_t* uyvy, size_t bytes, uint32_t frameNumber,
+                    const SceneLook& look) {
+    if (!uyvy) return;
+    LookTables tables;
+    prepareLook(look, tables);
+    if (tables.neutral) return;
+    // lookPairs reads each pair before writing it, so it works in place.
+    bytes &= ~size_t{3};
+    if (tables.night && scene.noise.size() == kNoiseLength)
+        lookPairs<true>(uyvy, uyvy, bytes, tables, scene.noise.data(),
+                        (frameNumber * size_t{2654435761u}) % kNoiseLength);
+    else
+        lookPairs<false>(uyvy, uyvy, bytes, tables, nullptr, 0);
+}

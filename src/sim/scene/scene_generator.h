@@ -9,6 +9,7 @@
 // at the bottom left, and, while sceneMarkerVisible(tick), a white square in the top-right corner.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -71,3 +72,9 @@ bool sceneInit(SceneGenerator& scene, uint32_t width, uint32_t height);
 // drawn over it. Does nothing before sceneInit has succeeded.
 void sceneRender(const SceneGenerator& scene, uint8_t* uyvy, uint32_t frameNumber, uint32_t tickMs,
                  const SceneLook& look);
+
+// Passes a picture that did not come from the scene (a host camera's frame, packed 4:2:2 like the
+// scene, `bytes` a multiple of 4) through the same look, in place, so the picture settings change
+// it exactly as they change the scene. Night mode's noise needs sceneInit to have succeeded.
+void sceneApplyLook(const SceneGenerator& scene, uint8_t* uyvy, size_t bytes, uint32_t frameNumber,
+                    const SceneLook& look);
