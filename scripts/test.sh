@@ -2,7 +2,8 @@
 # Builds Lumovatrix and runs the whole test suite: once with the vector kernels, once more with
 # LUMO_SIMD=scalar forcing the scalar reference code, and the kernel, encoder and preview tests at
 # the middle tier (LUMO_SIMD=sse2) too. With --sanitizers it then runs the suite under
-# ThreadSanitizer and under AddressSanitizer with UndefinedBehaviorSanitizer too. In CI
+# ThreadSanitizer, under AddressSanitizer with UndefinedBehaviorSanitizer, and built by clang with
+# both and -fsanitize=function (calls through function pointers of the wrong type). In CI
 # (CI=true in the environment) a skipped test fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,7 +12,7 @@ sanitizers=0
 for arg in "$@"; do
   case "$arg" in
     --sanitizers) sanitizers=1 ;;
-    -h|--help) sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,7p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "test.sh: unknown option '$arg'" >&2; exit 2 ;;
   esac
 done
@@ -55,5 +56,9 @@ if [ "$sanitizers" -eq 1 ]; then
   echo "== AddressSanitizer and UndefinedBehaviorSanitizer"
   ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1" \
     suite build-asan -DLUMO_SANITIZE=address -DLUMO_BUILD_BENCH=OFF
+  echo "== clang: AddressSanitizer, UndefinedBehaviorSanitizer and -fsanitize=function"
+  ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1" \
+    suite build-clang-ubsan -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+    -DLUMO_SANITIZE=function -DLUMO_BUILD_BENCH=OFF
 fi
 echo "== all tests passed"
