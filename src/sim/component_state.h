@@ -21,6 +21,7 @@ struct CameraSettings {
     std::atomic<bool> framesOn{true};          // false: the sensor never finishes a frame
     std::atomic<bool> initAccepted{true};      // false: the camera refuses to initialise
     std::atomic<uint32_t> brightnessMax{255};  // highest brightness the OEM library accepts
+    std::atomic<bool> swapsHalves{false};      // the OEM library sends word halves exchanged
 };
 
 struct SimulatedComponents {

@@ -45,7 +45,8 @@ void writeCameraLibraryConfig(SimulatedHandheld& device, const CameraSettings& c
         out << "fps=" << camera.fps.load() << "\n"
             << "frames=" << (camera.framesOn.load() ? "on" : "off") << "\n"
             << "init=" << (camera.initAccepted.load() ? "accept" : "refuse") << "\n"
-            << "brightness-max=" << camera.brightnessMax.load() << "\n";
+            << "brightness-max=" << camera.brightnessMax.load() << "\n"
+            << "pixel-order=" << (camera.swapsHalves.load() ? "reversed" : "normal") << "\n";
         if (!out) return;
     }
     std::error_code ec;
@@ -185,6 +186,7 @@ bool startSimulatedHardware(SimulatedHandheld& device, std::string& error) {
     installHostCamera(components->hostCamera);
     components->camera.fps.store(profile.cameraFps);
     components->camera.brightnessMax.store(profile.cameraBrightnessMax);
+    components->camera.swapsHalves.store(profile.cameraSwapsHalves);
     components->lcd = std::make_unique<LcdController>(device, hasPxa27xLcd(profile));
     writeCameraLibraryConfig(device, components->camera);
     device.components() = std::move(components);

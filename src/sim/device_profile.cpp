@@ -29,6 +29,12 @@ DeviceProfile smartphone(DeviceProfile p) {
     return p;
 }
 
+// A device whose OEM camera library sends the halves of every word exchanged.
+DeviceProfile swapsHalves(DeviceProfile p) {
+    p.cameraSwapsHalves = true;
+    return p;
+}
+
 DeviceProfile make(const char* name, const char* description, const char* model, const char* core,
                    const char* processor, std::vector<std::string> install) {
     DeviceProfile p;
@@ -56,8 +62,9 @@ std::vector<DeviceProfile> makeBuiltins() {
         p.displayHeight = 640;
         all.push_back(p);
     }
-    all.push_back(make("pm300", "camera type 4: library as HTCcamera1.dll, PXA272 by query",
-                       "PM300", "XSCALE", "PXA272", {"HTCcamera1.dll"}));
+    all.push_back(
+        swapsHalves(make("pm300", "camera type 4: library as HTCcamera1.dll, PXA272 by query",
+                         "PM300", "XSCALE", "PXA272", {"HTCcamera1.dll"})));
     all.push_back(make("pa10a", "camera type 6: OEM camera library, PXA270", "HTC PA10A", "ARM920T",
                        "PXA270", {"HTCcamera.dll"}));
     {
@@ -70,12 +77,14 @@ std::vector<DeviceProfile> makeBuiltins() {
     all.push_back(make("nocamera", "camera type 14: no camera (colour bars), PXA270", "ACME PDA",
                        "ARM920T", "PXA270", {}));
     // Other processors: an external encoder library makes the JPEG pictures.
-    all.push_back(make("wiza100", "camera type 5: OEM camera library, OMAP850", "WIZA100",
-                       "ARM926EJ-S", "OMAP850", {"HTCcamera.dll", "JPEGENC.dll"}));
-    all.push_back(make("pm200", "camera type 2: OEM camera library, OMAP850", "PM200", "ARM926EJ-S",
-                       "OMAP850", {"HTCcamera.dll", "JPEGENC.dll"}));
-    all.push_back(make("hermes", "camera type 10: OEM camera library, Samsung SC32442",
-                       "HTC HERMES", "ARM920T", "SC32442", {"HTCcamera.dll", "JPEGENC.dll"}));
+    all.push_back(
+        swapsHalves(make("wiza100", "camera type 5: OEM camera library, OMAP850", "WIZA100",
+                         "ARM926EJ-S", "OMAP850", {"HTCcamera.dll", "JPEGENC.dll"})));
+    all.push_back(swapsHalves(make("pm200", "camera type 2: OEM camera library, OMAP850", "PM200",
+                                   "ARM926EJ-S", "OMAP850", {"HTCcamera.dll", "JPEGENC.dll"})));
+    all.push_back(
+        swapsHalves(make("hermes", "camera type 10: OEM camera library, Samsung SC32442",
+                         "HTC HERMES", "ARM920T", "SC32442", {"HTCcamera.dll", "JPEGENC.dll"})));
     all.push_back(make("camphone", "camera type 12: unknown model with a camera library, PXA255",
                        "ACME CAMPHONE", "ARM920T", "PXA255", {"HTCcamera.dll", "JPEGENC.dll"}));
     {
@@ -86,16 +95,16 @@ std::vector<DeviceProfile> makeBuiltins() {
         p.gxInfo = true;
         all.push_back(p);
     }
-    all.push_back(
+    all.push_back(swapsHalves(
         smartphone(make("spv-c500", "camera type 7: Smartphone 176x220, OMAP730", "SPV C500",
-                        "ARM926EJ-S", "OMAP730", {"HTCcamera.dll", "JPEGENC.dll"})));
-    all.push_back(
+                        "ARM926EJ-S", "OMAP730", {"HTCcamera.dll", "JPEGENC.dll"}))));
+    all.push_back(swapsHalves(
         smartphone(make("imate-sp4", "camera type 8: Smartphone 176x220, OMAP850", "I-MATE SP4",
-                        "ARM926EJ-S", "OMAP850", {"HTCcamera.dll", "JPEGENC.dll"})));
+                        "ARM926EJ-S", "OMAP850", {"HTCcamera.dll", "JPEGENC.dll"}))));
     {
-        DeviceProfile p =
+        DeviceProfile p = swapsHalves(
             smartphone(make("qtek8310", "camera type 9: Smartphone 240x320, OMAP850", "QTEK 8310",
-                            "ARM926EJ-S", "OMAP850", {"HTCcamera.dll", "JPEGENC.dll"}));
+                            "ARM926EJ-S", "OMAP850", {"HTCcamera.dll", "JPEGENC.dll"})));
         p.displayWidth = 240;
         p.displayHeight = 320;
         all.push_back(p);
@@ -264,6 +273,10 @@ bool parseProfile(const std::string& text, const std::string& origin, DeviceProf
             if (!parseUnsigned(value, n) || n > 255)
                 return fail("camera-brightness-max must be 0 to 255");
             profile.cameraBrightnessMax = static_cast<uint32_t>(n);
+        } else if (key == "camera-pixel-order") {
+            if (value != "normal" && value != "reversed")
+                return fail("expected normal or reversed");
+            profile.cameraSwapsHalves = value == "reversed";
         } else if (key == "wave-input") {
             if (!parseBool(value, flag)) return fail("expected yes or no");
             profile.waveInput = flag;

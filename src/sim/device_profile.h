@@ -31,6 +31,10 @@ struct DeviceProfile {
     // (255: the wide range; a device with the narrow range refuses anything above 8).
     uint32_t cameraFps = 15;
     uint32_t cameraBrightnessMax = 255;
+    // The OEM camera library of some devices sends each 32-bit word of 4:2:2 with its two 16-bit
+    // halves exchanged (Y1 V Y0 U for Y0 U Y1 V); the program's "Pixel Order" default of those
+    // device types ("Reversed") undoes it.
+    bool cameraSwapsHalves = false;
     bool waveInput = true;
     // Where the camera sensor and the microphone take their input: "scene" and "tone" are the
     // simulated ones; "FORMAT:INPUT" is a host device or virtual input through FFmpeg

@@ -165,14 +165,18 @@ TEST_P(RedCamera, PhotosDecodeToRed) {
     expectRed(photo, c.profile);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryBackend, RedCamera,
-                         ::testing::Values(BackendCase{"ph10c", false}, BackendCase{"ph10c", true},
-                                           BackendCase{"pm10a", false}, BackendCase{"pm10a", true},
-                                           BackendCase{"mpx220", false},
-                                           BackendCase{"mpx220", true}),
-                         [](const auto& param) {
-                             return param.param.profile + (param.param.smaller ? "_352" : "_640");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    EveryBackend, RedCamera,
+    ::testing::Values(BackendCase{"ph10c", false}, BackendCase{"ph10c", true},
+                      BackendCase{"pm10a", false}, BackendCase{"pm10a", true},
+                      BackendCase{"mpx220", false}, BackendCase{"mpx220", true},
+                      // Cameras sending the reversed pixel order, undone by
+                      // the type's "Pixel Order" default.
+                      BackendCase{"wiza100", false}, BackendCase{"pm200", false},
+                      BackendCase{"hermes", false}, BackendCase{"pm300", false}),
+    [](const auto& param) {
+        return param.param.profile + (param.param.smaller ? "_352" : "_640");
+    });
 
 TEST(HostCamera, BmpPhotoIsRed) {
     REQUIRE_FFMPEG();

@@ -219,6 +219,16 @@ TEST(Profiles, CameraKeys) {
     EXPECT_FALSE(parseProfile("camera-fps = 0\n", "test", p, error));
     EXPECT_EQ(error, "test:1: camera-fps must be 1 to 60");
     EXPECT_FALSE(parseProfile("camera-brightness-max = 256\n", "test", p, error));
+
+    // The devices of a reversed-order camera type send it; a profile can say otherwise.
+    ASSERT_TRUE(parseProfile("based-on = wiza100\n", "t", p, error));
+    EXPECT_TRUE(p.cameraSwapsHalves);
+    ASSERT_TRUE(parseProfile("based-on = wiza100\ncamera-pixel-order = normal\n", "t", p, error));
+    EXPECT_FALSE(p.cameraSwapsHalves);
+    ASSERT_TRUE(parseProfile("based-on = ph10c\n", "t", p, error));
+    EXPECT_FALSE(p.cameraSwapsHalves);
+    EXPECT_FALSE(parseProfile("camera-pixel-order = swapped\n", "test", p, error));
+    EXPECT_EQ(error, "test:1: expected normal or reversed");
 }
 
 }  // namespace

@@ -37,6 +37,7 @@ struct Config {
     bool framesOn = true;
     bool initAccepted = true;
     uint32_t brightnessMax = 255;
+    bool swapsHalves = false;  // the frame's 32-bit words go out with their halves exchanged
 };
 
 // The settings file beside this library: "key=value" lines; missing keys keep their defaults.
@@ -59,6 +60,7 @@ Config readConfig() {
         if (key == "init") config.initAccepted = value != "refuse";
         if (key == "brightness-max" && number <= 255)
             config.brightnessMax = static_cast<uint32_t>(number);
+        if (key == "pixel-order") config.swapsHalves = value == "reversed";
     }
     return config;
 }
@@ -102,7 +104,16 @@ const HostCameraFeed* findHostFeed() {
     return lookup ? lookup() : nullptr;
 }
 
-void captureLoop(Camera* c, uint32_t fps, bool framesOn) {
+// The order these devices' camera sends: Y0 U Y1 V becomes Y1 V Y0 U in every 32-bit word.
+void exchangeHalves(uint8_t* frame, uint32_t bytes) {
+    for (uint32_t i = 0; i + 4 <= bytes; i += 4) {
+        uint8_t low[2] = {frame[i], frame[i + 1]};
+        frame[i] = frame[i + 2], frame[i + 1] = frame[i + 3];
+        frame[i + 2] = low[0], frame[i + 3] = low[1];
+    }
+}
+
+void captureLoop(Camera* c, uint32_t fps, bool framesOn, bool swapsHalves) {
     uint32_t scratch = 0;
     const HostCameraFeed* feed = c->sensor.hostFeed();
     const auto period = std::chrono::milliseconds(1000 / fps);
@@ -119,6 +130,7 @@ void captureLoop(Camera* c, uint32_t fps, bool framesOn) {
         }
         if (framesOn) {
             c->sensor.capture(c->frame.data(), hardwareTickMs());
+            if (swapsHalves) exchangeHalves(c->frame.data(), c->frameBytes);
             c->callback(c->frame.data(), c->frameBytes, &scratch);
         }
         due += period;
@@ -184,7 +196,7 @@ CAMERA_EXPORT uint32_t Camera_Begin(const void* request) {
         std::lock_guard wakeLock(c.wakeMutex);
         c.stopRequested = false;
     }
-    c.thread = std::thread(captureLoop, &c, c.config.fps, c.config.framesOn);
+    c.thread = std::thread(captureLoop, &c, c.config.fps, c.config.framesOn, c.config.swapsHalves);
     return 1;
 }
 
