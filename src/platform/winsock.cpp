@@ -91,6 +91,11 @@ bool resolveIpv4(const std::string& host, in_addr& address) {
 
 int winsockConnect(SOCKET s, const sockaddr* name, int nameLength) {
     if (!name || nameLength < 0) return ::connect(s, name, 0);
+    // A handheld's TCP stack sends from a buffer of tens of KiB, not the host's megabytes: a slow
+    // peer then holds back the sender (and the webcam drops frames) instead of receiving seconds
+    // of stale ones. Set before connecting, so the window is small from the start.
+    const int sendBuffer = kHandheldSendBufferBytes;
+    ::setsockopt(s, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
     if (name->sa_family == AF_INET && nameLength >= static_cast<int>(sizeof(sockaddr_in)) &&
         deviceInstalled()) {
         const PeerName peer = pppPeerName();

@@ -45,7 +45,8 @@ hostent* winsockGetHostByName(const char* name);
 // port, the desktop end of the link forwards every connection the device opens to the peer's
 // address to that port of the desktop, whatever port the device asked for. So a program that
 // always dials its fixed port reaches a desktop server listening on any free port. Every other
-// connection is the BSD call unchanged.
+// connection is the BSD call unchanged. Every socket gets the handheld's send buffer first.
+constexpr int kHandheldSendBufferBytes = 32 * 1024;
 int winsockConnect(SOCKET s, const sockaddr* name, int nameLength);
 #define connect(s, name, nameLength) winsockConnect(s, name, nameLength)
 

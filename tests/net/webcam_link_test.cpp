@@ -171,8 +171,13 @@ TEST_F(WebcamLink, AServerThatStopsReadingMissesFramesAndIsDroppedAfter32768Ms) 
     EXPECT_EQ(gApp.captureStartTick.load(), tick);
 
     // The blocked send fails, the sender connects again and sends what it is given, beginning
-    // perhaps with the frame that came as the stalled send gave up.
-    ASSERT_TRUE(waitFor([&] { return server.connections() == 2 && idle(); }, 5000));
+    // perhaps with the frame that came as the stalled send gave up: a message larger than the
+    // handheld's send buffer, so it is sending until the server reads again.
+    ASSERT_TRUE(waitFor(
+        [&] { return server.connections() == 2 && gWebcamLink.socket.load() != INVALID_SOCKET; },
+        5000))
+        << server.connections() << " connections, busy " << int(gWebcamLink.busy.load())
+        << ", attempts " << gWebcamLink.connectAttempts.load();
     server.pauseReading(false);
     std::vector<uint32_t> ticks = {tick};
     for (uint32_t i = 0; i < 3; ++i) {
@@ -290,6 +295,12 @@ TEST(PeerLink, AProfileNamesTheForwardedPortAndOnlyThePeerIsForwarded) {
     const SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     EXPECT_EQ(connect(s, reinterpret_cast<sockaddr*>(&a), int(sizeof a)), 0);
     EXPECT_TRUE(waitFor([&] { return server.connections() == 1; }, 2000));
+    // The handheld's send buffer, not the host's (Linux reports twice what was set).
+    int sendBuffer = 0;
+    socklen_t length = sizeof sendBuffer;
+    ASSERT_EQ(getsockopt(s, SOL_SOCKET, SO_SNDBUF, &sendBuffer, &length), 0);
+    EXPECT_LE(sendBuffer, 2 * kHandheldSendBufferBytes);
+    EXPECT_GE(sendBuffer, kHandheldSendBufferBytes);
     closesocket(s);
     // Another address keeps the port it names (nothing listens at 127.0.0.2:2047).
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK + 1);

@@ -156,6 +156,7 @@ class TestServer {
             std::lock_guard<std::mutex> lock(mutex_);
             if (std::exchange(stopping_, true)) return;
         }
+        ending_.store(true);
         ::shutdown(listener_, SHUT_RDWR);
         if (acceptor_.joinable()) acceptor_.join();
         for (auto& c : connections_) {
@@ -209,7 +210,8 @@ class TestServer {
         ::send(c.fd, greeting_.data(), greeting_.size(), MSG_NOSIGNAL);
         uint8_t buffer[65536];
         while (true) {
-            if (paused_.load()) {
+            // A paused server still ends when stopped (a failed test must not hang in it).
+            if (paused_.load() && !ending_.load()) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
                 continue;
             }
@@ -230,6 +232,7 @@ class TestServer {
     bool stopping_ = false;
     std::vector<std::unique_ptr<Connection>> connections_;
     std::atomic<bool> paused_{false};
+    std::atomic<bool> ending_{false};
 };
 
 // The capture state of a webcam run on a device whose desktop peer is `port` on loopback.
