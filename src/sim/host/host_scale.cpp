@@ -9,6 +9,7 @@ extern "C" {
 
 namespace {
 
+constexpr int kAreaSumLevels = 9 * 255 + 1;  // nine-fold weighted sums of 8-bit samples
 using Levels = std::array<uint8_t, kAreaSumLevels>;
 
 // Nine-fold sums to levels: studio sources keep theirs; full-range (JPEG) sources are mapped to
@@ -154,21 +155,6 @@ bool scaleThreeToTwo(const AVFrame* frame, uint8_t* uyvy, int width, int height,
 }
 
 }  // namespace
-
-void areaThreeToTwo(const uint8_t* src, int srcStep, int srcStride, uint8_t* dst, int dstStep,
-                    int dstStride, int outWidth, int outHeight, const uint8_t* levels) {
-    // The general form, for tests; the conversions use the fixed-step instances.
-    for (int oy = 0; oy < outHeight; ++oy)
-        for (int ox = 0; ox < outWidth; ++ox) {
-            static constexpr int kWeights[2][3] = {{2, 1, 0}, {0, 1, 2}};
-            int sum = 0;
-            for (int r = 0; r < 3; ++r)
-                for (int c = 0; c < 3; ++c)
-                    sum += kWeights[oy % 2][r] * kWeights[ox % 2][c] *
-                           src[(oy / 2 * 3 + r) * srcStride + (ox / 2 * 3 + c) * srcStep];
-            dst[oy * dstStride + ox * dstStep] = levels[sum];
-        }
-}
 
 void freeHostScaler(HostScaler& scaler) {
     sws_freeContext(scaler.context);

@@ -22,12 +22,3 @@ void freeHostScaler(HostScaler& scaler);
 // libswscale's bilinear scaler into planar 4:2:2 and are interleaved. False when it cannot.
 bool scaleHostFrame(const AVFrame* frame, HostScaler& scaler, uint8_t* uyvy, uint32_t width,
                     uint32_t height);
-
-// The area kernel alone: each 3x3 block of samples, read `srcStep` bytes apart along a row and
-// `srcStride` between rows, makes a 2x2 block written `dstStep` and `dstStride` apart. Every
-// sample's weights are 2/3 and 1/3 each way (the share of a source sample an output sample
-// covers); `levels` maps the nine-fold weighted sum (0..2295) to the output level, rounded.
-// outWidth and outHeight are even.
-void areaThreeToTwo(const uint8_t* src, int srcStep, int srcStride, uint8_t* dst, int dstStep,
-                    int dstStride, int outWidth, int outHeight, const uint8_t* levels);
-inline constexpr int kAreaSumLevels = 9 * 255 + 1;
