@@ -111,9 +111,10 @@ int usageError(const std::string& message, bool helpCovers = true) {
     return kExitBadUsage;
 }
 
-const char* const kOptionNames[] = {"--profile", "--root",          "--script",
-                                    "--shots",   "--window",        "--allow-desktop-open",
-                                    "--trace",   "--list-profiles", "--help"};
+const char* const kOptionNames[] = {"--profile",      "--root",          "--script",
+                                    "--shots",        "--window",        "--allow-desktop-open",
+                                    "--trace",        "--camera",        "--microphone",
+                                    "--list-cameras", "--list-profiles", "--help"};
 
 // Returns -1 to go on, or the exit status.
 int parseOptions(int argc, char** argv, Options& options) {
