@@ -9,6 +9,7 @@
 // texture at every scale and a little sensor noise, 2 to 4 bits per pixel at q85, like a real
 // photo). Times are the thread's processor time; each figure is the best of several rounds,
 // taken in turn, so that whatever else the machine does affects all three alike.
+#include <emmintrin.h>
 #include <sched.h>
 #include <turbojpeg.h>
 
@@ -19,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "jpeg/encoder.h"
@@ -136,18 +138,44 @@ std::vector<uint8_t> toRgb565(const std::vector<uint8_t>& uyvy, uint32_t w, uint
     return out;
 }
 
-// Packed Uyvy to planes for a TurboJPEG subsampling (the deinterleave of peer b).
+// Packed Uyvy to planes for a TurboJPEG subsampling (the deinterleave of peer b), written as a
+// careful user would: SSE2, 32 pixels a step (even and odd bytes split with masks and shifts,
+// 4:2:0 chroma averaged over row pairs with pavgb, which rounds half up like the scalar tail).
 void splitUyvy(const uint8_t* uyvy, uint32_t w, uint32_t h, int subsampling, uint8_t* yPlane,
                uint8_t* cbPlane, uint8_t* crPlane) {
     const size_t stride = size_t{w} * 2;
+    const __m128i lowBytes = _mm_set1_epi16(0x00ff);
+    auto load = [](const uint8_t* p, int i) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p) + i);
+    };
+    auto store = [](uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); };
+    // Cb and Cr of 16 pixel pairs' chroma bytes (Cb Cr Cb Cr ... as 16-bit lanes' low bytes).
+    auto storeChroma = [&](__m128i c0, __m128i c1, uint8_t* cb, uint8_t* cr) {
+        const __m128i both = _mm_packus_epi16(_mm_and_si128(c0, lowBytes),
+                                              _mm_and_si128(c1, lowBytes));  // Cb Cr Cb Cr ...
+        const __m128i b = _mm_and_si128(both, lowBytes), r = _mm_srli_epi16(both, 8);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(cb), _mm_packus_epi16(b, b));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(cr), _mm_packus_epi16(r, r));
+    };
+    const uint32_t vectorW = w & ~31u;
     for (uint32_t row = 0; row < h; ++row) {
         const uint8_t* s = uyvy + row * stride;
         uint8_t* y = yPlane + size_t{row} * w;
-        for (uint32_t x = 0; x < w; ++x) y[x] = s[2 * x + 1];
+        for (uint32_t x = 0; x < vectorW; x += 32) {
+            const __m128i v0 = load(s + 2 * x, 0), v1 = load(s + 2 * x, 1);
+            const __m128i v2 = load(s + 2 * x, 2), v3 = load(s + 2 * x, 3);
+            store(y + x, _mm_packus_epi16(_mm_srli_epi16(v0, 8), _mm_srli_epi16(v1, 8)));
+            store(y + x + 16, _mm_packus_epi16(_mm_srli_epi16(v2, 8), _mm_srli_epi16(v3, 8)));
+        }
+        for (uint32_t x = vectorW; x < w; ++x) y[x] = s[2 * x + 1];
         if (subsampling == TJSAMP_422) {
             uint8_t* cb = cbPlane + size_t{row} * (w / 2);
             uint8_t* cr = crPlane + size_t{row} * (w / 2);
-            for (uint32_t p = 0; p < w / 2; ++p) {
+            for (uint32_t x = 0; x < vectorW; x += 32) {
+                storeChroma(load(s + 2 * x, 0), load(s + 2 * x, 1), cb + x / 2, cr + x / 2);
+                storeChroma(load(s + 2 * x, 2), load(s + 2 * x, 3), cb + x / 2 + 8, cr + x / 2 + 8);
+            }
+            for (uint32_t p = vectorW / 2; p < w / 2; ++p) {
                 cb[p] = s[4 * p];
                 cr[p] = s[4 * p + 2];
             }
@@ -155,7 +183,14 @@ void splitUyvy(const uint8_t* uyvy, uint32_t w, uint32_t h, int subsampling, uin
             const uint8_t* a = s - stride;
             uint8_t* cb = cbPlane + size_t{row / 2} * (w / 2);
             uint8_t* cr = crPlane + size_t{row / 2} * (w / 2);
-            for (uint32_t p = 0; p < w / 2; ++p) {
+            for (uint32_t x = 0; x < vectorW; x += 32) {
+                __m128i m[4];
+                for (int i = 0; i < 4; ++i)
+                    m[i] = _mm_avg_epu8(load(a + 2 * x, i), load(s + 2 * x, i));
+                storeChroma(m[0], m[1], cb + x / 2, cr + x / 2);
+                storeChroma(m[2], m[3], cb + x / 2 + 8, cr + x / 2 + 8);
+            }
+            for (uint32_t p = vectorW / 2; p < w / 2; ++p) {
                 cb[p] = uint8_t((a[4 * p] + s[4 * p] + 1) >> 1);
                 cr[p] = uint8_t((a[4 * p + 2] + s[4 * p + 2] + 1) >> 1);
             }
@@ -163,13 +198,31 @@ void splitUyvy(const uint8_t* uyvy, uint32_t w, uint32_t h, int subsampling, uin
     }
 }
 
-// Rgb565 widened to RGB bytes (the conversion of peer b for RGB frames).
-void widenRgb565(const uint8_t* src, size_t pixels, uint8_t* rgb) {
-    for (size_t i = 0; i < pixels; ++i) {
+// Rgb565 widened to RGBX bytes (the conversion of peer b for RGB frames; TurboJPEG takes RGBX as
+// fast as RGB), SSE2, 8 pixels a step.
+void widenRgb565(const uint8_t* src, size_t pixels, uint8_t* rgbx) {
+    const __m128i red = _mm_set1_epi16(static_cast<short>(0xf800));
+    const __m128i green = _mm_set1_epi16(0x07e0), blueMask = _mm_set1_epi16(0x001f);
+    const __m128i opaque = _mm_set1_epi8(static_cast<char>(0xff));
+    size_t i = 0;
+    for (; i + 8 <= pixels; i += 8) {
+        const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 2 * i));
+        const __m128i r = _mm_srli_epi16(_mm_and_si128(w, red), 8);       // (w >> 11) << 3
+        const __m128i g = _mm_srli_epi16(_mm_and_si128(w, green), 3);     // ((w >> 5) & 63) << 2
+        const __m128i b = _mm_slli_epi16(_mm_and_si128(w, blueMask), 3);  // (w & 31) << 3
+        const __m128i r8 = _mm_packus_epi16(r, r), g8 = _mm_packus_epi16(g, g);
+        const __m128i b8 = _mm_packus_epi16(b, b);
+        const __m128i rg = _mm_unpacklo_epi8(r8, g8), bx = _mm_unpacklo_epi8(b8, opaque);
+        __m128i* out = reinterpret_cast<__m128i*>(rgbx + 4 * i);
+        _mm_storeu_si128(out, _mm_unpacklo_epi16(rg, bx));
+        _mm_storeu_si128(out + 1, _mm_unpackhi_epi16(rg, bx));
+    }
+    for (; i < pixels; ++i) {
         const uint32_t w = src[2 * i] | (src[2 * i + 1] << 8);
-        rgb[3 * i] = uint8_t((w >> 11) << 3);
-        rgb[3 * i + 1] = uint8_t(((w >> 5) & 63) << 2);
-        rgb[3 * i + 2] = uint8_t((w & 31) << 3);
+        rgbx[4 * i] = uint8_t((w >> 11) << 3);
+        rgbx[4 * i + 1] = uint8_t(((w >> 5) & 63) << 2);
+        rgbx[4 * i + 2] = uint8_t((w & 31) << 3);
+        rgbx[4 * i + 3] = 0xff;
     }
 }
 
@@ -201,107 +254,236 @@ struct Timer {
 
 volatile uint32_t gSink;  // keeps results alive
 
+// One picture and case, with ours and the two peers ready to run. Each run leaves its stream in
+// its own buffer and its length in the matching field.
+struct Bench {
+    uint32_t w, h;
+    Case c;
+    std::vector<uint8_t> frame, uyvy, ours, theirs, planes, scratch;
+    unsigned long bound = 0;
+    size_t oursBytes = 0, theirBytes = 0;
+    JpegEncoder* encoder;
+    tjhandle tj;
+
+    Bench(int picture, const Case& cs, uint32_t width, uint32_t height, JpegEncoder* e, tjhandle t)
+        : w(width), h(height), c(cs), encoder(e), tj(t) {
+        uyvy = picture == 0 ? photoFrame(w, h) : cameraFrame(w, h);
+        frame = c.layout == Uyvy ? uyvy : toRgb565(uyvy, w, h);
+        ours.resize(frame.size() * 2 + 65536);
+        bound = tjBufSize(int(w), int(h), c.subsampling);
+        theirs.resize(bound);
+        // Planes for (a), made once from the frame itself (Rgb565 through its Uyvy twin).
+        planes.resize(size_t{w} * h * 3);
+        splitUyvy(uyvy.data(), w, h, c.subsampling, planes.data(), planes.data() + size_t{w} * h,
+                  planes.data() + size_t{w} * h * 2);
+        scratch.resize(size_t{w} * h * 4);
+    }
+    void runOurs() {
+        configureJpegEncoder(*encoder, w, h, c.quality, c.format, 1, 1, 0);
+        oursBytes = encodeImage(*encoder, ours.data(), frame.data(), 1, c.layout, ours.size());
+    }
+    void compressPlanes(uint8_t* y) {
+        const unsigned char* p[3] = {y, y + size_t{w} * h, y + size_t{w} * h * 2};
+        unsigned char* out = theirs.data();
+        unsigned long length = bound;
+        tjCompressFromYUVPlanes(tj, p, int(w), nullptr, int(h), c.subsampling, &out, &length,
+                                int(c.quality), TJFLAG_FASTDCT | TJFLAG_NOREALLOC);
+        theirBytes = length;
+    }
+    void runPlanar() { compressPlanes(planes.data()); }
+    void runPacked() {
+        if (c.layout == Uyvy) {
+            uint8_t* y = scratch.data();
+            splitUyvy(frame.data(), w, h, c.subsampling, y, y + size_t{w} * h,
+                      y + size_t{w} * h * 2);
+            compressPlanes(y);
+            return;
+        }
+        widenRgb565(frame.data(), size_t{w} * h, scratch.data());
+        unsigned char* out = theirs.data();
+        unsigned long length = bound;
+        tjCompress2(tj, scratch.data(), int(w), 0, int(h), TJPF_RGBX, &out, &length, c.subsampling,
+                    int(c.quality), TJFLAG_FASTDCT | TJFLAG_NOREALLOC);
+        theirBytes = length;
+    }
+};
+
+// Whether a stream decodes (by TurboJPEG) to a picture of the expected size.
+bool decodes(tjhandle decoder, const uint8_t* data, size_t bytes, uint32_t w, uint32_t h) {
+    int width = 0, height = 0, sampling = 0, colours = 0;
+    if (bytes == 0 ||
+        tjDecompressHeader3(decoder, data, bytes, &width, &height, &sampling, &colours) != 0)
+        return false;
+    if (uint32_t(width) != w || uint32_t(height) != h) return false;
+    std::vector<uint8_t> rgb(size_t{w} * h * 3);
+    return tjDecompress2(decoder, data, bytes, rgb.data(), width, 0, height, TJPF_RGB, 0) == 0;
+}
+
+// The rows of the table: each is ours against one peer on one picture.
+struct TableRow {
+    const char* name;
+    int picture;  // 0 photo-like, 1 camera scene
+    Case c;
+    bool packedPeer;  // peer (b) instead of (a)
+};
+const TableRow kTable[] = {
+    {"JPEG 640x480 4:2:2 q85 photo, planar", 0, {"", Uyvy, 2, TJSAMP_422, 85}, false},
+    {"JPEG 640x480 4:2:0 q75 photo, planar", 0, {"", Uyvy, 1, TJSAMP_420, 75}, false},
+    {"JPEG 640x480 grey q75 photo, planar", 0, {"", Uyvy, 4, TJSAMP_GRAY, 75}, false},
+    {"JPEG 640x480 4:2:2 q85 photo, packed UYVY", 0, {"", Uyvy, 2, TJSAMP_422, 85}, true},
+    {"JPEG 640x480 4:2:2 q85 scene, planar", 1, {"", Uyvy, 2, TJSAMP_422, 85}, false},
+    {"JPEG 640x480 4:2:2 q85 scene, packed UYVY", 1, {"", Uyvy, 2, TJSAMP_422, 85}, true},
+    {"JPEG 640x480 4:2:0 q75 photo, packed Rgb565", 0, {"", Rgb565, 1, TJSAMP_420, 75}, true},
+};
+constexpr int kTableRows = sizeof kTable / sizeof kTable[0];
+
+// The frames callgrind counts (--toggle-collect=benchFrames): nothing else is measured.
+__attribute__((noinline)) void benchFrames(Bench& b, bool ours, bool packed, int frames) {
+    for (int i = 0; i < frames; ++i) {
+        if (ours)
+            b.runOurs();
+        else if (packed)
+            b.runPacked();
+        else
+            b.runPlanar();
+    }
+}
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: lumo-bench-jpeg [--table | --row N --side ours|peer --frames F]\n");
+    return 2;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     // One core: stay on the processor we started on.
     cpu_set_t set;
     CPU_ZERO(&set);
     CPU_SET(sched_getcpu(), &set);
     sched_setaffinity(0, sizeof set, &set);
 
+    bool table = false;
+    int row = -1, frames = 1;
+    const char* side = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--table") {
+            table = true;
+        } else if (a == "--row" && i + 1 < argc) {
+            row = std::atoi(argv[++i]);
+        } else if (a == "--side" && i + 1 < argc) {
+            side = argv[++i];
+        } else if (a == "--frames" && i + 1 < argc) {
+            frames = std::max(1, std::atoi(argv[++i]));
+        } else {
+            std::fprintf(stderr, "lumo-bench-jpeg: unknown argument '%s'\n", argv[i]);
+            return usage();
+        }
+    }
+    std::unique_ptr<JpegEncoder, void (*)(JpegEncoder*)> encoder(createJpegEncoder(),
+                                                                 freeJpegEncoder);
+    tjhandle tj = tjInitCompress();
+    tjhandle decoder = tjInitDecompress();
+    std::unique_ptr<void, int (*)(void*)> closeTj(tj, tjDestroy), closeDecoder(decoder, tjDestroy);
+
+    if (row >= 0) {  // one contender of one row, for callgrind
+        if (row >= kTableRows || !side || (std::strcmp(side, "ours") && std::strcmp(side, "peer")))
+            return usage();
+        const TableRow& r = kTable[row];
+        Bench b(r.picture, r.c, 640, 480, encoder.get(), tj);
+        const bool ours = std::strcmp(side, "ours") == 0;
+        // First-use set-up outside the count.
+        if (ours)
+            b.runOurs();
+        else if (r.packedPeer)
+            b.runPacked();
+        else
+            b.runPlanar();
+        benchFrames(b, ours, r.packedPeer, frames);
+        const size_t bytes = ours ? b.oursBytes : b.theirBytes;
+        if (!decodes(decoder, ours ? b.ours.data() : b.theirs.data(), bytes, 640, 480)) {
+            std::fprintf(stderr, "lumo-bench-jpeg: row %d %s: the stream does not decode\n", row,
+                         side);
+            return 1;
+        }
+        std::printf("bytes %zu\n", bytes);
+        return 0;
+    }
+
+    if (table) {  // name|peer|our seconds|peer seconds|our bytes|peer bytes, one line a row
+        for (const TableRow& r : kTable) {
+            Bench b(r.picture, r.c, 640, 480, encoder.get(), tj);
+            Timer mine{[&] { b.runOurs(); }};
+            Timer peer{[&] { r.packedPeer ? b.runPacked() : b.runPlanar(); }};
+            for (int round = 0; round < 15; ++round) {
+                mine.round(20);
+                peer.round(20);
+            }
+            if (!decodes(decoder, b.ours.data(), b.oursBytes, 640, 480) ||
+                !decodes(decoder, b.theirs.data(), b.theirBytes, 640, 480)) {
+                std::fprintf(stderr, "lumo-bench-jpeg: %s: a stream does not decode\n", r.name);
+                return 1;
+            }
+            std::printf("%s|%s|%.9f|%.9f|%zu|%zu\n", r.name,
+                        r.packedPeer ? (r.c.layout == Uyvy ? "TurboJPEG, SSE2 split"
+                                                           : "TurboJPEG, SSE2 widen")
+                                     : "TurboJPEG, planes ready",
+                        mine.best, peer.best, b.oursBytes, b.theirBytes);
+        }
+        return 0;
+    }
+
     std::printf("lumo-bench-jpeg: built-in encoder (%s kernels) vs libjpeg-turbo %s, one core\n",
                 simd::levelName(simd::level()), "TurboJPEG");
     std::printf(
         "(a) tjCompressFromYUVPlanes, TJFLAG_FASTDCT, planes ready; "
-        "(b) the same from the packed frame, conversion counted\n\n");
+        "(b) the same from the packed frame split (or widened) with SSE2, conversion counted\n\n");
 
     const Case cases[] = {
         {"Uyvy 4:2:2 q85", Uyvy, 2, TJSAMP_422, 85},
         {"Uyvy 4:2:0 q75", Uyvy, 1, TJSAMP_420, 75},
-        {"grey q85", Uyvy, 4, TJSAMP_GRAY, 85},
+        {"grey q75", Uyvy, 4, TJSAMP_GRAY, 75},
         {"Rgb565 4:2:0 q75", Rgb565, 1, TJSAMP_420, 75},
     };
     const uint32_t sizes[][2] = {{640, 480}, {1280, 960}};
-    std::unique_ptr<JpegEncoder, void (*)(JpegEncoder*)> encoder(createJpegEncoder(),
-                                                                 freeJpegEncoder);
-    tjhandle tj = tjInitCompress();
-
     for (int picture = 0; picture < 2; ++picture) {
         std::printf("%s\n", picture == 0 ? "photograph-like picture" : "camera scene (test chart)");
-        std::printf("%-20s %-10s %6s %9s %9s %9s %8s %8s\n", "case", "size", "bits/px", "ours",
-                    "(a)", "(b)", "ours/(a)", "ours/(b)");
+        std::printf("%-20s %-10s %7s %7s %8s %8s %8s %8s %8s\n", "case", "size", "ours B", "(a) B",
+                    "ours", "(a)", "(b)", "ours/(a)", "ours/(b)");
         for (const auto& size : sizes) {
             const uint32_t w = size[0], h = size[1];
-            const std::vector<uint8_t> uyvy = picture == 0 ? photoFrame(w, h) : cameraFrame(w, h);
-            const std::vector<uint8_t> rgb565 = toRgb565(uyvy, w, h);
             const double megapixels = double(w) * h / 1e6;
             for (const Case& c : cases) {
-                const std::vector<uint8_t>& frame = c.layout == Uyvy ? uyvy : rgb565;
-                configureJpegEncoder(*encoder, w, h, c.quality, c.format, 1, 1, 0);
-                std::vector<uint8_t> ours(frame.size() * 2 + 65536);
-                const unsigned long bound = tjBufSize(int(w), int(h), c.subsampling);
-                std::vector<uint8_t> theirs(bound);
-
-                // Planes for (a), made once from the frame itself (Rgb565 through its Uyvy twin).
-                std::vector<uint8_t> planes(size_t{w} * h * 3);
-                uint8_t* yPlane = planes.data();
-                uint8_t* cbPlane = yPlane + size_t{w} * h;
-                uint8_t* crPlane = cbPlane + size_t{w} * h;
-                splitUyvy(uyvy.data(), w, h, c.subsampling, yPlane, cbPlane, crPlane);
-                const unsigned char* planePointers[3] = {yPlane, cbPlane, crPlane};
-                std::vector<uint8_t> scratch(size_t{w} * h * 3);
-
-                auto compressPlanes = [&](const unsigned char** p) {
-                    unsigned char* out = theirs.data();
-                    unsigned long length = bound;
-                    tjCompressFromYUVPlanes(tj, p, int(w), nullptr, int(h), c.subsampling, &out,
-                                            &length, int(c.quality),
-                                            TJFLAG_FASTDCT | TJFLAG_NOREALLOC);
-                    gSink = uint32_t(length);
-                };
-                Timer mine{[&] {
-                    gSink =
-                        encodeImage(*encoder, ours.data(), frame.data(), 1, c.layout, ours.size());
-                }};
-                Timer peerA{[&] { compressPlanes(planePointers); }};
-                Timer peerB{[&] {
-                    if (c.layout == Uyvy) {
-                        uint8_t* y = scratch.data();
-                        uint8_t* cb = y + size_t{w} * h;
-                        uint8_t* cr = cb + size_t{w} * h;
-                        splitUyvy(frame.data(), w, h, c.subsampling, y, cb, cr);
-                        const unsigned char* p[3] = {y, cb, cr};
-                        compressPlanes(p);
-                    } else {
-                        widenRgb565(frame.data(), size_t{w} * h, scratch.data());
-                        unsigned char* out = theirs.data();
-                        unsigned long length = bound;
-                        tjCompress2(tj, scratch.data(), int(w), 0, int(h), TJPF_RGB, &out, &length,
-                                    c.subsampling, int(c.quality),
-                                    TJFLAG_FASTDCT | TJFLAG_NOREALLOC);
-                        gSink = uint32_t(length);
-                    }
-                }};
+                Bench b(picture, c, w, h, encoder.get(), tj);
+                Timer mine{[&] { b.runOurs(); }};
+                Timer peerA{[&] { b.runPlanar(); }};
+                Timer peerB{[&] { b.runPacked(); }};
                 const int calls = w >= 1280 ? 6 : 20;
                 for (int round = 0; round < 15; ++round) {
                     mine.round(calls);
                     peerA.round(calls);
                     peerB.round(calls);
                 }
+                const size_t peerBytes = b.theirBytes;
+                b.runPlanar();
+                if (!decodes(decoder, b.ours.data(), b.oursBytes, w, h) ||
+                    !decodes(decoder, b.theirs.data(), b.theirBytes, w, h) || peerBytes == 0) {
+                    std::fprintf(stderr, "lumo-bench-jpeg: %s: a stream does not decode\n", c.name);
+                    return 1;
+                }
                 const double oursRate = megapixels / mine.best, aRate = megapixels / peerA.best,
                              bRate = megapixels / peerB.best;
-                mine.call();  // its size, for the bits per pixel
-                const double bits = 8.0 * gSink / (double(w) * h);
                 char dims[16];
                 std::snprintf(dims, sizeof dims, "%ux%u", w, h);
-                std::printf("%-20s %-10s %6.2f %9.1f %9.1f %9.1f %8.2f %8.2f\n", c.name, dims, bits,
-                            oursRate, aRate, bRate, oursRate / aRate, oursRate / bRate);
+                std::printf("%-20s %-10s %7zu %7zu %8.1f %8.1f %8.1f %8.2f %8.2f\n", c.name, dims,
+                            b.oursBytes, b.theirBytes, oursRate, aRate, bRate, oursRate / aRate,
+                            oursRate / bRate);
             }
         }
         std::printf("\n");
     }
-    std::printf("figures in megapixels per second; targets: ours/(a) >= 0.8, ours/(b) >= 1.0\n");
-    tjDestroy(tj);
+    std::printf("figures in megapixels per second, stream sizes in bytes\n");
     return 0;
 }

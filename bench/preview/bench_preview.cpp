@@ -182,10 +182,54 @@ std::function<void(const uint8_t*, uint16_t*)> wholeFrame(bool fast, int w, int 
     };
 }
 
+// The rows of the summary table, as indices into main's job list, with their names.
+struct TableRow {
+    int job;
+    const char* name;
+};
+const TableRow kTable[] = {
+    {0, "preview 640x480 integer factor"}, {2, "preview 640x480 portable"},
+    {1, "preview 352x288 general"},        {3, "preview 320x240 general"},
+    {5, "preview 800x600 general"},        {4, "preview 320x240 portable"},
+};
+constexpr int kTableRows = sizeof kTable / sizeof kTable[0];
+
+// The frames callgrind counts (--toggle-collect=benchFrames): nothing else is measured.
+__attribute__((noinline)) void benchFrames(const std::function<void()>& call, int frames) {
+    for (int i = 0; i < frames; ++i) call();
+}
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: lumo-bench-preview [milliseconds per job] | --table | "
+                 "--row N --side ours|peer --frames F\n");
+    return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 1) gBudgetMs = std::max(10.0, std::atof(argv[1]));
+    bool table = false;
+    int row = -1, callgrindFrames = 1;
+    std::string side;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--table") {
+            table = true;
+        } else if (a == "--row" && i + 1 < argc) {
+            row = std::atoi(argv[++i]);
+        } else if (a == "--side" && i + 1 < argc) {
+            side = argv[++i];
+        } else if (a == "--frames" && i + 1 < argc) {
+            callgrindFrames = std::max(1, std::atoi(argv[++i]));
+        } else if (i == 1 && std::atof(argv[1]) > 0) {
+            gBudgetMs = std::max(10.0, std::atof(argv[1]));
+        } else {
+            std::fprintf(stderr, "lumo-bench-preview: unknown argument '%s'\n", argv[i]);
+            return usage();
+        }
+    }
+    if (row >= kTableRows || (row >= 0 && side != "ours" && side != "peer")) return usage();
     // One core: stay on the one we started on.
     cpu_set_t one;
     CPU_ZERO(&one);
@@ -288,6 +332,36 @@ int main(int argc, char** argv) {
                             kScalarResizers.resizeRotate[TurnRightEdgeUp](
                                 planes, 800, 600, s, kPitch, 320, 240, stepH, stepV);
                         }});
+    }
+
+    if (row >= 0) {  // one contender of one row, for callgrind
+        const Job& job = jobs[static_cast<size_t>(kTable[row].job)];
+        std::vector<uint8_t> frame = makeFrame(job.frameW, job.frameH);
+        std::vector<uint16_t> out(static_cast<size_t>(kDisplayW) * kDisplayH);
+        const Swscale point(job.frameW, job.frameH, job.outW, job.outH, SWS_POINT);
+        const std::function<void()> call =
+            side == "ours"
+                ? std::function<void()>([&] { job.ours(frame.data(), out.data()); })
+                : std::function<void()>([&] { point.run(frame.data(), out.data(), job.outW); });
+        call();  // first-use set-up outside the count
+        benchFrames(call, callgrindFrames);
+        return 0;
+    }
+    if (table) {  // name|peer|our seconds|peer seconds, one line a row
+        for (const TableRow& r : kTable) {
+            const Job& job = jobs[static_cast<size_t>(r.job)];
+            std::vector<uint8_t> frame = makeFrame(job.frameW, job.frameH);
+            std::vector<uint16_t> screen(static_cast<size_t>(kDisplayW) * kDisplayH);
+            std::vector<uint16_t> swsOut(static_cast<size_t>(job.outW) * job.outH);
+            const Swscale point(job.frameW, job.frameH, job.outW, job.outH, SWS_POINT);
+            const std::vector<double> us = timeUs({
+                [&] { job.ours(frame.data(), screen.data()); },
+                [&] { point.run(frame.data(), swsOut.data(), job.outW); },
+            });
+            std::printf("%s|swscale, nearest sample|%.9f|%.9f|-|-\n", r.name, us[0] * 1e-6,
+                        us[1] * 1e-6);
+        }
+        return 0;
     }
 
     std::printf("lumo-bench-preview: kernels %s / %s (simd level %s), display 240x320, turn 1\n",

@@ -352,7 +352,7 @@ uint32_t encodeImageWith(const JpegKernels& kernels, JpegEncoder& encoder, uint8
     if (c.full) return 0;
 
     const uint32_t end = (c.cursor + 7) / 8;
-    output[end] = 0xFF;  // EOI
-    output[end + 1] = 0xD9;
+    output[end] = kMarkerPrefix;
+    output[end + 1] = kMarkerEoi;
     return end + 2;
 }

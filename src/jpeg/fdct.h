@@ -74,9 +74,14 @@ void setQuality(JpegEncoder& encoder, uint32_t quality);
 // reciprocals[v * 8 + u] = (ScaleTable[u * 8 + v] + q / 2) / q for q = quant[u * 8 + v].
 void buildReciprocals(const uint8_t* quant, uint16_t* reciprocals);
 
-// The scalar reference: transforms the level-shifted sample block (row-major) in place into
-// quantised coefficients at index v * 8 + u.
+// The scalar reference: transforms the level-shifted sample block (row-major, every sample in
+// -128..127) in place into quantised coefficients at index v * 8 + u. It sums in plain 32-bit
+// arithmetic: on samples no sum can saturate (fdct.cpp proves it at compile time).
 void forwardDctQuantize(int16_t* block, const uint16_t* reciprocals);
+
+// The same transform on any 16-bit input, every sum saturating: the definition the vector
+// variants follow lane for lane. Equal to forwardDctQuantize on samples.
+void forwardDctQuantizeSaturating(int16_t* block, const uint16_t* reciprocals);
 
 // Two blocks, one after the other, through the reference.
 void forwardDctQuantizePair(int16_t* first, const uint16_t* firstReciprocals, int16_t* second,

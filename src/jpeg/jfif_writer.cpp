@@ -18,14 +18,14 @@ struct Writer {
         byte(w >> 8);
         byte(w & 0xFF);
     }
-    void marker(uint32_t code) {
-        byte(0xFF);
+    void marker(JpegMarker code) {
+        byte(kMarkerPrefix);
         byte(code);
     }
 };
 
 void writeQuantTable(Writer& w, uint32_t id, const uint8_t* quant) {
-    w.marker(0xDB);
+    w.marker(kMarkerDqt);
     w.word(2 + 1 + 64);
     w.byte(id);  // precision 8 bits (upper nibble 0), table id
     for (int k = 0; k < 64; ++k) {
@@ -36,7 +36,7 @@ void writeQuantTable(Writer& w, uint32_t id, const uint8_t* quant) {
 }
 
 void writeHuffmanTable(Writer& w, uint32_t classAndId, const HuffmanSpec& spec) {
-    w.marker(0xC4);
+    w.marker(kMarkerDht);
     w.word(2 + 1 + 16 + spec.symbolCount);
     w.byte(classAndId);
     for (uint8_t count : spec.counts) w.byte(count);
@@ -50,9 +50,9 @@ uint32_t writeJpegHeaders(JpegEncoder& encoder, uint8_t* output) {
     const bool turned = encoder.rotation == 1 || encoder.rotation == 3;
     Writer w{output};
 
-    w.marker(0xD8);  // SOI
+    w.marker(kMarkerSoi);
 
-    w.marker(0xE0);  // APP0
+    w.marker(kMarkerApp0);
     w.word(16);
     for (const char c : kJfifIdentifier) w.byte(static_cast<uint8_t>(c));
     w.byte(1);  // version 1.02
@@ -79,7 +79,7 @@ uint32_t writeJpegHeaders(JpegEncoder& encoder, uint8_t* output) {
     uint32_t lumaFactors = 0x22;
     if (encoder.format == Chroma422) lumaFactors = 0x21;
     if (grey && !turned) lumaFactors = 0x11;
-    w.marker(0xC0);
+    w.marker(kMarkerSof0);
     w.word(8 + 3 * components);
     w.byte(8);                                        // sample precision
     w.word(turned ? encoder.width : encoder.height);  // lines
@@ -96,7 +96,7 @@ uint32_t writeJpegHeaders(JpegEncoder& encoder, uint8_t* output) {
         }
     }
 
-    w.marker(0xDA);  // SOS
+    w.marker(kMarkerSos);
     w.word(6 + 2 * components);
     w.byte(components);
     w.byte(1);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -23,6 +24,30 @@
 namespace {
 
 using jpegtest::vectorKernels;
+
+// The suite runs at every tier by setting LUMO_SIMD (and LUMO_NO_SIMD); the tier in force and the
+// encoder's table must be the one asked for, capped by what the processor has.
+TEST(Tiers, TheEnvironmentPicksTheTierAndTheEncoderFollows) {
+    const char* off = std::getenv("LUMO_NO_SIMD");
+    const char* want = std::getenv("LUMO_SIMD");
+    std::string expected;
+    if (off && *off && std::string(off) != "0") {
+        expected = "scalar";
+    } else if (want && (std::string(want) == "scalar" || std::string(want) == "sse2")) {
+        expected = want;
+    } else {
+#if defined(__x86_64__)
+        expected = __builtin_cpu_supports("avx2") ? "avx2" : "sse2";
+#else
+        GTEST_SKIP() << "no vector tiers on this processor";
+#endif
+    }
+#if !defined(__x86_64__)
+    if (expected != "scalar") GTEST_SKIP() << "no vector tiers on this processor";
+#endif
+    EXPECT_EQ(simd::levelName(simd::level()), expected);
+    EXPECT_EQ(std::string(jpegKernels().name), expected);
+}
 
 TEST(Sampling, WhiteRgb565PairGivesY122AndChromaMinus2) {
     // A 16 x 16 macroblock of 0xFFFF: 5- and 6-bit maxima widen to 248 and 252.
@@ -148,8 +173,8 @@ TEST(ForwardDct, EveryVariantMatchesTheReferenceBitForBit) {
         buildReciprocals(q1, luma);
         buildReciprocals(q2, chroma);
         Block refA = a, refB = b;
-        forwardDctQuantize(refA.data(), luma);
-        forwardDctQuantize(refB.data(), chroma);
+        forwardDctQuantizeSaturating(refA.data(), luma);
+        forwardDctQuantizeSaturating(refB.data(), chroma);
         for (const JpegKernels* k : vectorKernels()) {
             Block single = a, pairA = a, pairB = b;
             k->fdct(single.data(), luma);
@@ -159,6 +184,45 @@ TEST(ForwardDct, EveryVariantMatchesTheReferenceBitForBit) {
             ASSERT_EQ(pairB, refB) << k->name << " trial " << trial;
         }
     }
+}
+
+// The scalar transform sums without saturating; on samples it must give the saturating
+// definition's bits. The extremes: every block of -128 and 127 that follows the signs of one
+// cosine product (the largest outputs a frequency can have, and their negation), then random
+// blocks of extremes, with the tables of every quality from 1 to 100 (q = 1 gives the largest
+// reciprocals and quotients).
+TEST(ForwardDct, ScalarSumsGiveTheSaturatingBitsOnEveryExtremeSample) {
+    std::vector<Block> blocks;
+    for (int u = 0; u < 8; ++u)
+        for (int v = 0; v < 8; ++v)
+            for (int sign : {1, -1}) {
+                Block b;
+                for (int y = 0; y < 8; ++y)
+                    for (int x = 0; x < 8; ++x) {
+                        const double c = std::cos((2 * y + 1) * u * M_PI / 16) *
+                                         std::cos((2 * x + 1) * v * M_PI / 16) * sign;
+                        b[y * 8 + x] = static_cast<int16_t>(c >= 0 ? 127 : -128);
+                    }
+                blocks.push_back(b);
+            }
+    std::mt19937 random(5);
+    for (int i = 0; i < 2000; ++i) {
+        Block b;
+        for (int16_t& s : b) s = static_cast<int16_t>(random() & 1 ? 127 : -128);
+        blocks.push_back(b);
+    }
+    JpegEncoder* encoder = createJpegEncoder();
+    for (uint32_t quality = 1; quality <= 100; quality += quality < 90 ? 11 : 1) {
+        setQuality(*encoder, quality);
+        for (const uint16_t* reciprocals : {encoder->lumaReciprocals, encoder->chromaReciprocals})
+            for (const Block& b : blocks) {
+                Block wide = b, saturating = b;
+                forwardDctQuantize(wide.data(), reciprocals);
+                forwardDctQuantizeSaturating(saturating.data(), reciprocals);
+                ASSERT_EQ(wide, saturating) << "quality " << quality;
+            }
+    }
+    freeJpegEncoder(encoder);
 }
 
 struct Tables {
