@@ -400,11 +400,11 @@ TEST(HostInputs, BadInputIsOneClearLine) {
          "lumovatrix: microphone alsa:lumo-no-such-pcm: Input/output error"},
         {{"--microphone", "lavfi:color=c=red"},
          "lumovatrix: microphone lavfi:color=c=red: no sound in it"},
-        // A profile's error is a usage error: the pointer to --help follows.
+        // --help does not cover profile keys, so a profile's error has no pointer to it.
         {{"--profile", dir.file("bad.profile")},
          "lumovatrix: " + dir.file("bad.profile") +
              ":2: camera-input: 'nocolon' is not FORMAT:INPUT (for example lavfi:testsrc2 or "
-             "v4l2:/dev/video0) or 'scene'\n(see lumovatrix --help)"},
+             "v4l2:/dev/video0) or 'scene'"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(runScript(dir, "wait 100\n", c.args, 30), 2) << c.line;
