@@ -9,6 +9,7 @@
 #include "app/startup.h"
 #include "core/app_state.h"
 #include "media/avi_writer.h"
+#include "media/record_frame.h"
 #include "preview/preview_loop.h"
 #include "settings/camera_controller.h"
 #include "settings/settings_model.h"
@@ -110,13 +111,13 @@ int handleMovieChoice(MenuPage* page, uint32_t item) {
             return 1;
         case 1:  // "Save movie"
         case 2:  // "Don't save movie"
-            aviClose(gAviWriter);
+            closeMovie(item == 1);
             if (item == 2 && gApp.lastFilePath) DeleteFileW(gApp.lastFilePath);
             gApp.activity.store(Idle);
             closeChoicePage(page);
             return 1;
         case 3:  // "View in Album"
-            aviClose(gAviWriter);
+            closeMovie(true);
             openDocument(gApp.lastFilePath);
             return 1;
         default:

@@ -9,6 +9,7 @@
 // search stops at the first NUL byte, as it would in a C string.
 #include "app/persistence.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -164,6 +165,22 @@ void saveSettings() {
     RegCloseKey(key);
 }
 
+namespace {
+
+// Config.txt is a few lines of text; a larger file is none the program wrote, and is not read.
+constexpr long kMaxConfigBytes = 65536;
+constexpr const char* kConfigIgnoredMessage = "Config.txt ignored";
+constexpr uint32_t kConfigIgnoredMessageMs = 3000;
+
+// The defaults stay; the message line and the debug log say why.
+void ignoreConfigFile(const WCHAR* why) {
+    OutputDebugStringW(why);
+    setOsdMessage(kConfigIgnoredMessage, kConfigIgnoredMessageMs);
+    gApp.osdMessageStart.store(GetTickCount(), std::memory_order_relaxed);
+}
+
+}  // namespace
+
 void applyConfigText(const char* text) {
     applyWebcamServer(text);
     for (int32_t& field : gApp.captureWindow) field = -1;
@@ -172,9 +189,17 @@ void applyConfigText(const char* text) {
 
 bool readConfigFile(LPCWSTR path) {
     FILE* file = _wfopen(path, u"rb");
-    if (!file) return false;
+    if (!file) {
+        if (errno != ENOENT) ignoreConfigFile(u"Config.txt is not a regular file; ignored");
+        return false;
+    }
     long size = -1;
     if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+    if (size > long{kMaxConfigBytes}) {
+        std::fclose(file);
+        ignoreConfigFile(u"Config.txt is larger than 65536 bytes; ignored");
+        return false;
+    }
     if (size <= 0 || std::fseek(file, 0, SEEK_SET) != 0) {
         std::fclose(file);
         return false;

@@ -12,6 +12,7 @@
 #include "core/app_state.h"
 #include "jpeg/jpeg_encoder.h"
 #include "media/avi_writer.h"
+#include "media/record_frame.h"
 #include "media/storage.h"
 #include "net/webcam.h"
 #include "preview/overlay.h"
@@ -63,7 +64,7 @@ void shutdownSteps() {
     endRunningCapture();
     restoreBacklight();
     closeCamera();
-    aviClose(gAviWriter);  // after the camera: no frame is being recorded any more
+    closeMovie(true);  // after the camera: no frame is being recorded any more
     saveSettings();
     std::free(gApp.lastFilePath);
     gApp.lastFilePath = nullptr;
@@ -194,6 +195,7 @@ bool initInstance(HINSTANCE instance, int) {
     gController.frameHandler = onFrame;
     completeDeviceLists(gDeviceInfo);
     buildStoragePlaces();
+    finishUnfinishedMovie(siblingPath(kMovieNoteName));
     applyEditionRestrictions();
     buildMenuPages(gDeviceInfo);
     loadSettings();

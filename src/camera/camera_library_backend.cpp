@@ -17,6 +17,15 @@ void lookUp(HMODULE library, Slot& slot, LPCWSTR name) {
     slot = reinterpret_cast<Slot>(GetProcAddressW(library, name));
 }
 
+// "Camera_Begin" takes the start block as plain memory (`const void*`). It is called through a
+// pointer of exactly that type: calling it through the table's `const CaptureParams*` slot would
+// call a function through a pointer of another type.
+uint32_t (*libraryBegin)(const void* block) = nullptr;
+
+uint32_t beginThroughLibrary(const CaptureParams* params) {
+    return libraryBegin(params);
+}
+
 }  // namespace
 
 bool loadCameraLibrary() {
@@ -28,7 +37,8 @@ bool loadCameraLibrary() {
     }
     CameraBackend table = {};
     lookUp(library, table.open, u"Camera_Init");
-    lookUp(library, table.start, u"Camera_Begin");
+    lookUp(library, libraryBegin, u"Camera_Begin");
+    table.start = libraryBegin ? beginThroughLibrary : nullptr;
     lookUp(library, table.stop, u"Camera_End");
     lookUp(library, table.close, u"Camera_Deinit");
     lookUp(library, table.setProperty, u"Camera_SetProperty");

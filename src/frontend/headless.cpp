@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 
 #include "frontend/png.h"
 #include "platform/hooks.h"
@@ -14,6 +15,20 @@ namespace {
 constexpr DWORD kWindowWaitMs = 20000;
 // How often an `await` looks again, in ms.
 constexpr uint32_t kAwaitPollMs = 20;
+// The program draws its screen on the capture thread, a picture at a time, from the state the
+// window thread leaves: what a handled key changed shows from the next picture on. The picture
+// being drawn when the key was handled may still show the old state, and a change seen while a
+// picture is being copied is that picture's start; so the third change of the display begins
+// only once a picture begun after the key has been drawn whole.
+constexpr int kRedraws = 3;
+// A display unchanged this long shows a still picture (a page over a frozen photo, colour bars,
+// the program not drawing): it is what the program shows, in ms.
+constexpr uint32_t kStillDisplayMs = 400;
+// How often the display is compared while waiting for it to be drawn anew, in ms.
+constexpr uint32_t kRedrawLookMs = 2;
+// How often a wait for the program to handle its input looks whether the script was stopped or
+// the program ended, in ms.
+constexpr uint32_t kSettleLookMs = 50;
 
 // Files on the device whose names end in `extension`, outside the system's own folders (the
 // Windows folder with its libraries, the private folder with the registry).
@@ -89,6 +104,14 @@ void HeadlessFrontend::run() {
             return;
         }
     }
+    // The script starts once the program has started: its window exists before its start-up is
+    // over, and the start-up's own foreground changes would undo the script's first commands.
+    if (std::string late = settle(kAwaitDefaultMs); !late.empty()) {
+        std::lock_guard lock(mutex_);
+        error_ =
+            "the program did not finish starting within " + std::to_string(kAwaitDefaultMs) + " ms";
+        return;
+    }
     for (const ScriptCommand& command : commands_) {
         {
             std::lock_guard lock(mutex_);
@@ -105,10 +128,62 @@ void HeadlessFrontend::run() {
     if (HWND window = programWindow()) PostMessageW(window, WM_CLOSE, 0, 0);
 }
 
+std::string HeadlessFrontend::settle(unsigned long limitMs) {
+    // Shared with the task, which may run after this front-end has given up on it.
+    struct Handled {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool handled = false;
+    };
+    auto handled = std::make_shared<Handled>();
+    runWhenQueueHandled([handled] {
+        {
+            std::lock_guard lock(handled->mutex);
+            handled->handled = true;
+        }
+        handled->done.notify_all();
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    std::unique_lock lock(handled->mutex);
+    while (!handled->done.wait_for(lock, std::chrono::milliseconds(kSettleLookMs),
+                                   [&] { return handled->handled; })) {
+        if (!programWindow()) return {};  // ended: nothing will be handled any more
+        {
+            std::lock_guard stopLock(mutex_);
+            if (stopping_) return {};
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return "the program did not handle the keys, taps and foreground changes before "
+                   "within " +
+                   std::to_string(limitMs) + " ms";
+    }
+    return {};
+}
+
+bool HeadlessFrontend::awaitRedraw() {
+    std::vector<uint16_t> seen = displayPixels();
+    auto still = std::chrono::steady_clock::now();
+    for (int changes = 0; changes < kRedraws && programInForeground();) {
+        if (!sleepFor(kRedrawLookMs)) return false;
+        std::vector<uint16_t> now = displayPixels();
+        if (now != seen) {
+            ++changes;
+            seen = std::move(now);
+            still = std::chrono::steady_clock::now();
+        } else if (std::chrono::steady_clock::now() - still >=
+                   std::chrono::milliseconds(kStillDisplayMs)) {
+            break;
+        }
+    }
+    return true;
+}
+
 std::string HeadlessFrontend::await(const std::vector<std::string>& args) {
     AwaitSpec spec;
     std::string what;
     if (!parseAwait(args, spec, what)) return what;
+    const auto start = std::chrono::steady_clock::now();
+    if (std::string late = settle(spec.limitMs); !late.empty()) return late;
     std::function<bool()> reached = [front = spec.foreground] {
         return programInForeground() == front;
     };
@@ -119,8 +194,7 @@ std::string HeadlessFrontend::await(const std::vector<std::string>& args) {
         what = "fewer than " + std::to_string(spec.count) + " " + spec.extension +
                " files on the device";
     }
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(spec.limitMs);
+    const auto deadline = start + std::chrono::milliseconds(spec.limitMs);
     while (!reached()) {
         if (std::chrono::steady_clock::now() >= deadline)
             return what + " after " + std::to_string(spec.limitMs) + " ms";
@@ -131,6 +205,8 @@ std::string HeadlessFrontend::await(const std::vector<std::string>& args) {
 
 std::string HeadlessFrontend::execute(const ScriptCommand& c) {
     HWND window = programWindow();
+    if (c.name != "wait" && c.name != "screenshot" && c.name != "await" && c.name != "echo")
+        inputSinceShot_ = true;
     if (c.name == "wait") {
         sleepFor(static_cast<uint32_t>(std::stoul(c.args[0])));
     } else if (c.name == "key") {
@@ -156,6 +232,9 @@ std::string HeadlessFrontend::execute(const ScriptCommand& c) {
     } else if (c.name == "foreground") {
         bringToForeground();
     } else if (c.name == "screenshot") {
+        if (std::string late = settle(kAwaitDefaultMs); !late.empty()) return late;
+        if (inputSinceShot_ && !awaitRedraw()) return {};
+        inputSinceShot_ = false;
         mkdir(shotFolder_.c_str(), 0777);
         std::string path = shotFolder_ + "/" + c.args[0];
         std::string error;

@@ -33,6 +33,14 @@ class HeadlessFrontend {
     // Polls what `await` names until it holds; an error text once its time limit has passed.
     std::string await(const std::vector<std::string>& args);
     bool sleepFor(uint32_t milliseconds);  // false when stopped meanwhile
+    // Waits until the program has handled every key, tap and foreground change given it so far
+    // (its queue is empty), so that what follows sees their effect; an error text once
+    // `limitMs` has passed. Returns at once when the program has no window any more.
+    std::string settle(unsigned long limitMs);
+    // While the program is in front, waits until what it shows has been drawn anew since its
+    // input was handled (see kRedraws), or until the display has stayed the same for
+    // kStillDisplayMs (a still picture). False when stopped meanwhile.
+    bool awaitRedraw();
 
     std::vector<ScriptCommand> commands_;
     ScriptVerbs verbs_;
@@ -44,4 +52,9 @@ class HeadlessFrontend {
     bool stopping_ = false;
     std::string error_;
     std::vector<std::string> shots_;
+    // Script thread: whether the program was started or given input (keys, taps, foreground
+    // changes, device changes) since the last screenshot, which then waits for the display to
+    // show it. A screenshot after only waits shows the display as it is at once: there, time is
+    // the point.
+    bool inputSinceShot_ = true;
 };

@@ -59,9 +59,15 @@ __attribute__((no_sanitize("thread"))) void copyDisplay(uint16_t* out, const uin
 }
 }  // namespace
 
-bool writeDisplayPng(const std::string& path, std::string& error) {
+std::vector<uint16_t> displayPixels() {
     const DeviceIdentity& id = device().identity();
     std::vector<uint16_t> copy(static_cast<size_t>(id.displayWidth) * id.displayHeight);
     copyDisplay(copy.data(), device().displayMemory(), copy.size() * 2);
+    return copy;
+}
+
+bool writeDisplayPng(const std::string& path, std::string& error) {
+    const DeviceIdentity& id = device().identity();
+    const std::vector<uint16_t> copy = displayPixels();
     return writePng565(path, copy.data(), id.displayWidth, id.displayHeight, error);
 }

@@ -5,13 +5,17 @@
 //   tap X Y              touch the screen at pixel (X, Y)
 //   background           another program takes the screen
 //   foreground           the program comes back to the front
-//   screenshot FILE      save the display as a PNG in the screenshot folder
+//   screenshot FILE      save the display as a PNG in the screenshot folder, once the program
+//                        has handled the keys, taps and foreground changes before it and, if
+//                        there were any since the last screenshot, drawn their effect
 //   await background|foreground [MS]
 //                        wait until the program has gone to the background or come back
 //   await files EXT N [MS]
 //                        wait until the device holds at least N files ending in EXT (".jpg")
-//                        outside its Windows folder; either await fails the script after MS
-//                        milliseconds (default 30000)
+//                        outside its Windows folder; either await first lets the program handle
+//                        what was queued before it, and fails the script after MS milliseconds
+//                        (default 30000)
+// The script starts once the program has started (its queue has been handled once).
 //   echo TEXT            print TEXT
 //   quit                 close the program
 // Further commands can be added by the program that runs the script.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -24,6 +25,40 @@ constexpr AviSinkOps kFileSinkOps = {
     .write = fileWrite,
     .seek = fileSeek,
     .close = fileClose,
+};
+
+// A journal file knows its path so that it can delete itself.
+struct JournalFile {
+    std::FILE* file;
+    std::string path;
+};
+
+uint32_t journalWrite(void* context, const void* data, uint32_t size) {
+    return fileWrite(static_cast<JournalFile*>(context)->file, data, size);
+}
+
+uint32_t journalSeek(void* context, uint32_t offset) {
+    return fileSeek(static_cast<JournalFile*>(context)->file, offset);
+}
+
+void journalClose(void* context) {
+    auto* journal = static_cast<JournalFile*>(context);
+    std::fclose(journal->file);
+    delete journal;
+}
+
+void journalDiscard(void* context) {
+    auto* journal = static_cast<JournalFile*>(context);
+    std::fclose(journal->file);
+    std::remove(journal->path.c_str());
+    delete journal;
+}
+
+constexpr AviSinkOps kJournalSinkOps = {
+    .write = journalWrite,
+    .seek = journalSeek,
+    .close = journalClose,
+    .discard = journalDiscard,
 };
 
 uint32_t memoryWrite(void* context, const void* data, uint32_t size) {
@@ -51,10 +86,17 @@ void memoryClose(void* context) {
     static_cast<AviMemoryFile*>(context)->closed = 1;
 }
 
+void memoryDiscard(void* context) {
+    auto* file = static_cast<AviMemoryFile*>(context);
+    file->closed = 1;
+    file->discarded = 1;
+}
+
 constexpr AviSinkOps kMemorySinkOps = {
     .write = memoryWrite,
     .seek = memorySeek,
     .close = memoryClose,
+    .discard = memoryDiscard,
 };
 
 }  // namespace
@@ -65,4 +107,10 @@ AviSink aviFileSink(std::FILE* file) {
 
 AviSink aviMemorySink(AviMemoryFile* file) {
     return AviSink{.ops = &kMemorySinkOps, .context = file};
+}
+
+AviSink aviJournalFileSink(const char* path) {
+    std::FILE* file = std::fopen(path, "wb");
+    if (file == nullptr) return AviSink{};
+    return AviSink{.ops = &kJournalSinkOps, .context = new JournalFile{file, path}};
 }

@@ -16,6 +16,8 @@ struct AviSinkOps {
     uint32_t (*seek)(void* context, uint32_t offset);
     // Closes the file; the sink is not used afterwards.
     void (*close)(void* context);
+    // Closes the file and deletes it (a journal no longer needed); null: only close.
+    void (*discard)(void* context) = nullptr;
 };
 
 // A sink in use: `ops` is null when no file is open.
@@ -28,6 +30,10 @@ struct AviSink {
 // reported by the write that caused it and never surfaces later in a chunk already counted.
 AviSink aviFileSink(std::FILE* file);
 
+// A journal file created at `path` (truncated), deleted again by `discard`; an empty sink when it
+// cannot be created.
+AviSink aviJournalFileSink(const char* path);
+
 // A file held in memory. Like a full disk, it cannot grow beyond `failAfter` bytes: a write that
 // would pass that size stores the bytes that fit and fails. Rewriting bytes below the limit (the
 // header at close) still works. `failSeeks` makes every seek fail.
@@ -37,6 +43,7 @@ struct AviMemoryFile {
     uint32_t failAfter = UINT32_MAX;
     uint8_t failSeeks = 0;
     uint8_t closed = 0;
+    uint8_t discarded = 0;
 };
 
 // The memory file stays owned by the caller and outlives the sink; close only marks it closed.

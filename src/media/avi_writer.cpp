@@ -3,7 +3,13 @@
 // File layout: a 348-byte header (RIFF, the "hdrl" list with the video stream list and, with
 // sound, the audio stream list, a JUNK chunk filling up to 336, and the "movi" list header), then
 // the chunks in the order written ("00dc" pictures, "01wb" sound, each padded to even length),
-// then the "idx1" index. The header is written over its placeholder when the movie is closed.
+// then the "idx1" index. The header is written at open with what is known then, refreshed at
+// least once a second (sizes, frame count, stream lengths, no index flag) and written for the
+// last time at close, when the index follows the chunks.
+//
+// The journal: its header at open, then every index entry as soon as it is made (a chunk's entry
+// right after the chunk), so a call that succeeded has its whole work on the disk: 16 bytes per
+// repeat, the only file I/O a repeat costs.
 //
 // Failure policy: a chunk is written completely or not at all as far as the movie is concerned.
 // Its index slot is secured before writing and its entry added only after the write succeeded;
@@ -19,20 +25,17 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <string>
 
 static_assert(std::endian::native == std::endian::little,
               "index blocks are written to the file as they lie in memory");
 
 namespace {
 
-constexpr uint32_t fourcc(const char (&s)[5]) {
-    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
-           uint32_t(uint8_t(s[3])) << 24;
-}
-
-constexpr uint32_t kVideoChunk = fourcc("00dc");
-constexpr uint32_t kSoundChunk = fourcc("01wb");
-constexpr uint32_t kChunkHeaderBytes = 8;       // FOURCC + exact size
+constexpr auto fourcc = aviFourcc;
+constexpr uint32_t kVideoChunk = kAviVideoChunk;
+constexpr uint32_t kSoundChunk = kAviSoundChunk;
+constexpr uint32_t kChunkHeaderBytes = kAviChunkHeaderBytes;
 constexpr uint32_t kSizeLimitSlack = 32;        // room kept beside the chunk and the index
 constexpr uint32_t kRepeatEstimateBytes = 16;   // one index entry
 constexpr uint32_t kChunkEstimateBytes = 24;    // chunk header + index entry
@@ -52,93 +55,156 @@ void put32(uint8_t* p, uint32_t value) {
     put16(p + 2, value >> 16);
 }
 
-// The movie file's header from the writer's fields; every offset is from the start of the file.
-void buildHeader(const AviWriter& w, uint32_t moviEnd, uint32_t fileEnd, uint32_t flags,
-                 uint8_t* h) {
-    std::memset(h, 0, kAviHeaderBytes);
-    const bool withSound = w.channels != 0 && w.soundBytes != 0;
-    put32(h + 0, fourcc("RIFF"));
-    put32(h + 4, fileEnd - 8);
-    put32(h + 8, fourcc("AVI "));
-    put32(h + 12, fourcc("LIST"));
-    put32(h + 16, withSound ? 292 : 192);  // the "hdrl" list runs to 212 or 312
-    put32(h + 20, fourcc("hdrl"));
+// Lays out RIFF chunks in a byte buffer the way a reader walks them: a chunk is opened with its
+// FOURCC and a size slot, and closing it fills the slot with the bytes written since, so no size
+// is ever typed by hand. Every chunk of the header has an even size, so there is no pad.
+struct ChunkBuilder {
+    uint8_t* bytes;
+    uint32_t at = 0;
 
-    put32(h + 24, fourcc("avih"));  // main header
-    put32(h + 28, 56);
-    put32(h + 32, w.microsPerFrame);
-    put32(h + 36, 10000000);  // maximum bytes per second
-    put32(h + 40, 0);         // padding granularity
-    put32(h + 44, flags);
-    put32(h + 48, w.videoEntries);  // total frames
-    put32(h + 52, 0);               // initial frames
-    put32(h + 56, w.soundBytes != 0 ? 2 : 1);
-    put32(h + 60, 0);  // suggested buffer size
-    put32(h + 64, w.width);
-    put32(h + 68, w.height);
-    // 72..87: reserved, zero
-
-    put32(h + 88, fourcc("LIST"));  // video stream list
-    put32(h + 92, 116);
-    put32(h + 96, fourcc("strl"));
-    put32(h + 100, fourcc("strh"));
-    put32(h + 104, 56);
-    put32(h + 108, fourcc("vids"));
-    put32(h + 112, w.handler);
-    // 116 flags, 120 priority, 122 language, 124 initial frames: zero
-    put32(h + 128, w.microsPerFrame);  // scale: a tick is scale / rate seconds
-    put32(h + 132, 1000000);           // rate
-    put32(h + 136, 0);                 // start
-    put32(h + 140, w.videoEntries);    // length in ticks
-    put32(h + 144, 0);                 // suggested buffer size
-    put32(h + 148, 0xFFFFFFFF);        // quality: default
-    put32(h + 152, 0);                 // sample size: varies
-    // 156..163: frame rectangle, zero
-    put32(h + 164, fourcc("strf"));
-    put32(h + 168, 40);
-    put32(h + 172, 40);  // BITMAPINFOHEADER size
-    put32(h + 176, w.width);
-    put32(h + 180, w.height);
-    put16(h + 184, 1);   // planes
-    put16(h + 186, 24);  // bits per pixel
-    put32(h + 188, fourcc("MJPG"));
-    put32(h + 192, w.width * w.height);
-    // 196..211: resolutions and colour counts, zero
-
-    uint32_t junk = 212;
-    if (withSound) {
-        const uint32_t bytesPerSample = (w.bitsPerSample + 7u) / 8u * w.channels;
-        const uint32_t blockAlign = bytesPerSample != 0 ? bytesPerSample : 1;
-        put32(h + 212, fourcc("LIST"));  // sound stream list
-        put32(h + 216, 92);
-        put32(h + 220, fourcc("strl"));
-        put32(h + 224, fourcc("strh"));
-        put32(h + 228, 56);
-        put32(h + 232, fourcc("auds"));
-        // 236 handler, 240 flags, 244 priority, 246 language, 248 initial frames: zero
-        put32(h + 252, blockAlign);                    // scale
-        put32(h + 256, blockAlign * w.samplesPerSec);  // rate: bytes per second
-        put32(h + 260, 0);                             // start
-        put32(h + 264, uint32_t(int32_t(w.soundBytes) / int32_t(blockAlign)));  // length
-        put32(h + 268, 0);                                                      // buffer size
-        put32(h + 272, 0xFFFFFFFF);                                             // quality
-        put32(h + 276, blockAlign);                                             // sample size
-        // 280..287: frame rectangle, zero
-        put32(h + 288, fourcc("strf"));
-        put32(h + 292, 16);
-        put16(h + 296, w.formatTag);
-        put16(h + 298, w.channels);
-        put32(h + 300, w.samplesPerSec);
-        put32(h + 304, blockAlign * w.samplesPerSec);
-        put16(h + 308, blockAlign);
-        put16(h + 310, w.bitsPerSample);
-        junk = 312;
+    void u16(uint32_t value) {
+        put16(bytes + at, value);
+        at += 2;
     }
-    put32(h + junk, fourcc("JUNK"));
-    put32(h + junk + 4, 336 - junk - 8);  // zero bytes up to the "movi" list
-    put32(h + 336, fourcc("LIST"));
-    put32(h + 340, moviEnd - kAviMoviOffset);
-    put32(h + kAviMoviOffset, fourcc("movi"));
+    void u32(uint32_t value) {
+        put32(bytes + at, value);
+        at += 4;
+    }
+    void zeros(uint32_t count) {
+        std::memset(bytes + at, 0, count);
+        at += count;
+    }
+    // Returns the position of the size slot, for close.
+    uint32_t open(uint32_t id) {
+        u32(id);
+        u32(0);
+        return at - 4;
+    }
+    uint32_t openList(uint32_t type) {
+        const uint32_t slot = open(fourcc("LIST"));
+        u32(type);
+        return slot;
+    }
+    void close(uint32_t slot) { put32(bytes + slot, at - slot - 4); }
+};
+
+constexpr uint32_t kMaxBytesPerSecond = 10000000;
+constexpr uint32_t kMicrosPerSecond = 1000000;
+constexpr uint32_t kDefaultQuality = 0xFFFFFFFF;
+constexpr uint32_t kBitmapInfoHeaderBytes = 40;  // BITMAPINFOHEADER
+constexpr uint32_t kBitsPerPixel = 24;
+constexpr uint16_t kFormatPcm = 1;  // WAVE_FORMAT_PCM
+
+}  // namespace
+
+void aviBuildHeader(const AviMovieFacts& m, uint32_t moviEnd, uint32_t fileEnd, uint32_t flags,
+                    uint8_t* header) {
+    const bool withSound = m.channels != 0 && m.soundBytes != 0;
+    ChunkBuilder b{header};
+    b.open(fourcc("RIFF"));  // its size is the file's, set below
+    b.u32(fourcc("AVI "));
+    const uint32_t hdrl = b.openList(fourcc("hdrl"));
+
+    const uint32_t avih = b.open(fourcc("avih"));  // main header
+    b.u32(m.microsPerFrame);
+    b.u32(kMaxBytesPerSecond);
+    b.u32(0);  // padding granularity
+    b.u32(flags);
+    b.u32(m.videoEntries);             // total frames
+    b.u32(0);                          // initial frames
+    b.u32(m.soundBytes != 0 ? 2 : 1);  // streams
+    b.u32(0);                          // suggested buffer size
+    b.u32(m.width);
+    b.u32(m.height);
+    b.zeros(16);  // reserved
+    b.close(avih);
+
+    const uint32_t video = b.openList(fourcc("strl"));
+    const uint32_t vstrh = b.open(fourcc("strh"));
+    b.u32(fourcc("vids"));
+    b.u32(m.handler);
+    b.u32(0);                 // flags
+    b.u16(0);                 // priority
+    b.u16(0);                 // language
+    b.u32(0);                 // initial frames
+    b.u32(m.microsPerFrame);  // scale: a tick is scale / rate seconds
+    b.u32(kMicrosPerSecond);  // rate
+    b.u32(0);                 // start
+    b.u32(m.videoEntries);    // length in ticks
+    b.u32(0);                 // suggested buffer size
+    b.u32(kDefaultQuality);
+    b.u32(0);    // sample size: varies
+    b.zeros(8);  // frame rectangle
+    b.close(vstrh);
+    const uint32_t vstrf = b.open(fourcc("strf"));
+    b.u32(kBitmapInfoHeaderBytes);
+    b.u32(m.width);
+    b.u32(m.height);
+    b.u16(1);  // planes
+    b.u16(kBitsPerPixel);
+    b.u32(fourcc("MJPG"));      // compression
+    b.u32(m.width * m.height);  // image size
+    b.zeros(16);                // resolutions and colour counts
+    b.close(vstrf);
+    b.close(video);
+
+    if (withSound) {
+        const uint32_t bytesPerSample = (m.bitsPerSample + 7u) / 8u * m.channels;
+        const uint32_t blockAlign = bytesPerSample != 0 ? bytesPerSample : 1;
+        const uint32_t audio = b.openList(fourcc("strl"));
+        const uint32_t astrh = b.open(fourcc("strh"));
+        b.u32(fourcc("auds"));
+        b.u32(0);                                                      // handler
+        b.u32(0);                                                      // flags
+        b.u16(0);                                                      // priority
+        b.u16(0);                                                      // language
+        b.u32(0);                                                      // initial frames
+        b.u32(blockAlign);                                             // scale
+        b.u32(blockAlign * m.samplesPerSec);                           // rate: bytes per second
+        b.u32(0);                                                      // start
+        b.u32(uint32_t(int32_t(m.soundBytes) / int32_t(blockAlign)));  // length in samples
+        b.u32(0);                                                      // suggested buffer size
+        b.u32(kDefaultQuality);
+        b.u32(blockAlign);  // sample size
+        b.zeros(8);         // frame rectangle
+        b.close(astrh);
+        const uint32_t astrf = b.open(fourcc("strf"));  // PCMWAVEFORMAT
+        b.u16(m.formatTag);
+        b.u16(m.channels);
+        b.u32(m.samplesPerSec);
+        b.u32(blockAlign * m.samplesPerSec);  // average bytes per second
+        b.u16(blockAlign);
+        b.u16(m.bitsPerSample);
+        b.close(astrf);
+        b.close(audio);
+    }
+    b.close(hdrl);
+
+    // Zero bytes up to the "movi" list, which starts at a fixed offset.
+    const uint32_t junk = b.open(fourcc("JUNK"));
+    b.zeros(kAviMoviOffset - kChunkHeaderBytes - b.at);
+    b.close(junk);
+    b.u32(fourcc("LIST"));
+    b.u32(moviEnd - kAviMoviOffset);  // the chunks written so far, after "movi"
+    b.u32(fourcc("movi"));
+    put32(header + 4, fileEnd - kChunkHeaderBytes);
+}
+
+namespace {
+
+AviMovieFacts factsOf(const AviWriter& w) {
+    return AviMovieFacts{
+        .microsPerFrame = w.microsPerFrame,
+        .width = w.width,
+        .height = w.height,
+        .handler = w.handler,
+        .videoEntries = w.videoEntries,
+        .formatTag = w.formatTag,
+        .channels = w.channels,
+        .samplesPerSec = w.samplesPerSec,
+        .bitsPerSample = w.bitsPerSample,
+        .soundBytes = w.soundBytes,
+    };
 }
 
 bool write(AviWriter& w, const void* data, uint32_t size) {
@@ -180,6 +246,60 @@ void addIndexEntry(AviWriter& w, uint32_t id, uint32_t flags, uint32_t filePosit
     w.indexBytes += sizeof(IndexEntry);
 }
 
+// Writes the entries made since the last flush to the journal. On a failed write the journal's
+// position goes back after its last whole entry, so the next flush overwrites the remains.
+bool flushJournal(AviWriter& w) {
+    if (w.journal.ops == nullptr) return true;
+    while (w.journalBlock != w.currentIndexBlock || w.journalInBlock < w.entriesInBlock) {
+        if (w.journalInBlock == kIndexEntriesPerBlock) {
+            w.journalBlock = w.journalBlock->next;
+            w.journalInBlock = 0;
+            continue;
+        }
+        const uint32_t end =
+            w.journalBlock == w.currentIndexBlock ? w.entriesInBlock : kIndexEntriesPerBlock;
+        const uint32_t count = end - w.journalInBlock;
+        if (w.journal.ops->write(w.journal.context, &w.journalBlock->entries[w.journalInBlock],
+                                 count * uint32_t{sizeof(IndexEntry)}) == 0) {
+            w.journal.ops->seek(
+                w.journal.context,
+                kAviJournalHeaderBytes + w.journalEntries * uint32_t{sizeof(IndexEntry)});
+            return false;
+        }
+        w.journalInBlock = end;
+        w.journalEntries += count;
+    }
+    return true;
+}
+
+// The header as it stands, without index, over the one at the start of the file; then back to
+// the end of the last chunk. Entries made since the last chunk go to the journal with it.
+bool refreshHeader(AviWriter& w, uint32_t nowMs) {
+    w.headerRefreshMs = nowMs;
+    if (!flushJournal(w)) return false;
+    if (w.positionLost) return true;  // the next chunk write tries to get back first
+    uint8_t header[kAviHeaderBytes];
+    aviBuildHeader(factsOf(w), w.filePos, w.filePos, kAviFlagsNoIndex, header);
+    if (w.file.ops->seek(w.file.context, 0)) write(w, header, kAviHeaderBytes);
+    seekBack(w);
+    return w.positionLost == 0;
+}
+
+// The journal's header: the movie's format, so that it can be finished without its header.
+bool writeJournalHeader(AviWriter& w) {
+    uint8_t header[kAviJournalHeaderBytes] = {};
+    put32(header, kAviJournalMagic);
+    put32(header + 4, kAviJournalVersion);
+    put32(header + 8, w.microsPerFrame);
+    put32(header + 12, w.width);
+    put32(header + 16, w.height);
+    put16(header + 20, w.formatTag);
+    put16(header + 22, w.channels);
+    put32(header + 24, w.samplesPerSec);
+    put16(header + 28, w.bitsPerSample);
+    return w.journal.ops->write(w.journal.context, header, sizeof header) != 0;
+}
+
 // Writes one chunk at `filePos`: FOURCC, exact size, data, a zero pad byte when the size is odd.
 bool writeChunk(AviWriter& w, uint32_t id, const uint8_t* data, uint32_t size) {
     if (w.positionLost) {
@@ -205,6 +325,7 @@ bool storePicture(AviWriter& w, const uint8_t* jpeg, uint32_t jpegSize) {
     const uint32_t position = w.filePos;
     if (!writeChunk(w, kVideoChunk, jpeg, jpegSize)) return false;
     addIndexEntry(w, kVideoChunk, kAviKeyFrame, position, jpegSize);
+    if (!flushJournal(w)) return false;
     w.sizeEstimate += jpegSize + kChunkEstimateBytes;
     w.lastPicturePos = position;
     w.lastPictureSize = jpegSize;
@@ -220,6 +341,7 @@ bool repeatPicture(AviWriter& w) {
     if (w.lastPicturePos == 0) return true;
     if (!reserveIndexEntry(w)) return false;
     addIndexEntry(w, kVideoChunk, kAviKeyFrame, w.lastPicturePos, w.lastPictureSize);
+    if (!flushJournal(w)) return false;
     w.sizeEstimate += kRepeatEstimateBytes;
     w.videoEntries += 1;
     w.hasRepeats = 1;
@@ -249,6 +371,7 @@ bool writeSound(AviWriter& w) {
         w.sizeEstimate += bytes + kChunkEstimateBytes;
         w.soundBytes += bytes;
         w.soundChunks += 1;
+        if (!flushJournal(w)) return false;
     }
     return true;
 }
@@ -276,22 +399,37 @@ bool writeTick(AviWriter& w, const uint8_t* jpeg, uint32_t jpegSize) {
     return writeSound(w);
 }
 
-bool openSink(AviWriter& w, AviSink sink, uint32_t width, uint32_t height, bool withSound) {
-    if (w.file.ops != nullptr) {  // a movie is open: leave it alone
-        sink.ops->close(sink.context);
-        return false;
+// Closes a journal that is not wanted any more (deleting it) or that must stay.
+void endJournal(AviWriter& w, bool keep) {
+    if (w.journal.ops == nullptr) return;
+    if (!keep && w.journal.ops->discard != nullptr) {
+        w.journal.ops->discard(w.journal.context);
+    } else {
+        w.journal.ops->close(w.journal.context);
     }
+    w.journal = AviSink{};
+}
+
+bool openSink(AviWriter& w, AviSink sink, AviSink journal, uint32_t width, uint32_t height,
+              bool withSound) {
+    auto refuse = [&] {
+        sink.ops->close(sink.context);
+        if (journal.ops == nullptr) return false;
+        if (journal.ops->discard != nullptr) {
+            journal.ops->discard(journal.context);
+        } else {
+            journal.ops->close(journal.context);
+        }
+        return false;
+    };
+    if (w.file.ops != nullptr) return refuse();  // a movie is open: leave it alone
     if (w.frameMs.load(std::memory_order_relaxed) == 0) {
         w.soundOn.store(0, std::memory_order_relaxed);
-        sink.ops->close(sink.context);
-        return false;
+        return refuse();
     }
     if (w.firstIndexBlock == nullptr) {  // the allocation at start-up failed; try once more
         w.firstIndexBlock = new (std::nothrow) IndexBlock;
-        if (w.firstIndexBlock == nullptr) {
-            sink.ops->close(sink.context);
-            return false;
-        }
+        if (w.firstIndexBlock == nullptr) return refuse();
         w.firstIndexBlock->next = nullptr;
     }
     w.soundOn.store(withSound ? 1 : 0, std::memory_order_relaxed);
@@ -299,25 +437,26 @@ bool openSink(AviWriter& w, AviSink sink, uint32_t width, uint32_t height, bool 
     w.formatTag = w.channels = w.bitsPerSample = 0;
     w.samplesPerSec = w.soundBytes = w.filePos = 0;
     w.lastPicturePos = w.lastPictureSize = w.hasRepeats = w.sizeEstimate = 0;
+    w.width = width;
+    w.height = height;
+    w.microsPerFrame = w.frameMs.load(std::memory_order_relaxed) * 1000;
+    w.handler = fourcc("mjpg");
 
-    static constexpr uint8_t kPlaceholder[kAviHeaderBytes] = {};
-    if (sink.ops->write(sink.context, kPlaceholder, kAviHeaderBytes) == 0) {
-        sink.ops->close(sink.context);
+    // The header as it stands: a movie cut off before its first refresh still opens.
+    uint8_t header[kAviHeaderBytes];
+    aviBuildHeader(factsOf(w), kAviHeaderBytes, kAviHeaderBytes, kAviFlagsNoIndex, header);
+    if (sink.ops->write(sink.context, header, kAviHeaderBytes) == 0) {
         w.soundOn.store(0, std::memory_order_relaxed);
-        return false;
+        return refuse();
     }
     w.file = sink;
     w.positionLost = 0;
+    w.finished = 0;
     w.filePos = kAviHeaderBytes;
     w.sizeEstimate = kAviHeaderBytes;
     w.currentIndexBlock = w.firstIndexBlock;
     w.entriesInBlock = 0;
     w.indexBytes = 0;
-
-    w.width = width;
-    w.height = height;
-    w.microsPerFrame = w.frameMs.load(std::memory_order_relaxed) * 1000;
-    w.handler = fourcc("mjpg");
     w.ticksTotal.store(0, std::memory_order_relaxed);
     w.ticksSinceResume.store(0, std::memory_order_relaxed);
 
@@ -326,10 +465,26 @@ bool openSink(AviWriter& w, AviSink sink, uint32_t width, uint32_t height, bool 
         w.soundOn.store(0, std::memory_order_relaxed);
     }
     if (w.soundOn.load(std::memory_order_relaxed)) {
-        w.formatTag = 1;  // PCM
+        w.formatTag = kFormatPcm;
         w.channels = 1;
         w.samplesPerSec = 8000;
         w.bitsPerSample = 16;
+    }
+
+    w.journal = journal;
+    w.journalBlock = w.firstIndexBlock;
+    w.journalInBlock = 0;
+    w.journalEntries = 0;
+    if (w.journal.ops != nullptr && !writeJournalHeader(w)) {
+        // No room for even the journal's header: the movie could not be kept either.
+        endJournal(w, false);
+        w.file.ops->close(w.file.context);
+        w.file = AviSink{};
+        if (w.soundOn.load(std::memory_order_relaxed)) {
+            if (w.sound.stop != nullptr) w.sound.stop(w.sound.context);
+            w.soundOn.store(0, std::memory_order_relaxed);
+        }
+        return false;
     }
     return true;  // also without sound: the movie then has no sound stream
 }
@@ -344,6 +499,7 @@ AviWriter::AviWriter() {
 
 AviWriter::~AviWriter() {
     if (file.ops != nullptr) file.ops->close(file.context);
+    if (journal.ops != nullptr) journal.ops->close(journal.context);
     while (firstIndexBlock != nullptr) {
         IndexBlock* next = firstIndexBlock->next;
         delete firstIndexBlock;
@@ -360,12 +516,24 @@ bool aviOpen(AviWriter& writer, const char* path, uint32_t width, uint32_t heigh
     }
     std::FILE* file = std::fopen(path, "wb");
     if (file == nullptr) return false;
-    return openSink(writer, aviFileSink(file), width, height, withSound);
+    const std::string journalPath = std::string(path) + kAviJournalSuffix;
+    const AviSink journal = aviJournalFileSink(journalPath.c_str());
+    if (journal.ops == nullptr) {
+        std::fclose(file);
+        return false;
+    }
+    return openSink(writer, aviFileSink(file), journal, width, height, withSound);
 }
 
 bool aviOpen(AviWriter& writer, AviSink sink, uint32_t width, uint32_t height, bool withSound) {
     std::lock_guard<std::mutex> lock(writer.fileLock);
-    return openSink(writer, sink, width, height, withSound);
+    return openSink(writer, sink, AviSink{}, width, height, withSound);
+}
+
+bool aviOpen(AviWriter& writer, AviSink sink, AviSink journal, uint32_t width, uint32_t height,
+             bool withSound) {
+    std::lock_guard<std::mutex> lock(writer.fileLock);
+    return openSink(writer, sink, journal, width, height, withSound);
 }
 
 bool aviWriteFrame(AviWriter& w, const uint8_t* jpeg, uint32_t jpegSize, uint32_t nowMs,
@@ -377,6 +545,7 @@ bool aviWriteFrame(AviWriter& w, const uint8_t* jpeg, uint32_t jpegSize, uint32_
     if (ticksSinceResume == 0 && catchUp != 0) {
         // The first call after opening or resuming only starts the clock.
         w.clockMs = nowMs;
+        w.headerRefreshMs = nowMs;
         w.pictureStored = 0;
         w.soundChunks = 0;
         w.picturesTaken.store(0, std::memory_order_relaxed);
@@ -401,6 +570,11 @@ bool aviWriteFrame(AviWriter& w, const uint8_t* jpeg, uint32_t jpegSize, uint32_
     } else {
         w.remainderMs = elapsed - due * frameMs;
     }
+    // Refreshed once the interval has passed, and after the movie's first tick so that a movie
+    // cut off within its first second already holds a picture.
+    if (nowMs - w.headerRefreshMs >= kAviHeaderRefreshMs ||
+        (ticks != 0 && w.ticksTotal.load(std::memory_order_relaxed) == ticks && catchUp == 0))
+        return refreshHeader(w, nowMs);
     return true;
 }
 
@@ -453,13 +627,19 @@ bool aviClose(AviWriter& w) {
     }
     if (!indexWritten) flags = kAviFlagsNoIndex;
 
-    // The header over its placeholder; when it cannot be written the file is closed as it is.
+    // The header over the one written while recording; when it cannot be written the file is
+    // closed as it is. Without the index or the header the journal stays, so the movie can be
+    // finished later.
     uint8_t header[kAviHeaderBytes];
-    buildHeader(w, moviEnd, w.filePos, flags, header);
-    if (w.file.ops->seek(w.file.context, 0)) write(w, header, kAviHeaderBytes);
+    aviBuildHeader(factsOf(w), moviEnd, w.filePos, flags, header);
+    const bool headerWritten =
+        w.file.ops->seek(w.file.context, 0) && write(w, header, kAviHeaderBytes);
+    w.finished = indexWritten && headerWritten ? 1 : 0;
+    if (!w.finished) flushJournal(w);
 
     w.file.ops->close(w.file.context);
     w.file = AviSink{};
+    endJournal(w, !w.finished);
     if (w.soundOn.load(std::memory_order_relaxed)) {
         if (w.sound.stop != nullptr) w.sound.stop(w.sound.context);
         w.soundOn.store(0, std::memory_order_relaxed);

@@ -1,8 +1,14 @@
 // The movie writer: a RIFF AVI file with one Motion-JPEG video stream and, when sound is on, one
 // 8 kHz mono 16-bit PCM stream. Time is cut into ticks of `frameMs`; every tick gets one video
 // index entry, a picture lasting several ticks is stored once and referred to again, and one
-// sound chunk follows each tick. The 348-byte header is reserved at the start and written last.
-// Standard library only.
+// sound chunk follows each tick. The 348-byte header is true from the start: written at open,
+// refreshed at least once a second while recording and written last at close.
+//
+// Nothing lost: beside the movie the writer keeps a journal, the index entries in the order they
+// are made, flushed with the chunks they describe. A movie cut off by power loss or a full card
+// has a true header up to its last refresh and a journal from which its exact index is rebuilt
+// (aviRepair, avi_repair.h). A movie closed normally loses its journal and is byte for byte what
+// it would be without one. Standard library only.
 #pragma once
 
 #include <atomic>
@@ -19,6 +25,15 @@ struct IndexEntry {
     uint32_t size;     // chunk data size rounded up to even (the chunk header holds the exact one)
 };
 static_assert(sizeof(IndexEntry) == 16);
+
+constexpr uint32_t aviFourcc(const char (&s)[5]) {
+    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
+           uint32_t(uint8_t(s[3])) << 24;
+}
+
+constexpr uint32_t kAviVideoChunk = aviFourcc("00dc");
+constexpr uint32_t kAviSoundChunk = aviFourcc("01wb");
+constexpr uint32_t kAviChunkHeaderBytes = 8;  // FOURCC + exact size
 
 constexpr uint32_t kIndexEntriesPerBlock = 1024;
 
@@ -38,6 +53,34 @@ constexpr uint32_t kAviKeyFrame = 0x10;            // AVIIF_KEYFRAME
 constexpr uint32_t kAviFlagsIndexed = 0x00010010;  // AVIF_ISINTERLEAVED | AVIF_HASINDEX
 constexpr uint32_t kAviFlagsRepeats = 0x00010030;  // ... | AVIF_MUSTUSEINDEX
 constexpr uint32_t kAviFlagsNoIndex = 0x00010000;  // AVIF_ISINTERLEAVED only
+constexpr uint32_t kAviHeaderRefreshMs = 1000;     // longest time a cut movie's header lags
+
+// The journal: a 32-byte header naming the movie's format, then IndexEntry records exactly as the
+// index will hold them, in order. Its file is the movie's path with this suffix.
+constexpr char kAviJournalSuffix[] = ".journal";
+constexpr uint32_t kAviJournalMagic = 0x4A564D4C;  // "LMVJ"
+constexpr uint32_t kAviJournalVersion = 1;
+constexpr uint32_t kAviJournalHeaderBytes = 32;
+
+// What the header says about a movie, from the writer's fields or, when a cut movie is
+// finished, from its journal and chunks.
+struct AviMovieFacts {
+    uint32_t microsPerFrame = 0;
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t handler = 0;       // FOURCC of the video codec ("mjpg")
+    uint32_t videoEntries = 0;  // video index entries
+    uint16_t formatTag = 0;     // sound format; all 0 without sound
+    uint16_t channels = 0;
+    uint32_t samplesPerSec = 0;
+    uint16_t bitsPerSample = 0;
+    uint32_t soundBytes = 0;
+};
+
+// The 348-byte header: `moviEnd` is the file offset after the last chunk, `fileEnd` the file's
+// size, `flags` one of kAviFlags*.
+void aviBuildHeader(const AviMovieFacts& facts, uint32_t moviEnd, uint32_t fileEnd, uint32_t flags,
+                    uint8_t* header);
 
 // What the writer needs from the sound capture; the application's AudioCapture provides it.
 // Buffers hold one tick of 8000 Hz mono 16-bit PCM each.
@@ -99,6 +142,17 @@ struct AviWriter {
     uint32_t moviePictureSize = 0;    // bytes of the JPEG picture now in it
 
     uint8_t positionLost = 0;  // a seek back after a failed write failed; retried before writing
+
+    // The journal (optional: `journal.ops` null for none). Entries up to `journalBlock` /
+    // `journalInBlock` are in it; `journalEntries` counts them.
+    AviSink journal;
+    IndexBlock* journalBlock = nullptr;
+    uint32_t journalInBlock = 0;
+    uint32_t journalEntries = 0;
+    uint32_t headerRefreshMs = 0;  // tick of the last header refresh
+    // Set by aviClose: 1 when the index and the header were written (the journal is then
+    // removed), 0 when the movie was left to be finished later from its journal.
+    uint8_t finished = 0;
     // Held by every avi* call: while a recording is paused the capture thread still writes sound
     // (aviDrainPausedSound) and the window thread may close the movie at that moment.
     std::mutex fileLock;
@@ -119,6 +173,11 @@ bool aviOpen(AviWriter& writer, const char* path, uint32_t width, uint32_t heigh
 // The same on a file the caller opened; the writer owns the sink from this call on and closes
 // it in aviClose, or here when the open fails.
 bool aviOpen(AviWriter& writer, AviSink sink, uint32_t width, uint32_t height, bool withSound);
+// The same with a journal the caller opened (empty, for writing). The writer owns it too: a
+// normal close discards it (its `discard` op deletes the file), a close that could not finish
+// the movie closes it and leaves it; a failed open discards it.
+bool aviOpen(AviWriter& writer, AviSink sink, AviSink journal, uint32_t width, uint32_t height,
+             bool withSound);
 
 // Called twice per camera picture while recording: with the previous picture and catchUp = 1
 // (fills the ticks that have passed), then with the new one and catchUp = 0. `nowMs` is the
@@ -133,7 +192,8 @@ bool aviWriteSound(AviWriter& writer);
 // away whatever else was recorded so the next tick starts with fresh sound.
 void aviDrainPausedSound(AviWriter& writer);
 
-// Writes the index and the header and closes the file; stops the sound. Always true.
+// Writes the index and the header and closes the file; stops the sound. Always true; `finished`
+// tells whether the movie was completed or left with its journal.
 bool aviClose(AviWriter& writer);
 
 // Exclusive-or of the 32-bit words in the first `bytes` bytes (rounded down to a multiple of 4),

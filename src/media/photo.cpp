@@ -21,6 +21,8 @@
 namespace {
 
 constexpr const WCHAR* kShutterSound = u"MenuPop.wav";
+constexpr const char* kPhotoNotSavedMessage = "Photo not saved";
+constexpr uint32_t kPhotoNotSavedMessageMs = 2000;
 constexpr int32_t kShutterOn = 1;
 constexpr int32_t kPhotoFormatBmp = 0;
 constexpr uint32_t kBmpHeaderBytes = 54;  // file header 14 + info header 40
@@ -117,29 +119,42 @@ uint32_t writeBmp(const WCHAR* path, const uint8_t* planes, uint32_t width, uint
     return std::fclose(file.release()) == 0;
 }
 
+namespace {
+
+// A photo that could not be saved is never reported by the shutter sound alone.
+uint32_t photoNotSaved() {
+    setOsdMessage(kPhotoNotSavedMessage, kPhotoNotSavedMessageMs);
+    return 0;
+}
+
+}  // namespace
+
 uint32_t savePhoto(uint8_t* buffer, uint8_t* frame) {
+    WCHAR* path = gApp.lastFilePath;
+    EncoderSetup& setup = gEncoderSetup;
+    // A frame smaller than the photo (the screen edition's overlay plane, smaller than the
+    // screen) cannot be encoded at the photo's size: no shutter, a message.
+    if (!path || !buffer || !frame || !frameFitsEncoder(setup)) return photoNotSaved();
     if (valueOf(setting(kSlotShutter)) == kShutterOn)
         PlaySoundW(kShutterSound, nullptr, SND_FILENAME | SND_ASYNC);
-    WCHAR* path = gApp.lastFilePath;
-    if (!path || !buffer || !frame) return 0;
     makeFileName(path);
 
-    EncoderSetup& setup = gEncoderSetup;
-    if (!frameFitsEncoder(setup)) return 0;
     const uint32_t length = encodeFrame(setup, buffer, frame, 1);
-    if (length == 0) return 0;
+    if (length == 0) return photoNotSaved();
 
     const int32_t mode = valueOf(setting(kSlotCaptureMode));
     const bool photoLike = mode == kModePhoto || mode == kModeInterval;
     if (photoLike && valueOf(setting(kSlotPhotoFormat)) == kPhotoFormatBmp) {
         const bool turned = setup.rotation == 1 || setup.rotation == 3;
         return writeBmp(path, buffer, turned ? setup.height : setup.width,
-                        turned ? setup.width : setup.height);
+                        turned ? setup.width : setup.height)
+                   ? 1
+                   : photoNotSaved();
     }
     std::FILE* file = _wfopen(path, u"wb");
-    if (!file) return 0;
+    if (!file) return photoNotSaved();
     const bool written = writeAll(file, buffer, length);
     // A flush that fails at close loses bytes too.
     const bool closed = std::fclose(file) == 0;
-    return written && closed;
+    return written && closed ? 1 : photoNotSaved();
 }

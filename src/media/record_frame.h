@@ -12,6 +12,19 @@
 // written).
 bool openMovie(const WCHAR* path, uint32_t width, uint32_t height, bool withSound);
 
+// Closes the open movie ("Save movie", "View in Album", shutdown; `keep` false for "Don't save
+// movie", which deletes it). A movie whose index or header could not be written keeps its
+// journal, and the user is told that the next start finishes it.
+void closeMovie(bool keep);
+
+// The note naming the movie being recorded: a file in the program's folder.
+constexpr const WCHAR* kMovieNoteName = u"Movie.unfinished";
+
+// At start-up: keeps `notePath` (the note's path) for the movies to come, and finishes a movie
+// whose recording was cut off (power loss, a full or removed card), named by the note left
+// there, from its journal. Says so on the message line and in the debug log.
+void finishUnfinishedMovie(const WCHAR* notePath);
+
 // One camera frame of a running recording (capture thread): the ticks that have passed are
 // filled with the picture at hand, then the frame is encoded (when it differs from the last
 // stored one) and becomes the picture at hand. `checksum` is the frame's checksum in the

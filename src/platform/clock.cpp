@@ -1,7 +1,9 @@
-// The tick counter, sleeping, local time, the idle timer and kernel-mode switching.
+// The tick counter, sleeping, local time, the idle timer, kernel-mode switching, debug output.
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
+#include <string>
 #include <thread>
 
 #include "platform/device.h"
@@ -58,4 +60,10 @@ BOOL SetKMode(BOOL on) {
     BOOL previous = kernelMode;
     kernelMode = on;
     return previous;
+}
+
+void OutputDebugStringW(LPCWSTR text) {
+    const std::string line = text ? toUtf8(std::u16string(text)) : std::string();
+    std::fprintf(stderr, "lumovatrix: %s\n", line.c_str());
+    trace("OutputDebugStringW " + line);
 }

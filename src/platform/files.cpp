@@ -6,6 +6,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -204,9 +205,18 @@ ssize_t budgetWrite(void* cookie, const char* data, size_t size) {
     int64_t left = budget.load();
     size_t allowed = size;
     if (left >= 0) {
+        // Only bytes that grow the file take room on a card: rewriting what is there is free.
+        // (The inner stream is flushed after every write, so its size is the file's.)
+        struct stat st {};
+        const off_t position = ftello(f->inner);
+        const int64_t inPlace =
+            fstat(fileno(f->inner), &st) == 0 && position >= 0
+                ? std::clamp<int64_t>(int64_t{st.st_size} - position, 0, int64_t(size))
+                : 0;
         while (true) {
-            allowed = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(size)));
-            if (budget.compare_exchange_weak(left, left - static_cast<int64_t>(allowed))) break;
+            const int64_t growth = std::min<int64_t>(left, int64_t(size) - inPlace);
+            allowed = static_cast<size_t>(inPlace + growth);
+            if (budget.compare_exchange_weak(left, left - growth)) break;
         }
     }
     size_t written = allowed ? fwrite(data, 1, allowed, f->inner) : 0;
@@ -241,6 +251,13 @@ FILE* _wfopen(LPCWSTR path, const WCHAR* mode) {
     std::string openMode = mode ? toUtf8(std::u16string(mode)) : "";
     if (host.empty() || openMode.empty()) {
         errno = ENOENT;
+        return nullptr;
+    }
+    // Only regular files: a FIFO would block the open (and every read), a directory or a
+    // device is no file of the program's. Refused like a file that cannot be opened.
+    struct stat st {};
+    if (stat(host.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
         return nullptr;
     }
     FILE* file = fopen(host.c_str(), openMode.c_str());

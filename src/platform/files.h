@@ -16,7 +16,9 @@ BOOL GetDiskFreeSpaceExW(LPCWSTR directory, ULARGE_INTEGER* freeBytesAvailableTo
                          ULARGE_INTEGER* totalNumberOfBytes,
                          ULARGE_INTEGER* totalNumberOfFreeBytes);
 
-// The runtime library's open with a UTF-16 device path; the stream is an ordinary FILE.
+// The runtime library's open with a UTF-16 device path; the stream is an ordinary FILE. Only
+// regular files open: a directory (errno EISDIR), a FIFO or a device (EINVAL) is refused, so no
+// open or read ever blocks.
 FILE* _wfopen(LPCWSTR path, const WCHAR* mode);
 
 // Runtime library helpers the program uses on its texts.

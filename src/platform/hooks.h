@@ -58,6 +58,10 @@ void destroyProgramWindow();
 // GetMessageW, before the next message is returned). Messages the task posts are handled next,
 // before anything queued after the task.
 void runOnWindowThread(std::function<void()> task);
+// Runs `task` on the window thread once its queue is empty: every message and task queued before
+// the call has been handled, and so has whatever handling them posted in turn. Front-ends use it
+// to know that the program has handled the input they gave it.
+void runWhenQueueHandled(std::function<void()> task);
 // Waits until the program's window exists or `timeoutMs` passes; true when it exists.
 bool waitForProgramWindow(DWORD timeoutMs);
 // Requests sent by ShellExecuteEx, as device paths (UTF-8).

@@ -88,3 +88,8 @@ LPVOID VirtualAlloc(LPVOID address, DWORD size, DWORD type, DWORD protect);
 // at `destination` (which must come from VirtualAlloc): destination then aliases that memory.
 BOOL VirtualCopy(LPVOID destination, LPVOID source, DWORD size, DWORD protect);
 BOOL VirtualFree(LPVOID address, DWORD size, DWORD type);
+
+// --- Debug output ------------------------------------------------------------------------------
+// The device's debug log: one line on the host's standard error ("lumovatrix: " and the text),
+// also noted in the trace as "OutputDebugStringW <text>".
+void OutputDebugStringW(LPCWSTR text);

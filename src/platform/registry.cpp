@@ -1,14 +1,20 @@
 // The registry store. One text file in the device root's private folder holds every key and
 // value; every call reads it afresh under a lock shared by all processes on the root, and every
-// change writes a complete new file and renames it over the old one.
+// change writes a complete new file and renames it over the old one. A store read in part keeps
+// every readable key; one that cannot be read at all is kept aside under a new name, never
+// overwritten, and the program goes on with defaults; either is said once on standard error.
 #include "platform/registry.h"
+
+#include "platform/registry_text.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -22,21 +28,11 @@
 
 namespace {
 
-struct Value {
-    std::string name;  // as first written
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
-};
-
-struct Key {
-    std::string name;                     // full path as first written
-    std::map<std::string, Value> values;  // by lower-case name
-};
-
-// By lower-case full path ("hklm\software\quorvale\lumovatrix"); names compare without case.
-using Store = std::map<std::string, Key>;
+using Value = RegistryValue;
+using Store = RegistryStore;
 
 constexpr const char* kHeader = "lumovatrix-registry 1";
+constexpr const char* kAsidePrefix = "/registry.unreadable-";  // + a number not yet taken
 
 std::string lower(std::string s) {
     for (char& c : s)
@@ -57,7 +53,7 @@ std::string hex(const std::string& bytes) {
 bool unhex(const std::string& text, std::string& out) {
     out.clear();
     if (text == "-") return true;
-    if (text.size() % 2) return false;
+    if (text.empty() || text.size() % 2) return false;
     for (size_t i = 0; i < text.size(); i += 2) {
         int v = 0;
         for (int k = 0; k < 2; ++k) {
@@ -70,6 +66,92 @@ bool unhex(const std::string& text, std::string& out) {
     }
     return true;
 }
+
+// A value type: decimal digits only, within 32 bits.
+bool readType(const std::string& text, DWORD& type) {
+    if (text.empty() || text.size() > 10) return false;
+    uint64_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + uint64_t(c - '0');
+    }
+    if (v > 0xFFFFFFFFu) return false;
+    type = static_cast<DWORD>(v);
+    return true;
+}
+
+// The fields of a line, split at blanks.
+std::vector<std::string> fieldsOf(const std::string& line) {
+    std::vector<std::string> fields;
+    size_t at = 0;
+    while (at < line.size()) {
+        while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) ++at;
+        size_t end = at;
+        while (end < line.size() && line[end] != ' ' && line[end] != '\t') ++end;
+        if (end > at) fields.push_back(line.substr(at, end - at));
+        at = end;
+    }
+    return fields;
+}
+
+}  // namespace
+
+RegistryReadResult readRegistryText(const std::string& text, RegistryStore& store) {
+    RegistryReadResult result;
+    size_t at = 0;
+    uint32_t number = 0;
+    RegistryKey* current = nullptr;
+    auto skip = [&](const std::string& why) {
+        result.badLines += 1;
+        if (result.problems.size() < kMaxRegistryProblems)
+            result.problems.push_back("line " + std::to_string(number) + ": " + why);
+    };
+    while (at < text.size()) {
+        size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(at, end - at);
+        at = end + 1;
+        number += 1;
+        while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+            line.pop_back();
+        if (number == 1) {
+            if (line != kHeader) return result;  // not this form at all
+            result.recognised = true;
+            continue;
+        }
+        if (line.empty()) continue;
+        const std::vector<std::string> f = fieldsOf(line);
+        std::string name, data;
+        DWORD type = 0;
+        if (f[0] == "key") {
+            if (f.size() != 2 || !unhex(f[1], name) || name.empty()) {
+                current = nullptr;  // its values would land in the wrong key
+                skip("not a key line");
+                continue;
+            }
+            current = &store[lower(name)];
+            current->name = name;
+        } else if (f[0] == "value") {
+            if (!current) {
+                skip("a value outside a readable key");
+            } else if (f.size() != 4 || !readType(f[1], type) || !unhex(f[2], name) ||
+                       !unhex(f[3], data)) {
+                skip("not a value line");
+            } else {
+                RegistryValue& v = current->values[lower(name)];
+                v.name = name;
+                v.type = type;
+                v.data.assign(data.begin(), data.end());
+            }
+        } else {
+            skip("neither a key nor a value");
+        }
+    }
+    if (number == 0) result.recognised = true;  // empty: a new store
+    return result;
+}
+
+namespace {
 
 std::string folder() {
     return device().root() + "/.device";
@@ -99,35 +181,69 @@ class StoreLock {
     int fd_ = -1;
 };
 
+// One line on the host's standard error, once per distinct store text in this process.
+void reportOnce(const std::string& text, const std::vector<std::string>& lines) {
+    static std::mutex mutex;
+    static std::set<size_t> reported;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!reported.insert(std::hash<std::string>{}(text)).second) return;
+    for (const std::string& line : lines) {
+        std::fprintf(stderr, "lumovatrix: %s\n", line.c_str());
+        trace("registry " + line);
+    }
+}
+
+// A hard link to the store under the first free "registry.unreadable-N": never replaces a file.
+// The name, or empty when no link could be made.
+std::string keepAside() {
+    for (int n = 1; n < 1000; ++n) {
+        const std::string aside = folder() + kAsidePrefix + std::to_string(n);
+        if (link(storePath().c_str(), aside.c_str()) == 0) return aside;
+        if (errno != EEXIST) return {};
+    }
+    return {};
+}
+
 Store load() {
     Store store;
-    FILE* f = fopen(storePath().c_str(), "rb");
-    if (!f) return store;
+    // Only a regular file is read (a FIFO would block, a directory cannot be read); opened
+    // without blocking, then checked.
+    const int fd = open(storePath().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return store;
+    struct stat st {};
     std::string text;
+    bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-    fclose(f);
-    std::istringstream lines(text);
-    std::string line;
-    if (!std::getline(lines, line) || line != kHeader) return store;
-    Key* current = nullptr;
-    while (std::getline(lines, line)) {
-        std::istringstream fields(line);
-        std::string tag, a, b, c;
-        fields >> tag >> a;
-        std::string name;
-        if (tag == "key" && unhex(a, name)) {
-            current = &store[lower(name)];
-            current->name = name;
-        } else if (tag == "value" && current && (fields >> b >> c)) {
-            Value v;
-            std::string data;
-            if (!unhex(b, v.name) || !unhex(c, data)) continue;
-            v.type = static_cast<DWORD>(std::stoul(a));
-            v.data.assign(data.begin(), data.end());
-            current->values[lower(v.name)] = v;
+    ssize_t n;
+    while (regular && (n = read(fd, buffer, sizeof buffer)) > 0) text.append(buffer, size_t(n));
+    close(fd);
+    const RegistryReadResult r = readRegistryText(text, store);
+    if (!regular || !r.recognised) {
+        // Nothing in it can be trusted: it stays on disk under a new name and the program
+        // starts with defaults, the store written afresh at the next change.
+        const std::string aside = regular ? keepAside() : std::string();
+        if (!aside.empty()) unlink(storePath().c_str());
+        reportOnce(text,
+                   {"the registry store " + storePath() + " cannot be read" +
+                    (aside.empty() ? std::string(" (not a regular file)") : "; kept as " + aside) +
+                    "; starting with default settings"});
+        store.clear();
+        return store;
+    }
+    if (r.badLines != 0) {
+        // What could be read is used; the whole store is kept aside once as it was, because
+        // the next change rewrites it without the skipped lines.
+        std::vector<std::string> lines;
+        for (const std::string& p : r.problems)
+            lines.push_back("registry store " + storePath() + ", " + p + "; skipped");
+        static std::mutex asideMutex;
+        static std::set<size_t> keptAside;
+        std::lock_guard<std::mutex> lock(asideMutex);
+        if (keptAside.insert(std::hash<std::string>{}(text)).second) {
+            const std::string aside = keepAside();
+            if (!aside.empty()) lines.push_back("the registry store as it was is kept as " + aside);
         }
+        reportOnce(text, lines);
     }
     return store;
 }

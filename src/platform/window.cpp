@@ -409,6 +409,26 @@ void runOnWindowThread(std::function<void()> task) {
     queueReady.notify_one();
 }
 
+namespace {
+// Window thread, inside GetMessageW: runs `task` when nothing else is queued, or queues itself
+// again behind what is. Whatever a task being run posts counts as queued.
+void runWhenIdle(const std::shared_ptr<std::function<void()>>& task) {
+    {
+        std::lock_guard lock(queueMutex);
+        if (!queue.empty() || (postedByTask && !postedByTask->empty())) {
+            queue.push_back({MSG{}, [task] { runWhenIdle(task); }});
+            return;
+        }
+    }
+    (*task)();
+}
+}  // namespace
+
+void runWhenQueueHandled(std::function<void()> task) {
+    runOnWindowThread(
+        [task = std::make_shared<std::function<void()>>(std::move(task))] { runWhenIdle(task); });
+}
+
 void PostQuitMessage(int exitCode) {
     trace("PostQuitMessage " + std::to_string(exitCode));
     {

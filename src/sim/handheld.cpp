@@ -26,9 +26,43 @@ constexpr int kHomeScreenPeriodMs = 100;
 constexpr const char* kInstalledLibraryFolder = "lib/lumovatrix";
 constexpr const char* kBuildLibraryFolder = "devicelibs";
 
+// A profile text (UTF-8) as the device's UTF-16; a byte that starts no valid sequence becomes
+// U+FFFD.
 std::u16string widen(const std::string& s) {
     std::u16string out;
-    for (unsigned char c : s) out.push_back(c);  // profile texts are ASCII
+    for (size_t i = 0; i < s.size();) {
+        const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
+        const unsigned char c = byte(i);
+        const size_t length = c < 0x80         ? 1
+                              : (c >> 5) == 6  ? 2
+                              : (c >> 4) == 14 ? 3
+                              : (c >> 3) == 30 ? 4
+                                               : 0;
+        char32_t code = length == 1   ? c
+                        : length == 2 ? c & 0x1F
+                        : length == 3 ? c & 0x0F
+                                      : c & 0x07;
+        bool valid = length != 0 && i + length <= s.size();
+        for (size_t k = 1; valid && k < length; ++k) {
+            valid = (byte(i + k) & 0xC0) == 0x80;
+            code = code << 6 | (byte(i + k) & 0x3F);
+        }
+        static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+        valid =
+            valid && code >= kLeast[length] && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
+        if (!valid) {
+            out.push_back(u'\uFFFD');
+            i += 1;
+            continue;
+        }
+        if (code >= 0x10000) {
+            out.push_back(char16_t(0xD800 + ((code - 0x10000) >> 10)));
+            out.push_back(char16_t(0xDC00 + ((code - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(char16_t(code));
+        }
+        i += length;
+    }
     return out;
 }
 

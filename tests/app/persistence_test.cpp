@@ -7,8 +7,10 @@
 // handling; a device without the key, where nothing is ever written and start-up still
 // succeeds, end to end.)
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
@@ -134,12 +136,12 @@ TEST_F(ConfigFileTest, KeysAnywhereFirstOccurrenceValuesUnder100Bytes) {
         {"WebcamIP: " + std::string(99, 'h') + "\n", std::string(99, 'h'), kUnset},
         {"WebcamIP: " + std::string(100, 'x') + "\n", kDefault, kUnset},
         {"CaptureWindow: 1,2,3," + std::string(100, '4') + "\n", kDefault, kUnset},
-        {"WebcamIP: " + std::string(3 << 20, 'a'), kDefault, kUnset},
+        {"WebcamIP: " + std::string(60000, 'a'), kDefault, kUnset},
         // NUL bytes end the text, bytes of 128 and above end a value.
         {std::string("\0WebcamIP: hidden.example\n", 26), kDefault, kUnset},
         {std::string("WebcamIP: ab\0cd\n", 17), "ab", kUnset},
         {"WebcamIP: caf\xc3\xa9.example\nCaptureWindow: 7,\xff 8,9\n", "caf", {7, 0, -1, -1}},
-        {std::string(2 << 20, 'x') + "WebcamIP: far.example", "far.example", kUnset},
+        {std::string(65536 - 21, 'x') + "WebcamIP: far.example", "far.example", kUnset},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text.substr(0, 60));
@@ -154,6 +156,35 @@ TEST_F(ConfigFileTest, MissingOrEmptyFiles) {
     EXPECT_FALSE(readConfigFile(u"\\Nowhere\\Config.txt"));
     EXPECT_EQ(server(), kDefault);
     EXPECT_EQ(window(), (Window{0, 0, 0, 0}));
+}
+
+// What is not a Config.txt the program could have written is not read: the defaults stay, the
+// message line says so; nothing blocks and nothing large is read.
+TEST_F(ConfigFileTest, AFifoADirectoryAndAnOversizedFileAreIgnoredWithAMessage) {
+    const std::string path = device_.root() + "/Config.txt";
+    const auto make = [&](int kind) {
+        std::filesystem::remove_all(path);
+        if (kind == 0) {
+            ASSERT_EQ(mkfifo(path.c_str(), 0666), 0);
+        }
+        if (kind == 1) std::filesystem::create_directory(path);
+        if (kind == 2) {
+            std::ofstream(path) << "WebcamIP: big.example\n";
+            std::filesystem::resize_file(path, 8ull << 30);  // sparse: no disk used
+        }
+        if (kind == 3) std::ofstream(path) << "WebcamIP: " << std::string(65536, 'b');
+    };
+    for (int kind = 0; kind < 4; ++kind) {
+        SCOPED_TRACE(kind);
+        make(kind);
+        gApp.osdMessage.store(nullptr);
+        std::strcpy(gApp.webcamServer, kDefault.c_str());
+        EXPECT_FALSE(readConfigFile(u"\\Config.txt"));
+        EXPECT_EQ(server(), kDefault);
+        ASSERT_NE(gApp.osdMessage.load(), nullptr);
+        EXPECT_STREQ(gApp.osdMessage.load(), "Config.txt ignored");
+    }
+    std::filesystem::remove_all(path);
 }
 
 constexpr const WCHAR* kBacklightKey = u"ControlPanel\\Backlight";

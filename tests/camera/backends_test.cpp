@@ -71,10 +71,9 @@ TEST_F(Backend, StopWithoutFrames) {
         ASSERT_NE(camera->open(block_), 0u);
         CaptureParams p = params(320, 240, 0, 0, 320, 240);
         ASSERT_NE(camera->start(&p), 0u);
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
         const auto start = std::chrono::steady_clock::now();
         camera->stop();
-        EXPECT_LT(millisSince(start), 2000);
+        EXPECT_LT(millisSince(start), 5000) << "the hand-shake's bound is 1000 ms";
         EXPECT_EQ(records(stop.substr(0, 4)).back(), stop);
         EXPECT_EQ(gSink.frames, 0);
         camera->close();

@@ -2,6 +2,8 @@
 // instance, losing and regaining the foreground, shutdown, and the Linux command line.
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "e2e/e2e_support.h"
 
 namespace {
@@ -39,14 +41,12 @@ TEST(Startup, DrawsTheFirstScreenAndShutsDownInOrder) {
 
 TEST(Startup, ASecondInstanceBringsTheFirstToTheFrontAndEnds) {
     TempFolder dir;
-    dir.write("first", "wait 2500\n");
+    // The first goes to the background and stays until something brings it back: the second.
+    dir.write("first", "background\nawait background\necho away\nawait foreground 60000\n");
     dir.write("second", "wait 100\n");
     ProgramRun first;
     first.start(baseArgs(dir, "first"), dir.file("first.out"));
-    // Wait until the first has published its window.
-    const std::string window = dir.file("device/.device/windows/" + std::to_string(first.pid));
-    for (int i = 0; i < 200 && !std::filesystem::exists(window); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(awaitOutput(first, "away\n", 30)) << first.output();
     ASSERT_EQ(runProgram(baseArgs(dir, "second"), dir.file("second.out"), 20), 0);
     auto second = readLines(dir.file("second.trace"));
     EXPECT_LT(findEntry(second, "CreateWindowExW"), 0) << "no second window";
@@ -70,6 +70,60 @@ TEST(Foreground, LosingItRunsTheDeactivationStepsInOrderAndRegainingItRestores) 
                                  "SHFullScreen 0x2A",
                                  "MoveWindow 0 0 240 320"};
     EXPECT_EQ(missingStep(readLines(dir.file("trace")), {std::begin(steps), std::end(steps)}), "");
+}
+
+// The README's small script, as the README shows it (indented under "A small script:").
+std::string readmeScript() {
+    const std::string readme =
+        std::filesystem::path(LUMO_TOUR_SCRIPT).parent_path().parent_path() / "README.md";
+    std::string script;
+    bool in = false;
+    for (const std::string& line : readLines(readme)) {
+        if (line == "A small script:") {
+            in = true;
+        } else if (in && line.rfind("    ", 0) == 0) {
+            script += line.substr(4) + "\n";
+        } else if (in && !script.empty()) {
+            break;
+        }
+    }
+    return script;
+}
+
+// The leftmost `columns` columns of a screenshot below its first `top` rows: on the default
+// device the scene's colour bars lie still there (the scene's time marker is in the top rows),
+// under the overlay's texts (the "Choose action" page, or the mode and zoom).
+std::vector<uint8_t> leftColumns(const Picture& p, int columns, int top) {
+    std::vector<uint8_t> out;
+    for (int y = top; y < p.height; ++y) out.insert(out.end(), p.at(0, y), p.at(columns, y));
+    return out;
+}
+
+// The README's example takes a photo, keeps it with "Save Photo" and takes its screenshot at
+// once: the screenshot shows the live picture after the saved photo (the same overlay as a run
+// that waits two seconds before it), never the "Choose action" page, however loaded the machine.
+TEST(Scripts, TheReadmeExampleShowsThePictureAfterTheSavedPhoto) {
+    const std::string script = readmeScript();
+    ASSERT_NE(script.find("screenshot after-photo.png"), std::string::npos) << script;
+    const std::string settled = std::regex_replace(script, std::regex("screenshot after-photo.png"),
+                                                   "wait 2000\nscreenshot after-photo.png");
+    TempFolder reference;
+    ASSERT_EQ(runScript(reference, settled), 0) << readText(reference.file("out"));
+    const Picture expected = readPng(reference.file("shots/after-photo.png"));
+    ASSERT_GT(expected.width, 0);
+    constexpr int kColumns = 90;  // the first colour bar column is 96 pixels wide at 240 x 320
+    constexpr int kMarkerRows = 32;
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE(run);
+        TempFolder dir;
+        ASSERT_EQ(runScript(dir, script), 0) << readText(dir.file("out"));
+        const Picture shot = readPng(dir.file("shots/after-photo.png"));
+        ASSERT_EQ(shot.width, expected.width);
+        EXPECT_TRUE(leftColumns(shot, kColumns, kMarkerRows) ==
+                    leftColumns(expected, kColumns, kMarkerRows))
+            << "the screenshot does not show the picture after the saved photo";
+        EXPECT_EQ(madeFiles(dir.file("device"), ".jpg").size(), 1u);
+    }
 }
 
 // Each mistake gets one line naming what was wrong and where, a near miss the name it was near,

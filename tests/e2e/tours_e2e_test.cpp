@@ -42,23 +42,24 @@ bool hasPxa27xLcd(const DeviceProfile& p) {
 // and kept ("Save movie"); Right to the interval mode and on its page (A opens the current
 // mode's page once a mode page was shown) "Format" back to "JPEG", "Delay" "1 sec" and "Average"
 // "2", a run of one shot (the first comes 3 s after the start); Right to the webcam mode, 1 s of
-// streaming.
+// streaming. Keys are queued and handled in order, a photo's choice page after the photo is
+// taken; the script waits only where time is the point (the movie, the streaming) and awaits
+// the interval shot.
 std::string cameraScript() {
-    return "wait 500\n"
-           "key Start\nwait 600\nkey Start\nwait 200\n"  // JPEG, kept
-           "key A\nkey Down\nkey Start\n" +              // the Photo page
+    return "key Start\nkey Start\n"          // JPEG, kept
+           "key A\nkey Down\nkey Start\n" +  // the Photo page
            keys("Down", 2) +
-           "key Start\nkey Up\nkey Start\nkey A\nwait 200\n" +     // "BMP"
-           "key Start\nwait 600\nkey Start\nwait 200\n"            // BMP, kept
-           "key Right\nwait 200\nkey Start\nwait 1000\n"           // recording
-           "key Start\nwait 200\nkey Down\nkey Start\nwait 200\n"  // "Save movie"
-           "key Right\nwait 200\nkey A\n" +                        // the Interval page
+           "key Start\nkey Up\nkey Start\nkey A\n" +  // "BMP"
+           "key Start\nkey Start\n"                   // BMP, kept
+           "key Right\nkey Start\nwait 1000\n"        // recording
+           "key Start\nkey Down\nkey Start\n"         // "Save movie"
+           "key Right\nkey A\n" +                     // the Interval page
            keys("Down", 2) +
-           "key Start\nkey Down\nkey Start\n" +                                 // "JPEG"
-           keys("Down", 5) + "key Start\n" + keys("Up", 3) + "key Start\n" +    // "1 sec"
-           "key Down\nkey Start\nkey Down\nkey Start\nkey A\nwait 200\n"        // "Average" "2"
-           "key Start\nawait files .jpg 2\nwait 300\nkey Start\nwait 200\n"     // interval run
-           "key Right\nwait 200\nkey Start\nwait 1000\nkey Start\nwait 300\n";  // webcam
+           "key Start\nkey Down\nkey Start\n" +                               // "JPEG"
+           keys("Down", 5) + "key Start\n" + keys("Up", 3) + "key Start\n" +  // "1 sec"
+           "key Down\nkey Start\nkey Down\nkey Start\nkey A\n"                // "Average" "2"
+           "key Start\nawait files .jpg 2\nkey Start\n"                       // interval run
+           "key Right\nkey Start\nwait 1000\nkey Start\n";                    // webcam
 }
 
 // Lumosnapper: each capture starts with the action key, which hides the program (the home
@@ -67,26 +68,26 @@ std::string cameraScript() {
 // a BMP photo; a movie of 2 s, with the video overlay switched on over the whole screen halfway
 // on PXA27x devices, kept from the movie choice page that coming back opens; an interval run
 // ("Format" back to "JPEG", "Delay" "1 sec", the fifth visible item); 1 s of webcam streaming.
+// The waits in the background give the program time to take pictures of the home screen.
 std::string snapperScript(const DeviceProfile& p) {
     const bool overlay = hasPxa27xLcd(p);
     const std::string screen =
         std::to_string(p.displayWidth) + "x" + std::to_string(p.displayHeight);
-    return "wait 500\n"
-           "key Start\nawait background\nwait 400\nscreenshot home.png\n"  // JPEG
-           "foreground\nwait 300\n"
-           "key A\nkey Down\nkey Start\n"                                     // the Photo page
-           "key Start\nkey Up\nkey Start\nkey A\nwait 200\n"                  // "BMP"
-           "key Start\nawait background\nwait 400\nforeground\nwait 300\n"    // BMP
-           "key Right\nwait 200\nkey Start\nawait background\nwait 1000\n" +  // recording
+    return "key Start\nawait background\nwait 400\nscreenshot home.png\n"  // JPEG
+           "foreground\n"
+           "key A\nkey Down\nkey Start\n"                           // the Photo page
+           "key Start\nkey Up\nkey Start\nkey A\n"                  // "BMP"
+           "key Start\nawait background\nwait 400\nforeground\n"    // BMP
+           "key Right\nkey Start\nawait background\nwait 1000\n" +  // recording
            (overlay ? "device overlay2 yuv420 " + screen + " at 0 0\n" : "") +
-           "wait 1000\nforeground\nwait 300\nkey Down\nkey Start\nwait 200\n" +  // "Save movie"
+           "wait 1000\nforeground\nkey Down\nkey Start\n" +  // "Save movie"
            (overlay ? "device overlay2 off\n" : "") +
-           "key Right\nwait 200\nkey A\n"        // the Interval page
+           "key Right\nkey A\n"                  // the Interval page
            "key Start\nkey Down\nkey Start\n" +  // "JPEG"
            keys("Down", 4) +
-           "key Start\n" + keys("Up", 3) + "key Start\nkey A\nwait 200\n" +
-           "key Start\nawait files .jpg 2\nwait 300\nforeground\nwait 300\n"  // interval run
-           "key Right\nwait 200\nkey Start\nawait background\nwait 1000\nforeground\nwait 300\n";
+           "key Start\n" + keys("Up", 3) + "key Start\nkey A\n" +
+           "key Start\nawait files .jpg 2\nforeground\n"  // interval run
+           "key Right\nkey Start\nawait background\nwait 1000\nforeground\n";
 }
 
 // The picture turned by a half turn.

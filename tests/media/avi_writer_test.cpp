@@ -2,6 +2,8 @@
 // limit and failed writes. ffprobe and ffmpeg read the files as an independent oracle.
 #include "media/avi_writer.h"
 
+#include "media/avi_repair.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -149,9 +151,12 @@ movieoracle::Movie readBack(const AviMemoryFile& mem) {
 class Avi : public ::testing::Test {
   protected:
     bool open(uint32_t frameMs, uint32_t width = 16, uint32_t height = 16,
-              FakeSound* sound = nullptr) {
+              FakeSound* sound = nullptr, AviMemoryFile* journal = nullptr) {
         w.frameMs = frameMs;
         if (sound) w.sound = sound->source();
+        if (journal)
+            return aviOpen(w, aviMemorySink(&mem), aviMemorySink(journal), width, height,
+                           sound != nullptr);
         return aviOpen(w, aviMemorySink(&mem), width, height, sound != nullptr);
     }
     AviWriter w;
@@ -159,12 +164,60 @@ class Avi : public ::testing::Test {
     Recorder rec{w, {}};
 };
 
+// A movie and its journal as files again (a card put into a reader), finished by aviRepair.
+struct Repaired {
+    AviRepairReport report;
+    std::vector<uint8_t> bytes;
+};
+
+Repaired repairBytes(const std::vector<uint8_t>& movie, const std::vector<uint8_t>* journal) {
+    std::FILE* m = std::tmpfile();
+    std::FILE* j = journal ? std::tmpfile() : nullptr;
+    std::fwrite(movie.data(), 1, movie.size(), m);
+    if (j) {
+        std::fwrite(journal->data(), 1, journal->size(), j);
+        std::rewind(j);
+    }
+    Repaired r{aviRepair(m, j), {}};
+    std::fseek(m, 0, SEEK_END);
+    r.bytes.resize(size_t(std::ftell(m)));
+    std::rewind(m);
+    EXPECT_EQ(std::fread(r.bytes.data(), 1, r.bytes.size(), m), r.bytes.size());
+    std::fclose(m);
+    if (j) std::fclose(j);
+    return r;
+}
+
+// The header's counts agree with the index: frames (avih and strh) = video entries, the sound
+// stream's length = the sound chunks' bytes / 2. A movie closed after a failed write may keep the
+// remains of the failed chunk after its RIFF chunk; a finished one is covered whole.
+void expectCountsAgree(const std::vector<uint8_t>& file, bool wholeFile = true) {
+    const std::vector<IndexEntry> index = movieIndex(file);
+    uint32_t video = 0, soundBytes = 0;
+    for (const IndexEntry& e : index) {
+        if (e.chunkId == fcc("00dc")) video += 1;
+        if (e.chunkId == fcc("01wb")) soundBytes += get32(file, e.offset + 344 + 4);
+    }
+    EXPECT_EQ(get32(file, 48), video);
+    EXPECT_EQ(get32(file, 140), video);
+    if (soundBytes != 0) {
+        EXPECT_EQ(get32(file, 232), fcc("auds"));
+        EXPECT_EQ(get32(file, 264), soundBytes / 2);
+    }
+    if (wholeFile) {
+        EXPECT_EQ(get32(file, 4) + 8, file.size()) << "the RIFF chunk covers the whole file";
+    } else {
+        EXPECT_LE(get32(file, 4) + 8, file.size());
+    }
+}
+
 // A one-picture movie of an odd size, without sound, with sound on but no buffer ever filled,
 // and on a device whose sound cannot start: one stream and a 116-byte JUNK each time.
 TEST_F(Avi, AOnePictureMovieOfAnOddSizeWithoutSoundIsLaidOutExactlyAndPlays) {
     std::vector<uint8_t> pic;
     for (int quality = 90; pic.size() % 2 == 0; --quality) pic = makeJpeg(33, 17, 1, quality);
     const uint32_t size = uint32_t(pic.size()), moviEnd = 348 + 8 + size + 1;
+    const bool player = testpics::haveFfmpeg();
     for (const uint32_t startResult : {2u, 1u, 0u}) {  // 2: no sound asked for
         SCOPED_TRACE(startResult);
         FakeSound sound{1600, 0, startResult};
@@ -183,11 +236,12 @@ TEST_F(Avi, AOnePictureMovieOfAnOddSizeWithoutSoundIsLaidOutExactlyAndPlays) {
         EXPECT_EQ(movieChunks(mem.bytes), (std::vector<Chunk>{{fcc("00dc"), 348, size}}));
         EXPECT_TRUE(std::equal(pic.begin(), pic.end(), mem.bytes.begin() + 356));
         EXPECT_EQ(movieIndex(mem.bytes), (std::vector<IndexEntry>{{fcc("00dc"), 16, 4, size + 1}}));
-        if (!testpics::haveFfmpeg()) continue;
+        if (!player) continue;
         const movieoracle::Movie m = readBack(mem);
         EXPECT_EQ(std::tuple(m.streams, m.frameRate, m.ticks, m.pictureTicks, m.decodeErrors),
                   std::tuple(1, "25/1", 1L, std::vector<long>{0}, ""));
     }
+    if (!player) GTEST_SKIP() << "laid out exactly; not played: ffprobe/ffmpeg not installed";
 }
 
 TEST_F(Avi, MovieWithSoundAndRepeatsIsLaidOutExactlyAndPlays) {
@@ -411,9 +465,166 @@ TEST_F(Avi, FailedWritesLoseNoWholeChunkAndTheFileStillPlays) {
     for (size_t i = 0; i < 6; ++i) EXPECT_EQ(index[i].offset + 344, chunks[i].offset) << i;
     const std::vector<uint8_t> last = makeJpeg(24, 18, 7);
     EXPECT_TRUE(std::equal(last.begin(), last.end(), mem.bytes.begin() + chunks[5].offset + 8));
-    if (!testpics::haveFfmpeg()) return;
+    if (!testpics::haveFfmpeg())
+        GTEST_SKIP() << "laid out exactly; not played: ffprobe/ffmpeg not installed";
     const movieoracle::Movie m = readBack(mem);
     EXPECT_EQ(std::tuple(m.pictureTicks.size(), m.decodeErrors), std::tuple(6u, ""));
+}
+
+// Power cut in the middle of a movie with sound and repeats: the file as it stands opens at once,
+// and finished from its journal it holds exactly the first entries of the index the writer made,
+// with a header true to them. The normally closed movie leaves no journal.
+TEST_F(Avi, ACutMovieOpensAndItsJournalRebuildsExactlyTheIndexMadeSoFar) {
+    FakeSound sound{1600};
+    AviMemoryFile journal;
+    ASSERT_TRUE(open(40, 32, 24, &sound, &journal));
+    std::vector<uint8_t> cut, cutJournal;
+    uint32_t entriesAtCut = 0;
+    for (int k = 0; k < 25; ++k) {
+        ASSERT_TRUE(rec.frame(makeJpeg(32, 24, k), 10000 + 110 * uint32_t(k)));
+        if (k == 14) {  // 1.54 s in: after the refresh at 1 s
+            cut = mem.bytes, cutJournal = journal.bytes;
+            entriesAtCut = w.indexBytes / 16;
+        }
+    }
+    aviClose(w);
+    EXPECT_TRUE(w.finished);
+    EXPECT_TRUE(journal.discarded) << "a finished movie's journal is deleted";
+    const std::vector<IndexEntry> whole = movieIndex(mem.bytes);
+
+    // Before anything is done the cut file has a true RIFF header with the stream it had then.
+    EXPECT_EQ(get32(cut, 0), fcc("RIFF"));
+    EXPECT_GE(get32(cut, 48), 20u) << "refreshed at 1 s";
+    EXPECT_LE(kAviMoviOffset + get32(cut, 340), cut.size());
+    EXPECT_EQ(get32(cut, 44), kAviFlagsNoIndex);
+
+    const Repaired r = repairBytes(cut, &cutJournal);
+    ASSERT_EQ(r.report.outcome, AviRepairOutcome::Finished) << r.report.problem;
+    EXPECT_TRUE(r.report.exact);
+    const std::vector<IndexEntry> rebuilt = movieIndex(r.bytes);
+    EXPECT_EQ(rebuilt.size(), entriesAtCut) << "every entry made before the cut";
+    EXPECT_TRUE(std::equal(rebuilt.begin(), rebuilt.end(), whole.begin()));
+    expectCountsAgree(r.bytes);
+    EXPECT_EQ(get32(r.bytes, 44), 0x00010030u);
+    EXPECT_EQ(repairBytes(r.bytes, &cutJournal).report.outcome, AviRepairOutcome::AlreadyComplete);
+
+    // Without the journal: one entry per whole chunk, no repeats.
+    const Repaired a = repairBytes(cut, nullptr);
+    ASSERT_EQ(a.report.outcome, AviRepairOutcome::Finished) << a.report.problem;
+    EXPECT_FALSE(a.report.exact);
+    const std::vector<Chunk> chunks = movieChunks(a.bytes);
+    ASSERT_EQ(movieIndex(a.bytes).size(), chunks.size());
+    expectCountsAgree(a.bytes);
+
+    if (!testpics::haveFfmpeg()) GTEST_SKIP() << "ffprobe/ffmpeg not installed";
+    AviMemoryFile asCut;
+    asCut.bytes = cut;
+    const movieoracle::Movie before = readBack(asCut);
+    EXPECT_TRUE(before.read && before.sound) << "ffprobe reads the cut file as it is";
+    asCut.bytes = r.bytes;
+    const movieoracle::Movie after = readBack(asCut);
+    EXPECT_EQ(std::tuple(after.streams, after.ticks, after.decodeErrors),
+              std::tuple(2, long(get32(r.bytes, 48)), ""));
+    EXPECT_EQ(after.soundSamples, long(get32(r.bytes, 264)));
+}
+
+// A card that fills up or is pulled out at each write of a short movie's life in turn (header,
+// journal, picture, sound, refresh, index): the movie ends playable at once, or finishable from
+// its journal once the card is back or has room; no entry made before the failure is lost.
+TEST(AviFaults, AFailureAtEveryWriteEndsPlayableOrFinishable) {
+    struct Card {
+        uint32_t writes = 0, failFrom = UINT32_MAX;
+        bool removed = false;
+    };
+    struct CardFile {
+        Card* card;
+        AviMemoryFile mem;
+    };
+    static constexpr AviSinkOps kCardOps = {
+        .write = [](void* c, const void* data, uint32_t size) -> uint32_t {
+            auto* f = static_cast<CardFile*>(c);
+            if (++f->card->writes >= f->card->failFrom) {
+                if (f->card->removed) return 0;
+                f->mem.failAfter =
+                    std::min<uint32_t>(f->mem.failAfter, uint32_t(f->mem.bytes.size()));
+            }
+            const AviSink inner = aviMemorySink(&f->mem);
+            return inner.ops->write(inner.context, data, size);
+        },
+        .seek = [](void* c, uint32_t offset) -> uint32_t {
+            auto* f = static_cast<CardFile*>(c);
+            if (f->card->removed && f->card->writes >= f->card->failFrom) return 0;
+            f->mem.position = offset;
+            return 1;
+        },
+        .close = [](void* c) { static_cast<CardFile*>(c)->mem.closed = 1; },
+        .discard = [](void* c) { static_cast<CardFile*>(c)->mem.discarded = 1; },
+    };
+    uint32_t failures = 0;
+    for (const bool removed : {false, true}) {
+        for (uint32_t failFrom = 1;; ++failFrom) {
+            SCOPED_TRACE(std::string(removed ? "card removed" : "card full") + " at write " +
+                         std::to_string(failFrom));
+            Card card{0, failFrom, removed};
+            CardFile movie{&card, {}}, journal{&card, {}};
+            AviWriter w;
+            FakeSound sound{800};
+            w.sound = sound.source();
+            w.frameMs = 100;
+            Recorder rec{w, {}};
+            uint32_t goodEntries = 0;
+            const bool opened =
+                aviOpen(w, AviSink{&kCardOps, &movie}, AviSink{&kCardOps, &journal}, 24, 16, true);
+            bool failed = !opened;
+            for (uint32_t k = 0; !failed && k < 14; ++k) {
+                if (rec.frame(makeJpeg(24, 16, int(k)), 150 * k)) {
+                    goodEntries = w.indexBytes / 16;
+                } else {
+                    failed = true;  // the recording pauses; "Save movie" follows
+                }
+            }
+            if (w.file.ops) aviClose(w);
+            if (card.writes < failFrom) break;  // the whole movie was written: every write tried
+            failures += 1;
+            if (!opened) {
+                // Not even the header or the journal's fitted: nothing recorded, open said so.
+                EXPECT_TRUE(journal.mem.discarded);
+                continue;
+            }
+            std::vector<uint8_t> file = movie.mem.bytes;
+            const bool finished = w.finished;
+            if (!finished) {
+                EXPECT_FALSE(journal.mem.discarded)
+                    << "the journal stays when the index is missing";
+                const Repaired r = repairBytes(file, &journal.mem.bytes);
+                ASSERT_EQ(r.report.outcome, AviRepairOutcome::Finished) << r.report.problem;
+                file = r.bytes;
+            } else {
+                EXPECT_TRUE(journal.mem.discarded);
+            }
+            EXPECT_GE(movieIndex(file).size(), goodEntries);
+            expectCountsAgree(file, !finished);
+        }
+    }
+    EXPECT_GT(failures, 40u) << "a short movie's life has many writes";
+}
+
+TEST(AviRepair, LeavesWhatItCannotUnderstandUntouched) {
+    const std::vector<uint8_t> text(1000, 'x');
+    const std::vector<uint8_t> zeros(2000, 0);
+    const std::vector<uint8_t> badJournal(64, 7);
+    for (const auto* file : {&text, &zeros}) {
+        for (const auto* journal :
+             {static_cast<const std::vector<uint8_t>*>(nullptr), &badJournal}) {
+            const Repaired r = repairBytes(*file, journal);
+            EXPECT_EQ(r.report.outcome, AviRepairOutcome::NotUnderstood);
+            EXPECT_FALSE(r.report.problem.empty());
+            EXPECT_EQ(r.bytes, *file);
+        }
+    }
+    const Repaired tiny = repairBytes(std::vector<uint8_t>(100, 0), nullptr);
+    EXPECT_EQ(tiny.report.outcome, AviRepairOutcome::NotUnderstood);
+    EXPECT_EQ(tiny.bytes.size(), 100u);
 }
 
 TEST(AviOpen, RefusesWithoutTickLengthTwiceOrWithoutAFile) {

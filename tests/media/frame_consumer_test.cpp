@@ -114,9 +114,22 @@ TEST(StillPicture, AFailedPhotoLeavesTheRequestArmedAndStillWakesTheWaiter) {
     EXPECT_EQ(gController.snapshotArmed.load(), 0u);
     EXPECT_EQ(WaitForSingleObject(gController.frameEvent, 0), WAIT_OBJECT_0);
     EXPECT_EQ(decodeGray(testpics::readFile(hostPathOf(gApp.lastFilePath))).width, 320);
-    // A frame smaller than the encoder expects is not encoded at all.
+    // A frame smaller than the encoder expects (an overlay plane smaller than the screen) is not
+    // encoded at all: no shutter sound, and the message line says so. So does a failed write.
     gFrame.frameHeight = 120;
+    setting(kSlotShutter).current.store(1);
+    gApp.osdMessage.store(nullptr);
+    traceClear();
     EXPECT_EQ(savePhoto(gApp.photoImage.pixels, frame.data()), 0u);
+    EXPECT_EQ(traceCount("PlaySoundW"), 0u);
+    EXPECT_STREQ(gApp.osdMessage.load(), "Photo not saved");
+    gFrame.frameHeight = 240;
+    gApp.osdMessage.store(nullptr);
+    state.device().handheld().faults.writeBudget.store(10);
+    EXPECT_EQ(savePhoto(gApp.photoImage.pixels, frame.data()), 0u);
+    state.device().handheld().faults.writeBudget.store(-1);
+    EXPECT_STREQ(gApp.osdMessage.load(), "Photo not saved");
+    setting(kSlotShutter).current.store(-1);
 }
 
 TEST(StillPicture, AnAveragedIntervalShotIsSavedFromTheMeanOfItsFrames) {

@@ -218,15 +218,19 @@ TEST_P(StopFrom, EndsTheSenderAndReleasesTheSocketAndTheEvent) {
     }
     useDevice(server ? server->port() : unusedPort(), 640, 480, 100);
     ASSERT_EQ(startWebcam(), 1u);
-    if (state == SenderState::NoServer) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    if (state == SenderState::NoServer) {
+        // Dialling: a refused connect returns at once, so the sender spends its cycle in the
+        // pauses between attempts.
+        ASSERT_TRUE(waitFor([] { return gWebcamLink.dialSocket.load() != INVALID_SOCKET; }, 2000));
+    }
     if (state == SenderState::ConnectBlocked) {
         ASSERT_TRUE(waitFor([] { return gWebcamLink.dialSocket.load() != INVALID_SOCKET; }, 2000));
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        ASSERT_TRUE(waitFor([] { return threadsInSyscall(SYS_connect) >= 1; }, 5000))
+            << "the sender waits in connect";
         ASSERT_EQ(gWebcamLink.socket.load(), INVALID_SOCKET);
     }
     if (state == SenderState::AwaitingGreeting) {
         ASSERT_TRUE(waitFor([&] { return server->connections() == 1; }, 2000));
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
     }
     if (state == SenderState::Idle || state == SenderState::SendBlocked) {
         ASSERT_TRUE(waitFor(idle, 5000));

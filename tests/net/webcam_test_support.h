@@ -7,13 +7,16 @@
 #include <dirent.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "app/program_resources.h"
@@ -45,6 +48,25 @@ inline int openDescriptors() {
     int n = 0;
     if (DIR* d = opendir("/proc/self/fd")) {
         while (readdir(d)) ++n;
+        closedir(d);
+    }
+    return n;
+}
+
+// Threads of this process now blocked in system call `number` (SYS_connect...), as the kernel
+// shows them in /proc.
+inline int threadsInSyscall(long number) {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/task")) {
+        while (dirent* entry = readdir(d)) {
+            if (entry->d_name[0] == '.') continue;
+            const std::string path = std::string("/proc/self/task/") + entry->d_name + "/syscall";
+            if (FILE* f = fopen(path.c_str(), "r")) {
+                long call = -1;
+                n += fscanf(f, "%ld", &call) == 1 && call == number;
+                fclose(f);
+            }
+        }
         closedir(d);
     }
     return n;

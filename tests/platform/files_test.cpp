@@ -8,6 +8,7 @@
 
 #include "platform/files.h"
 #include "platform/hooks.h"
+#include "platform/note_prj.h"
 #include "support/temp_device.h"
 
 namespace {
@@ -58,6 +59,45 @@ TEST(DeviceFiles, AFullCardFailsTheWriteThatDoesNotFit) {
     EXPECT_EQ(std::filesystem::file_size(device.root() + "/My Documents/full.bin"), 10u)
         << "what fitted was written";
     device.handheld().faults.writeBudget = -1;
+}
+
+// A full card still rewrites bytes a file has (a movie's header in place): only growth is charged.
+TEST(DeviceFiles, AFullCardChargesOnlyTheBytesThatGrowAFile) {
+    TempDevice device;
+    device.handheld().faults.writeBudget = 8;
+    FILE* f = _wfopen(u"\\My Documents\\grow.bin", u"wb");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(fwrite("abcdef", 1, 6, f), 6u);  // 2 bytes of room left
+    ASSERT_EQ(fseek(f, 0, SEEK_SET), 0);
+    EXPECT_EQ(fwrite("ABCDEF", 1, 6, f), 6u) << "in place: free";
+    ASSERT_EQ(fseek(f, 4, SEEK_SET), 0);
+    EXPECT_EQ(fwrite("123456", 1, 6, f), 4u) << "2 in place, 2 of growth";
+    EXPECT_EQ(device.handheld().faults.writeBudget.load(), 0);
+    fclose(f);
+    std::ifstream in(device.root() + "/My Documents/grow.bin");
+    std::string bytes;
+    std::getline(in, bytes);
+    EXPECT_EQ(bytes, "ABCD1234");
+    device.handheld().faults.writeBudget = -1;
+}
+
+// A card named in UTF-8 in the profile is found under its UTF-16 name, and a file written there
+// lands in the card's host folder.
+TEST(DeviceFiles, ACardWithANonAsciiNameIsFoundAndWrittenTo) {
+    DeviceProfile profile = *findBuiltinProfile("ph10c");
+    profile.cards = {"Spe\xc3\xaf" "cher \xf0\x9f\x93\xb7"};  // "Speïcher" and a camera emoji
+    TempDevice device(profile);
+    WIN32_FIND_DATA data{};
+    const HANDLE search = FindFirstFlashCard(&data);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    FindClose(search);
+    EXPECT_EQ(std::u16string(data.cFileName), u"Spe\u00efcher \U0001F4F7");
+    const std::u16string path = u"\\" + std::u16string(data.cFileName) + u"\\photo.jpg";
+    FILE* f = _wfopen(path.c_str(), u"wb");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(fwrite("jpg", 1, 3, f), 3u);
+    fclose(f);
+    EXPECT_TRUE(std::filesystem::exists(device.root() + "/" + profile.cards[0] + "/photo.jpg"));
 }
 
 TEST(DeviceFiles, FreeSpaceFromTheProfileOrTheHost) {

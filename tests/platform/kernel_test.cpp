@@ -21,29 +21,34 @@ TEST(Events, ManualResetStaysSignalledForEveryWaiter) {
 }
 
 TEST(Events, AutoResetReleasesOneWaiter) {
-    HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    std::atomic<int> released{0};
+    struct Shared {
+        HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        HANDLE released = CreateEventW(nullptr, FALSE, FALSE, nullptr);  // a waiter got through
+        std::atomic<int> count{0};
+    } shared;
     auto waiter = [](LPVOID p) -> DWORD {
-        auto* args = static_cast<std::pair<HANDLE, std::atomic<int>*>*>(p);
-        if (WaitForSingleObject(args->first, 2000) == WAIT_OBJECT_0) args->second->fetch_add(1);
+        auto* s = static_cast<Shared*>(p);
+        if (WaitForSingleObject(s->event, 10000) == WAIT_OBJECT_0) {
+            s->count.fetch_add(1);
+            SetEvent(s->released);
+        }
         return 0;
     };
-    std::pair<HANDLE, std::atomic<int>*> args{event, &released};
-    HANDLE a = CreateThread(nullptr, 0, waiter, &args, 0, nullptr);
-    HANDLE b = CreateThread(nullptr, 0, waiter, &args, 0, nullptr);
-    Sleep(50);
-    SetEvent(event);
-    // One waiter is released; the other stays blocked until the second signal.
-    Sleep(100);
-    EXPECT_EQ(released.load(), 1);
-    SetEvent(event);
-    EXPECT_EQ(WaitForSingleObject(a, 3000), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(b, 3000), WAIT_OBJECT_0);
-    EXPECT_EQ(released.load(), 2);
-    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT) << "the signal was consumed";
+    HANDLE a = CreateThread(nullptr, 0, waiter, &shared, 0, nullptr);
+    HANDLE b = CreateThread(nullptr, 0, waiter, &shared, 0, nullptr);
+    // Whether or not the waiters wait yet, one signal lets exactly one of them through.
+    SetEvent(shared.event);
+    ASSERT_EQ(WaitForSingleObject(shared.released, 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(shared.count.load(), 1);
+    SetEvent(shared.event);
+    EXPECT_EQ(WaitForSingleObject(a, 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(b, 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(shared.count.load(), 2);
+    EXPECT_EQ(WaitForSingleObject(shared.event, 0), WAIT_TIMEOUT) << "the signal was consumed";
     CloseHandle(a);
     CloseHandle(b);
-    CloseHandle(event);
+    CloseHandle(shared.released);
+    CloseHandle(shared.event);
 }
 
 TEST(Events, TimeoutReturnsWaitTimeoutAfterTheTime) {
@@ -82,32 +87,37 @@ TEST(Handles, ClosedAndForeignHandlesAreRejected) {
 }
 
 TEST(Threads, HandleIsSignalledWhenTheThreadEnds) {
-    auto body = [](LPVOID) -> DWORD {
-        Sleep(30);
-        return 7;
+    // The thread ends when the test lets it, so it is still running at the first look.
+    HANDLE finish = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    auto body = [](LPVOID event) -> DWORD {
+        return WaitForSingleObject(static_cast<HANDLE>(event), 10000) == WAIT_OBJECT_0 ? 7 : 1;
     };
-    HANDLE thread = CreateThread(nullptr, 0, body, nullptr, 0, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, body, finish, 0, nullptr);
     DWORD code = 0;
     EXPECT_TRUE(GetExitCodeThread(thread, &code));
     EXPECT_EQ(code, STILL_ACTIVE);
+    EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT);
     EXPECT_TRUE(SetThreadPriority(thread, THREAD_PRIORITY_NORMAL));
     EXPECT_EQ(GetThreadPriority(thread), 3);
-    EXPECT_EQ(WaitForSingleObject(thread, 3000), WAIT_OBJECT_0);
+    SetEvent(finish);
+    EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
     EXPECT_TRUE(GetExitCodeThread(thread, &code));
     EXPECT_EQ(code, 7u);
     CloseHandle(thread);
+    CloseHandle(finish);
 }
 
 TEST(Threads, ClosingTheHandleEarlyLeavesTheThreadRunning) {
-    static std::atomic<bool> ran{false};
+    // The thread goes on only after its handle is closed, then signals that it ran.
+    static HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    static HANDLE ran = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     auto body = [](LPVOID) -> DWORD {
-        Sleep(20);
-        ran = true;
+        if (WaitForSingleObject(go, 10000) == WAIT_OBJECT_0) SetEvent(ran);
         return 0;
     };
-    CloseHandle(CreateThread(nullptr, 0, body, nullptr, 0, nullptr));
-    for (int i = 0; i < 300 && !ran; ++i) Sleep(10);
-    EXPECT_TRUE(ran);
+    EXPECT_TRUE(CloseHandle(CreateThread(nullptr, 0, body, nullptr, 0, nullptr)));
+    SetEvent(go);
+    EXPECT_EQ(WaitForSingleObject(ran, 5000), WAIT_OBJECT_0);
 }
 
 TEST(Clock, TickCountCanBeDrivenForward) {

@@ -4,7 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "platform/registry.h"
 #include "support/temp_device.h"
@@ -98,12 +100,66 @@ TEST(Registry, ACrashDuringASaveLeavesThePreviousStore) {
     EXPECT_EQ(readDword(HKEY_CURRENT_USER, u"ControlPanel\\Backlight", u"BatteryTimeout"), 60u);
 }
 
-TEST(Registry, AStoreThatIsNotOursReadsAsEmpty) {
-    TempDevice device;
-    std::ofstream(device.root() + "/.device/registry") << "garbage\nkey zz\n";
-    HKEY k;
-    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"ControlPanel\\Backlight", 0, 0, &k),
-              static_cast<LONG>(ERROR_FILE_NOT_FOUND));
+std::string fileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// Damaged stores: every readable key is kept, a bad line costs only itself, and a store that
+// cannot be read at all is still on disk afterwards under a new name, never overwritten.
+TEST(Registry, DamagedStoresKeepWhatCanBeReadAndNothingIsLost) {
+    // A store with a key holding two values; "a" and "b" are 1 and 2.
+    const std::string key = "key 484b43555c536f6674776172655c51\n";  // HKCU\Software\Q
+    const std::string a = "value 4 61 01000000\n", b = "value 4 62 02000000\n";
+    struct Case {
+        const char* what;
+        std::string text;
+        DWORD a, b;     // what reads back; 0xDEAD: the key is missing
+        bool setAside;  // the store is kept under a new name
+    };
+    const std::string header = "lumovatrix-registry 1\n";
+    auto crlf = [](std::string t) {
+        for (size_t at = 0; (at = t.find('\n', at)) != std::string::npos; at += 2)
+            t.insert(at, "\r");
+        return t;
+    };
+    const Case cases[] = {
+        {"a value whose type is not a number", header + key + "value x 61 01000000\n" + b, 0xBEEF,
+         2, true},
+        {"a truncated last line", header + key + a + "value 4 62 020", 1, 0xBEEF, true},
+        {"a line of binary bytes", header + key + a + std::string("\x01\xff\0zz\n", 6) + b, 1, 2,
+         true},
+        {"CRLF line ends", crlf(header + key + a + b), 1, 2, false},
+        {"a trailing space after the first line", "lumovatrix-registry 1 \n" + key + a + b, 1, 2,
+         false},
+        {"an empty file", "", 0xDEAD, 0xDEAD, false},
+        {"binary from the first byte",
+         std::string("\x7f"
+                     "ELF\x02\x01\0\0garbage\n",
+                     16) +
+             key + a,
+         0xDEAD, 0xDEAD, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDevice device;
+        const std::string store = device.root() + "/.device/registry";
+        std::ofstream(store, std::ios::binary) << c.text;
+        EXPECT_EQ(readDword(HKEY_CURRENT_USER, u"Software\\Q", u"a"), c.a);
+        EXPECT_EQ(readDword(HKEY_CURRENT_USER, u"Software\\Q", u"b"), c.b);
+        const std::string aside = device.root() + "/.device/registry.unreadable-1";
+        EXPECT_EQ(std::filesystem::exists(aside), c.setAside);
+        // A change is written as a whole new store; what was read stays, the old text is kept.
+        writeDword(HKEY_CURRENT_USER, u"Software\\Q", u"c", 3);
+        EXPECT_EQ(readDword(HKEY_CURRENT_USER, u"Software\\Q", u"c"), 3u);
+        EXPECT_EQ(readDword(HKEY_CURRENT_USER, u"Software\\Q", u"a"), c.a == 0xDEAD ? 0xBEEF : c.a);
+        if (c.setAside) {
+            EXPECT_EQ(fileText(aside), c.text);
+        }
+        EXPECT_FALSE(std::filesystem::exists(device.root() + "/.device/registry.unreadable-2"));
+    }
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// The message queue: order, the quit message, and tasks run on the window thread.
+// The message queue: order, the quit message, and tasks run on the window thread, at once or
+// once the queue is empty.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -11,8 +12,10 @@ namespace {
 
 std::vector<UINT> handled;
 
+// Records WM_APP messages; WM_APP + 9 posts WM_APP + 2 as it is handled.
 LRESULT recordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message >= WM_APP) handled.push_back(message);
+    if (message == WM_APP + 9) PostMessageW(window, WM_APP + 2, 0, 0);
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -38,6 +41,28 @@ TEST(MessageQueue, TasksPostAheadOfLaterMessagesAndQuitComesLast) {
     EXPECT_EQ(handled, (std::vector<UINT>{WM_APP + 1, WM_APP + 2, WM_APP + 3}));
     EXPECT_TRUE(DestroyWindow(window));
     EXPECT_FALSE(PostMessageW(window, WM_APP, 0, 0)) << "a destroyed window takes no messages";
+}
+
+// A front-end's wait for the program to handle its input: the task runs once nothing is queued,
+// after what handling the earlier messages posted and after messages queued meanwhile.
+TEST(MessageQueue, ATaskForAnEmptyQueueRunsAfterEverythingQueuedAndPostedByHandling) {
+    TempDevice device;
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = recordingProc;
+    windowClass.lpszClassName = u"IdleTest";
+    ASSERT_NE(RegisterClassW(&windowClass), 0);
+    HWND window = CreateWindowExW(0, u"IdleTest", u"Idle", 0, 0, 0, 10, 10, nullptr, nullptr,
+                                  nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    handled.clear();
+    PostMessageW(window, WM_APP + 9, 0, 0);
+    runWhenQueueHandled([] { handled.push_back(0); });
+    PostMessageW(window, WM_APP + 3, 0, 0);
+    PostQuitMessage(0);
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0)) DispatchMessageW(&message);
+    EXPECT_EQ(handled, (std::vector<UINT>{WM_APP + 9, WM_APP + 3, WM_APP + 2, 0}));
+    EXPECT_TRUE(DestroyWindow(window));
 }
 
 }  // namespace

@@ -4,8 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -13,6 +20,8 @@
 #include <set>
 #include <thread>
 
+#include "media/avi_writer.h"
+#include "media/movie_oracle.h"
 #include "media/test_pictures.h"
 #include "receiver/test_device.h"
 
@@ -125,6 +134,7 @@ TEST(Receiver, TenDevicesAtOnceEveryPictureAccountedFor) {
     ASSERT_EQ(deviceOf.size(), size_t(kDevices));
 
     // The numbered files hold the same bytes; each movie has every picture at its tick.
+    const bool prober = testpics::haveFfmpeg();
     for (const auto& [number, d] : deviceOf) {
         char folder[32];
         std::snprintf(folder, sizeof folder, "device%04u", number);
@@ -135,13 +145,14 @@ TEST(Receiver, TenDevicesAtOnceEveryPictureAccountedFor) {
         }
         const std::string movie = (s.folder / "movies" / (std::string(folder) + ".avi")).string();
         ASSERT_TRUE(fs::exists(movie));
-        if (!testpics::haveFfmpeg()) continue;
+        if (!prober) continue;
         auto info = testpics::probe(movie, "-show_streams -count_frames");
         EXPECT_EQ(info["streams.stream.0.codec_name"], "mjpeg");
         EXPECT_EQ(info["streams.stream.0.width"], std::to_string(17 + d));
         EXPECT_EQ(info["streams.stream.0.nb_frames"], std::to_string(kPictures));
         EXPECT_EQ(info["streams.stream.0.nb_read_frames"], std::to_string(kPictures));
     }
+    if (!prober) GTEST_SKIP() << "movies not read back: ffprobe/ffmpeg not installed";
 }
 
 TEST(Receiver, ABrokenStreamIsDroppedWithOneLineTheOthersGoOnAndADeviceMayComeBack) {
@@ -264,7 +275,8 @@ TEST(Receiver, StoppingFinishesTheMoviesOfConnectedDevices) {
     s.receiver->stop();
     const std::string movie = (s.folder / "device0001.avi").string();
     ASSERT_TRUE(fs::exists(movie));
-    if (!testpics::haveFfmpeg()) return;
+    if (!testpics::haveFfmpeg())
+        GTEST_SKIP() << "movie not read back: ffprobe/ffmpeg not installed";
     auto info = testpics::probe(movie, "-show_streams -count_frames");
     EXPECT_EQ(info["streams.stream.0.nb_frames"], "6");  // 1 + 2 + 2 (100 ms apart) + 1
     EXPECT_EQ(info["streams.stream.0.nb_read_frames"], "4");
@@ -287,3 +299,209 @@ TEST(Receiver, RefusesAPortInUseAndABadAddress) {
 }
 
 }  // namespace
+
+namespace {
+
+// The process's resident memory now and at its peak, bytes (Linux /proc).
+std::pair<uint64_t, uint64_t> residentBytes() {
+    std::ifstream status("/proc/self/status");
+    uint64_t now = 0, peak = 0;
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("VmRSS:", 0) == 0) now = std::stoull(line.substr(6)) * 1024;
+        if (line.rfind("VmHWM:", 0) == 0) peak = std::stoull(line.substr(6)) * 1024;
+    }
+    return {now, peak};
+}
+
+// A message header claiming a picture of `length` bytes, and `tail` bytes of it.
+std::vector<uint8_t> claim(uint32_t length, size_t tail) {
+    std::vector<uint8_t> m = testdevice::message(testdevice::fakeJpeg(64, 1), 5, 8, 8);
+    testdevice::put32(&m[28], length);
+    m.resize(kMessageHeaderBytes + tail, 0x55);
+    return m;
+}
+
+}  // namespace
+
+// Fifty connections claiming 16 MiB pictures are refused at once; fifty more claiming the largest
+// real picture and trickling its first bytes hold little memory each; a real device streaming
+// meanwhile is served in full, and the process stays below 100 MB.
+TEST(ReceiverLimits, HostileConnectionsKeepMemoryBoundedWhileADeviceStreams) {
+    Started s([](ReceiverOptions& o, const fs::path& folder) { o.aviDir = folder.string(); });
+    std::vector<std::unique_ptr<Client>> hostile;
+    for (int i = 0; i < 50; ++i) {
+        hostile.push_back(std::make_unique<Client>(s.receiver->port()));
+        ASSERT_EQ(hostile.back()->receive(4), "vetu");
+        ASSERT_TRUE(hostile.back()->send(claim(16u << 20, 4000)));
+    }
+    for (auto& c : hostile) EXPECT_TRUE(c->closedByPeer()) << "refused at once";
+    hostile.clear();
+    for (int i = 0; i < 50; ++i) {
+        hostile.push_back(std::make_unique<Client>(s.receiver->port()));
+        ASSERT_EQ(hostile.back()->receive(4), "vetu");
+        ASSERT_TRUE(hostile.back()->send(claim(kLargestDevicePicture, 300000)));
+    }
+    const auto pictures = picturesFor(3, 60, 64, 48);
+    ASSERT_TRUE(streamPictures(s.receiver->port(), pictures, 0, 64, 48, 3));
+    ASSERT_TRUE(s.waitFor([&] { return s.receiver->stats().pictures == 60; }));
+    const auto [now, peak] = residentBytes();
+    EXPECT_LT(peak, 100u << 20) << "now " << now;
+    EXPECT_EQ(s.receiver->stats().devicesFinished, 51u) << "the trickling ones are still served";
+    const auto errors = s.locked([&] { return s.errors; });
+    ASSERT_EQ(errors.size(), 50u);
+    EXPECT_NE(errors[0].find("16777216"), std::string::npos) << errors[0];
+}
+
+// A message whose bytes stop coming is dropped after the time-out (a short one here); a device
+// quiet between messages is not.
+TEST(ReceiverLimits, AStalledMessageIsDroppedAQuietDeviceIsNot) {
+    Started s([](ReceiverOptions& o, const fs::path&) { o.messageTimeoutMs = 300; });
+    Client stalled(s.receiver->port()), quiet(s.receiver->port());
+    ASSERT_EQ(stalled.receive(4), "vetu");
+    ASSERT_EQ(quiet.receive(4), "vetu");
+    ASSERT_TRUE(quiet.send(testdevice::message(testpics::makeJpeg(8, 8, 1), 1, 8, 8)));
+    ASSERT_TRUE(stalled.send(claim(5000, 100)));
+    EXPECT_TRUE(stalled.closedByPeer());
+    const auto errors = s.locked([&] { return s.errors; });
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find("no byte of the message for 300 ms (132 of 5032 bytes)"),
+              std::string::npos)
+        << errors[0];
+    EXPECT_TRUE(quiet.send(testdevice::message(testpics::makeJpeg(8, 8, 2), 2, 8, 8)));
+    EXPECT_TRUE(s.waitFor([&] { return s.receiver->stats().pictures == 2; }));
+}
+
+TEST(ReceiverLimits, SixtyFourDevicesAtOnceTheNextIsRefusedWithALine) {
+    Started s;
+    std::vector<std::unique_ptr<Client>> devices;
+    for (int i = 0; i < 64; ++i) {
+        devices.push_back(std::make_unique<Client>(s.receiver->port()));
+        ASSERT_EQ(devices.back()->receive(4), "vetu") << i;
+    }
+    Client extra(s.receiver->port());
+    EXPECT_EQ(extra.receive(4), "") << "closed without a greeting";
+    EXPECT_EQ(s.receiver->stats().devicesRefused, 1u);
+    const auto errors = s.locked([&] { return s.errors; });
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find(": 64 devices are connected already"), std::string::npos);
+    devices.pop_back();
+    ASSERT_TRUE(s.waitFor([&] { return s.receiver->stats().devicesFinished == 1; }));
+    Client again(s.receiver->port());
+    EXPECT_EQ(again.receive(4), "vetu") << "room again once one has left";
+}
+
+// Pictures 66 ms apart by the device's ticks (15 a second): the movie keeps every one at its
+// tick, and the log counts pictures and seconds.
+TEST(ReceiverMovies, EveryPictureIsKeptAtTheDevicesTick) {
+    std::vector<std::string> info;
+    std::mutex infoMutex;
+    Started s([&](ReceiverOptions& o, const fs::path& folder) {
+        o.aviDir = folder.string();
+        o.info = [&](const std::string& line) {
+            std::lock_guard<std::mutex> lock(infoMutex);
+            info.push_back(line);
+        };
+    });
+    const auto pictures = picturesFor(4, 45, 32, 24);
+    {
+        Client device(s.receiver->port());
+        ASSERT_EQ(device.receive(4), "vetu");
+        for (int k = 0; k < 45; ++k)
+            ASSERT_TRUE(device.send(testdevice::message(pictures[k], 5000 + 66 * k, 32, 24)));
+    }
+    ASSERT_TRUE(s.waitFor([&] { return s.receiver->stats().devicesFinished == 1; }));
+    {
+        std::lock_guard<std::mutex> lock(infoMutex);
+        const auto closed = std::find_if(info.begin(), info.end(), [](const std::string& l) {
+            return l.find("closed, ") != std::string::npos;
+        });
+        ASSERT_NE(closed, info.end());
+        EXPECT_NE(closed->find(" closed, 45 pictures, 2.9 s"), std::string::npos) << *closed;
+    }
+    const std::string movie = (s.folder / "device0001.avi").string();
+    EXPECT_FALSE(fs::exists(movie + ".journal"));
+    if (!testpics::haveFfmpeg()) GTEST_SKIP() << "ffprobe/ffmpeg not installed";
+    const auto m = movieoracle::readMovie(movie);
+    ASSERT_EQ(m.pictureTicks.size(), 45u);
+    // 66 ms apart: 6.6 ticks of 10 ms between pictures, as the writer rounds them (after the
+    // first, which holds only the movie's first tick: its clock starts with it).
+    for (size_t k = 2; k < 45; ++k)
+        EXPECT_NEAR(double(m.pictureTicks[k] - m.pictureTicks[k - 1]), 6.6, 0.6) << k;
+}
+
+// The receiver killed in the middle of a movie: the movie opens as it is, and the next start
+// with the same folder finishes it from its journal.
+TEST(ReceiverMovies, AMovieCutByAKillIsFinishedByTheNextStart) {
+    const fs::path folder =
+        fs::temp_directory_path() / ("lumo_receiver_kill_" + std::to_string(getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        ::close(out[0]);
+        execl(LUMO_RECEIVER_BINARY, LUMO_RECEIVER_BINARY, "--port", "0", "--avi", folder.c_str(),
+              nullptr);
+        _exit(127);
+    }
+    ::close(out[1]);
+    std::FILE* lines = fdopen(out[0], "r");
+    char line[512] = "";
+    ASSERT_NE(fgets(line, sizeof line, lines), nullptr);
+    const char* colon = strrchr(line, ':');
+    ASSERT_NE(colon, nullptr) << line;
+    const auto pictures = picturesFor(6, 30, 24, 16);
+    Client device(uint16_t(atoi(colon + 1)));
+    ASSERT_EQ(device.receive(4), "vetu");
+    for (int k = 0; k < 30; ++k)
+        ASSERT_TRUE(device.send(testdevice::message(pictures[k], 100 * k, 24, 16)));
+    // Await the journal's entries of all 30 pictures (each is stored with its first tick):
+    // everything the movie holds has reached the disk.
+    const fs::path journal = folder / "device0001.avi.journal";
+    const auto storedPictures = [&] {
+        const std::vector<uint8_t> j = testpics::readFile(journal.string());
+        std::set<uint32_t> offsets;
+        for (size_t at = kAviJournalHeaderBytes; at + 16 <= j.size(); at += 16) {
+            uint32_t e[4];
+            std::memcpy(e, &j[at], 16);
+            if (e[0] == kAviVideoChunk) offsets.insert(e[2]);
+        }
+        return offsets.size();
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (storedPictures() < 30) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+        std::this_thread::yield();
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    fclose(lines);
+    const std::string movie = (folder / "device0001.avi").string();
+    if (testpics::haveFfmpeg()) {
+        EXPECT_TRUE(movieoracle::readMovie(movie).read) << "ffprobe reads the cut movie";
+    }
+
+    std::vector<std::string> info;
+    {
+        ReceiverOptions o;
+        o.port = 0;
+        o.aviDir = folder.string();
+        o.info = [&](const std::string& l) { info.push_back(l); };
+        Receiver again(o);
+        std::string error;
+        ASSERT_TRUE(again.start(&error)) << error;
+    }
+    ASSERT_FALSE(info.empty());
+    EXPECT_EQ(info[0].rfind("finished the movie " + movie + " cut off before: 30 pictures", 0), 0u)
+        << info[0];
+    EXPECT_FALSE(fs::exists(journal));
+    if (testpics::haveFfmpeg()) {
+        const auto m = movieoracle::readMovie(movie);
+        EXPECT_EQ(m.decodeErrors, "");
+        EXPECT_EQ(m.pictureTicks.size(), 30u);
+        EXPECT_NEAR(double(m.ticks), 290.0, 10.0) << "2.9 s of 10 ms ticks";
+    }
+    fs::remove_all(folder);
+}

@@ -4,12 +4,12 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <thread>
+#include <mutex>
 
 #include "sim/camera_sensor.h"
 #include "sim/capture_block.h"
@@ -82,11 +82,26 @@ struct LibraryCopy {
     uint32_t (*deinit)();
 };
 
-std::atomic<int> libraryFrames{0};
-std::atomic<uint32_t> libraryBytes{0};
+// What the library's capture thread delivers; the test waits on `frameArrived`.
+std::mutex frameMutex;
+std::condition_variable frameArrived;
+int libraryFrames = 0;
+uint32_t libraryBytes = 0;
 void countFrame(uint8_t*, uint32_t bytes, uint32_t*) {
-    libraryBytes = bytes;
-    ++libraryFrames;
+    {
+        std::lock_guard lock(frameMutex);
+        libraryBytes = bytes;
+        ++libraryFrames;
+    }
+    frameArrived.notify_all();
+}
+
+// Waits until at least `frames` frames have come, for at most `limitMs`; the count then.
+int awaitFrames(int frames, int limitMs) {
+    std::unique_lock lock(frameMutex);
+    frameArrived.wait_for(lock, std::chrono::milliseconds(limitMs),
+                          [frames] { return libraryFrames >= frames; });
+    return libraryFrames;
 }
 
 TEST(CameraLibrary, StatesAndFrames) {
@@ -109,16 +124,21 @@ TEST(CameraLibrary, StatesAndFrames) {
     EXPECT_EQ(camera.begin(&noCallback), 0u);
 
     libraryFrames = 0;
+    const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(camera.begin(&block), 1u);
     EXPECT_EQ(camera.begin(&block), 0u) << "already streaming";
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    // Its pace: ten frames at 30 fps take at least nine frame periods, however loaded the
+    // machine (a load only slows them).
+    ASSERT_GE(awaitFrames(10, 10000), 10) << "frames stopped coming";
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(9 * (1000 / 30)));
     camera.end();
-    const int frames = libraryFrames;
-    EXPECT_GE(frames, 8) << "about 15 frames in half a second at 30 fps";
-    EXPECT_LE(frames, 20);
-    EXPECT_EQ(libraryBytes, 320u * 240 * 2);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(libraryFrames, frames) << "nothing after Camera_End returned";
+    const int frames = awaitFrames(0, 0);
+    {
+        std::lock_guard lock(frameMutex);
+        EXPECT_EQ(libraryBytes, 320u * 240 * 2);
+    }
+    // Camera_End returned: another frame in three frame periods would be one too many.
+    EXPECT_EQ(awaitFrames(frames + 1, 3 * 1000 / 30), frames) << "a frame after Camera_End";
     EXPECT_EQ(camera.deinit(), 1u);
     EXPECT_EQ(camera.init(open), 1u) << "initialised again after Camera_Deinit";
     camera.deinit();

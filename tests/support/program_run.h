@@ -99,6 +99,18 @@ struct ProgramRun {
     std::string output() const { return readText(outputPath); }
 };
 
+// Waits until the running program has written `text` (a script's `echo`), for at most `seconds`;
+// false when it did not, or ended first.
+inline bool awaitOutput(ProgramRun& run, const std::string& text, int seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (run.output().find(text) == std::string::npos) {
+        if (waitpid(run.pid, nullptr, WNOHANG) != 0 || std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
 // Runs the program to its end; returns the exit status.
 inline int runProgram(const std::vector<std::string>& args, const std::string& output,
                       int seconds = 60) {

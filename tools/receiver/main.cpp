@@ -25,10 +25,14 @@ const char kUsage[] =
     "  --out DIR        save every picture as DIR/deviceNNNN/NNNNNN.jpg, one folder per device\n"
     "                   connection\n"
     "  --avi DIR        record each device connection as a Motion-JPEG movie DIR/deviceNNNN.avi,\n"
-    "                   timed by the device's frame ticks (a gap of over a minute between\n"
-    "                   pictures is left out)\n"
-    "  --frame-ms N     tick length of the movies in milliseconds (default 100, 10 frames a\n"
-    "                   second)\n"
+    "                   every picture timed by the device's own frame ticks (a gap of over a\n"
+    "                   minute between pictures is left out). While it is recorded its index\n"
+    "                   is kept in DIR/deviceNNNN.avi.journal; a movie cut off by a kill or a\n"
+    "                   full disk is finished when the receiver next starts with the same DIR\n"
+    "                   (or by lumo-avifix)\n"
+    "  --frame-ms N     tick length of the movies in milliseconds (default 10: every picture\n"
+    "                   of a device sending up to 100 a second keeps a tick of its own; a\n"
+    "                   longer tick keeps one picture per tick)\n"
     "  --http PORT      serve the pictures on http://127.0.0.1:PORT/ : / shows the live stream,\n"
     "                   /stream is a multipart MJPEG stream, /latest.jpg the latest picture\n"
     "                   (from whichever device sent last)\n"
@@ -36,7 +40,12 @@ const char kUsage[] =
     "\n"
     "Existing files are never replaced: a folder or movie name that is taken gets the next free\n"
     "number. A connection that breaks the message format is dropped with one line on standard\n"
-    "error; connections and files written are reported on standard output.\n";
+    "error; connections and files written are reported on standard output.\n"
+    "\n"
+    "Limits: a picture may be at most 3,840,000 bytes long (the largest photo a device takes,\n"
+    "1600 x 1200, at 2 bytes a pixel; longer is refused at once); a message whose bytes stop\n"
+    "coming for 30 s is dropped; at most 64 devices are served at once, more are refused with\n"
+    "a line.\n";
 
 bool parseNumber(const char* text, unsigned long max, unsigned long* value) {
     if (text == nullptr || *text == '\0') return false;

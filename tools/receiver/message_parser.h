@@ -23,7 +23,14 @@ constexpr uint32_t kMessageHeaderBytes = 32;   // bytes of a message before its 
 constexpr uint32_t kReplacedPictureBytes = 8;  // picture bytes carried by the tick and size words
 constexpr uint8_t kJfifStart[kReplacedPictureBytes] = {0xFF, 0xD8, 0xFF, 0xE0,
                                                        0x00, 0x10, 0x4A, 0x46};
-constexpr uint32_t kDefaultMaxPicture = 16u << 20;  // a sane limit for one picture, bytes
+// The largest picture a device can send: the largest photo any profile allows (1600 x 1200) as a
+// 4:2:0 JPEG at quality 100. The device encodes into its photo buffer, 2 bytes per pixel of that
+// photo, and a picture (with its 32-byte message header) never outgrows it; so no longer picture
+// is ever real, and a length above this is refused as soon as it arrives.
+constexpr uint32_t kLargestPhotoWidth = 1600;
+constexpr uint32_t kLargestPhotoHeight = 1200;
+constexpr uint32_t kLargestDevicePicture = kLargestPhotoWidth * kLargestPhotoHeight * 2;
+constexpr uint32_t kDefaultMaxPicture = kLargestDevicePicture;
 
 enum class ParseStatus {
     NeedMore,  // the bytes so far are a valid start; `needed` bytes make the next step possible

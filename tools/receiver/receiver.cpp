@@ -8,17 +8,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 
+#include "media/avi_repair.h"
 #include "media/avi_writer.h"
 
 namespace {
 
 constexpr char kGreeting[4] = {'v', 'e', 't', 'u'};
-constexpr size_t kFirstBufferBytes = 64 * 1024;
+constexpr size_t kFirstBufferBytes = 64 * 1024;  // also the least a message buffer grows by
 constexpr size_t kMaxRequestBytes = 8 * 1024;
 constexpr int kHttpReceiveTimeoutS = 5;  // a client that sends no request in time is dropped
 constexpr int kHttpSendTimeoutS = 10;    // and one that stops reading a stream
@@ -111,11 +113,17 @@ class DeviceOutputs {
 
     void closeMovie() {
         if (writer_ == nullptr || writer_->file.ops == nullptr) return;
-        const uint32_t ticks = writer_->ticksTotal.load(std::memory_order_relaxed);
+        const uint64_t ms =
+            uint64_t{writer_->ticksTotal.load(std::memory_order_relaxed)} * options_.frameMs;
         aviClose(*writer_);
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.1f", double(ms) / 1000);
         say_("device " + std::to_string(device_) + ": movie " + moviePath_ + " closed, " +
-                 std::to_string(ticks) + " ticks of " + std::to_string(options_.frameMs) + " ms",
-             false);
+                 std::to_string(moviePictures_) + " pictures, " + seconds + " s" +
+                 (writer_->finished ? ""
+                                    : " (its index could not be written: lumo-avifix " +
+                                          moviePath_ + " finishes it)"),
+             !writer_->finished);
     }
 
   private:
@@ -153,11 +161,15 @@ class DeviceOutputs {
         // recording does, instead of filling the gap with repeats of the last picture.
         if (!previous_.empty() && picture.tick - lastTick_ > kMaxGapMs) w.ticksSinceResume = 0;
         lastTick_ = picture.tick;
+        const uint32_t lastPicture = w.lastPicturePos;
         bool ok = aviWriteFrame(w, previous_.data(), uint32_t(previous_.size()), picture.tick, 1);
+        if (w.lastPicturePos != lastPicture) moviePictures_ += 1;
         if (ok) {
             previous_ = picture.jpeg;
             w.pictureChanged = 1;
+            const uint32_t before = w.lastPicturePos;
             ok = aviWriteFrame(w, previous_.data(), uint32_t(previous_.size()), picture.tick, 0);
+            if (w.lastPicturePos != before) moviePictures_ += 1;
         }
         if (!ok) {
             fail(movieFailed_, "cannot add to movie " + moviePath_ +
@@ -180,9 +192,14 @@ class DeviceOutputs {
             fail(movieFailed_, "cannot create a movie in " + options_.aviDir + ": " + errnoText());
             return false;
         }
+        // The journal beside the movie lets lumo-avifix, or this receiver's next start, finish
+        // a movie cut off by a kill or a full disk.
+        const AviSink journal = aviJournalFileSink((moviePath_ + kAviJournalSuffix).c_str());
         writer_ = std::make_unique<AviWriter>();
         writer_->frameMs = options_.frameMs;
-        if (!aviOpen(*writer_, aviFileSink(file), picture.width, picture.height, false)) {
+        if (journal.ops == nullptr) std::fclose(file);
+        if (journal.ops == nullptr ||
+            !aviOpen(*writer_, aviFileSink(file), journal, picture.width, picture.height, false)) {
             fail(movieFailed_, "cannot write movie " + moviePath_);
             return false;
         }
@@ -198,6 +215,7 @@ class DeviceOutputs {
     const ReceiverOptions& options_;
     const uint32_t device_;
     std::function<void(const std::string&, bool)> say_;
+    uint32_t moviePictures_ = 0;  // pictures stored in the movie
     std::string folder_;
     bool filesFailed_ = false;
     std::unique_ptr<AviWriter> writer_;
@@ -254,6 +272,7 @@ bool Receiver::start(std::string* error) {
     }
     wakeRead_ = pipeFds[0];
     wakeWrite_ = pipeFds[1];
+    finishCutMovies();
     started_ = true;
     acceptThread_ = std::thread(&Receiver::acceptLoop, this);
     return true;
@@ -288,8 +307,49 @@ void Receiver::stop() {
     }
 }
 
+// Movies a killed receiver left in the movie folder still have their journal: each is finished
+// (exactly, from the journal) and its journal removed; one line each.
+void Receiver::finishCutMovies() {
+    namespace fs = std::filesystem;
+    if (options_.aviDir.empty()) return;
+    std::error_code ec;
+    const std::string suffix = kAviJournalSuffix;
+    for (const auto& entry : fs::directory_iterator(options_.aviDir, ec)) {
+        const std::string journalPath = entry.path().string();
+        if (journalPath.size() <= suffix.size() ||
+            journalPath.compare(journalPath.size() - suffix.size(), suffix.size(), suffix) != 0)
+            continue;
+        const std::string moviePath = journalPath.substr(0, journalPath.size() - suffix.size());
+        std::FILE* movie = std::fopen(moviePath.c_str(), "r+b");
+        std::FILE* journal = std::fopen(journalPath.c_str(), "rb");
+        if (movie == nullptr || journal == nullptr) {
+            if (movie != nullptr) std::fclose(movie);
+            if (journal != nullptr) std::fclose(journal);
+            continue;
+        }
+        const AviRepairReport r = aviRepair(movie, journal);
+        const bool closed = std::fclose(movie) == 0;
+        std::fclose(journal);
+        if ((r.outcome == AviRepairOutcome::Finished && closed) ||
+            r.outcome == AviRepairOutcome::AlreadyComplete) {
+            fs::remove(journalPath, ec);
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, "%.1f",
+                          double(r.videoEntries) * r.microsPerFrame / 1e6);
+            if (r.outcome == AviRepairOutcome::Finished)
+                say(options_.info,
+                    "finished the movie " + moviePath + " cut off before: " +
+                        std::to_string(r.pictures) + " pictures, " + seconds + " s",
+                    false);
+        } else {
+            say(options_.error, "cannot finish the movie " + moviePath + ": " + r.problem, true);
+        }
+    }
+}
+
 ReceiverStats Receiver::stats() const {
     ReceiverStats s;
+    s.devicesRefused = devicesRefused_.load();
     s.devicesConnected = nextDevice_.load() - 1;
     s.devicesFinished = devicesFinished_.load();
     s.pictures = pictures_.load();
@@ -332,6 +392,16 @@ void Receiver::acceptLoop() {
 }
 
 void Receiver::accepted(int fd, bool http) {
+    if (!http && devicesOpen_.load() >= options_.maxDevices) {
+        say(options_.error,
+            "refused a device connection from " + peerName(fd) + ": " +
+                std::to_string(options_.maxDevices) + " devices are connected already",
+            true);
+        ::close(fd);
+        devicesRefused_.fetch_add(1);
+        return;
+    }
+    if (!http) devicesOpen_.fetch_add(1);
     auto connection = std::make_unique<Connection>();
     connection->fd = fd;
     Connection* c = connection.get();
@@ -352,7 +422,10 @@ void Receiver::accepted(int fd, bool http) {
     } catch (const std::system_error& e) {
         say(options_.error, "cannot start a thread for " + peer + ": " + e.what(), true);
         finishConnection(c);
-        if (!http) devicesFinished_.fetch_add(1);
+        if (!http) {
+            devicesOpen_.fetch_sub(1);
+            devicesFinished_.fetch_add(1);
+        }
     }
 }
 
@@ -419,7 +492,21 @@ void Receiver::deviceMain(Connection* connection, uint32_t device, std::string p
                       std::to_string(received) + " of the stream";
             break;
         }
-        if (buffer.size() < r.needed) buffer.resize(r.needed);
+        // The buffer grows with what has arrived, never by what a header claims: a connection
+        // holds at most twice the bytes it really sent (and the first 64 KiB).
+        if (have == buffer.size() && buffer.size() < r.needed)
+            buffer.resize(std::min(r.needed, std::max(2 * buffer.size(), kFirstBufferBytes)));
+        // Between messages a device may be quiet as long as it likes; inside one, its bytes
+        // must keep coming.
+        pollfd wait{fd, POLLIN, 0};
+        const int ready = ::poll(&wait, 1, have != 0 ? int(options_.messageTimeoutMs) : -1);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0) {
+            problem = "no byte of the message for " + std::to_string(options_.messageTimeoutMs) +
+                      " ms (" + std::to_string(have) + " of " + std::to_string(r.needed) +
+                      " bytes)";
+            break;
+        }
         const ssize_t n = ::recv(fd, buffer.data() + have, buffer.size() - have, 0);
         if (n < 0 && errno == EINTR) continue;
         if (n > 0) {
@@ -442,6 +529,7 @@ void Receiver::deviceMain(Connection* connection, uint32_t device, std::string p
     say(options_.info, name + " disconnected after " + std::to_string(sequence) + " pictures",
         false);
     finishConnection(connection);
+    devicesOpen_.fetch_sub(1);
     devicesFinished_.fetch_add(1);
 }
 

@@ -36,8 +36,14 @@ struct ReceiverOptions {
     std::string outDir;                       // save pictures under it; empty: no files
     std::string aviDir;                       // record movies into it; empty: no movies
     int httpPort = -1;                        // loopback HTTP port; -1: none, 0: any free port
-    uint32_t frameMs = 100;                   // movie tick length, ms
+    // Movie tick length, ms: short enough that every picture of a device gets a tick of its own
+    // (a device sends at most 30 a second), timed by the device's frame ticks.
+    uint32_t frameMs = 10;
     uint32_t maxPicture = kDefaultMaxPicture;
+    // A message whose bytes stop arriving for this long is dropped with its connection, ms.
+    uint32_t messageTimeoutMs = 30000;
+    // Device connections served at once; more are refused with a line.
+    uint32_t maxDevices = 64;
     // Called on the device's connection thread for every picture, after the outputs.
     std::function<void(const ReceivedPicture&)> onPicture;
     // Problems (a dropped connection, a file that cannot be written): one line each. Default:
@@ -51,6 +57,7 @@ struct ReceiverStats {
     uint32_t devicesConnected = 0;  // device connections accepted
     uint32_t devicesFinished = 0;   // device connections that have ended
     uint32_t pictures = 0;          // pictures received from all devices
+    uint32_t devicesRefused = 0;    // device connections refused: too many at once
 };
 
 class Receiver {
@@ -84,6 +91,7 @@ class Receiver {
     void publish(const ReceivedPicture& picture);
     void finishConnection(Connection* connection);
     void reapFinished();
+    void finishCutMovies();
     void say(const std::function<void(const std::string&)>& to, const std::string& line,
              bool isError);
 
@@ -102,7 +110,9 @@ class Receiver {
     std::list<std::unique_ptr<Connection>> connections_;
 
     std::atomic<uint32_t> nextDevice_{1};
+    std::atomic<uint32_t> devicesOpen_{0};  // device connections being served
     std::atomic<uint32_t> devicesFinished_{0};
+    std::atomic<uint32_t> devicesRefused_{0};
     std::atomic<uint32_t> pictures_{0};
     std::mutex outputMutex_;  // one line at a time; file and folder names
 

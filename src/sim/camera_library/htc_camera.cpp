@@ -155,7 +155,11 @@ CAMERA_EXPORT uint32_t Camera_Init(void* block) {
     return 1;
 }
 
-CAMERA_EXPORT uint32_t Camera_Begin(const CaptureBlock* block) {
+// The start block arrives as plain memory, as an OEM library's C interface takes it: the caller's
+// own declaration of the block is a different type, and a call through a pointer to this
+// function's type must match it exactly.
+CAMERA_EXPORT uint32_t Camera_Begin(const void* request) {
+    const auto* block = static_cast<const CaptureBlock*>(request);
     Camera& c = camera();
     std::lock_guard lock(c.mutex);
     if (!block) {
