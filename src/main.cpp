@@ -51,6 +51,14 @@ const char* const kUsage =
     "                       a script may drive the program at the same time\n"
     "  --allow-desktop-open let the program open files with this desktop's programs\n"
     "  --trace FILE         write the device's log of platform calls to FILE at the end\n"
+    "  --camera SPEC        the sensor's pictures from this computer: an FFmpeg input\n"
+    "                       FORMAT:INPUT (v4l2:/dev/video0, lavfi:testsrc2, file:PATH), or\n"
+    "                       scene; overrides the profile's camera-input for this run\n"
+    "  --microphone SPEC    the device's sound from this computer: FORMAT:INPUT\n"
+    "                       (alsa:default, pulse:default, lavfi:sine), or tone; overrides\n"
+    "                       the profile's microphone-input for this run\n"
+    "  --list-cameras       list this computer's video4linux2 cameras, their formats and\n"
+    "                       sizes, and exit\n"
     "  --list-profiles      list the built-in device profiles and exit\n"
     "  --help               show this text and exit\n"
     "\n"
@@ -103,9 +111,10 @@ int usageError(const std::string& message, bool helpCovers = true) {
     return kExitBadUsage;
 }
 
-const char* const kOptionNames[] = {"--profile", "--root",          "--script",
-                                    "--shots",   "--window",        "--allow-desktop-open",
-                                    "--trace",   "--list-profiles", "--help"};
+const char* const kOptionNames[] = {"--profile",      "--root",          "--script",
+                                    "--shots",        "--window",        "--allow-desktop-open",
+                                    "--trace",        "--camera",        "--microphone",
+                                    "--list-cameras", "--list-profiles", "--help"};
 
 // Returns -1 to go on, or the exit status.
 int parseOptions(int argc, char** argv, Options& options) {

@@ -3,7 +3,7 @@
 // Part 1, processor time per frame on one thread (the best of several rounds, taken in turns):
 //   decode  reading and decoding one 1280x720 camera frame (a YUYV camera: the raw frame; an
 //           MJPEG camera: libavcodec's JPEG decoder), from a clip ffmpeg made beforehand;
-//   convert the sensor's conversion of that frame into a 640x480 picture (centre cut, libswscale);
+//   convert the sensor's conversion of that frame into a 640x480 picture (centre cut, scaled);
 //   encode  the built-in encoder on the converted 640x480 frame, 4:2:2 at quality 85, which the
 //           program does for every photo, movie and webcam frame.
 // The ratio convert/encode is the figure to watch: the YUYV conversion costs no more than the
@@ -84,7 +84,7 @@ Figures measureCamera(const std::string& clip, JpegEncoder& encoder) {
     }
     AVFrame* frame = av_frame_alloc();
     AVFrame* work = av_frame_alloc();
-    SwsContext* scaler = nullptr;
+    HostScaler scaler;
     std::vector<uint8_t> sensor(size_t{kSensorW} * kSensorH * 2);
     std::vector<uint8_t> jpeg(sensor.size() * 2 + 65536);
     double seconds = 0;
@@ -99,12 +99,13 @@ Figures measureCamera(const std::string& clip, JpegEncoder& encoder) {
         av_frame_unref(work);
     };
     auto encode = [&] {
-        gBytes = encodeImage(encoder, jpeg.data(), sensor.data(), 1, SourcePixelFormat::Uyvy, jpeg.size());
+        gBytes = encodeImage(encoder, jpeg.data(), sensor.data(), 1, SourcePixelFormat::Uyvy,
+                             jpeg.size());
     };
     convert();
     const std::vector<double> ms = bestMs({decode, convert, encode});
     if (gBytes == 0) std::fprintf(stderr, "lumo-bench-host: the encoder made nothing\n");
-    sws_freeContext(scaler);
+    freeHostScaler(scaler);
     av_frame_free(&work);
     av_frame_free(&frame);
     return {ms[0], ms[1], ms[2]};
@@ -116,11 +117,12 @@ double recordingShare(const std::string& clip, int seconds, const std::string& f
     const std::string script = folder + "/record.lumo";
     if (FILE* f = std::fopen(script.c_str(), "w")) {
         // Movie mode, the Video page's "Size" two steps down to 640x480, record, save.
-        std::fprintf(f,
-                     "wait 800\nkey Right\nwait 500\nkey A\nkey Down\nkey Start\nkey Start\n"
-                     "key Down\nkey Down\nkey Start\nkey A\nwait 300\nkey Start\nwait %d\nkey Start\n"
-                     "wait 300\nkey Down\nkey Start\nwait 300\n",
-                     seconds * 1000);
+        std::fprintf(
+            f,
+            "wait 800\nkey Right\nwait 500\nkey A\nkey Down\nkey Start\nkey Start\n"
+            "key Down\nkey Down\nkey Start\nkey A\nwait 300\nkey Start\nwait %d\nkey Start\n"
+            "wait 300\nkey Down\nkey Start\nwait 300\n",
+            seconds * 1000);
         std::fclose(f);
     }
     std::fflush(stdout);

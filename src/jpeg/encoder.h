@@ -40,7 +40,7 @@ struct JpegEncoder {
     uint16_t* chromaReciprocals;
     uint8_t* lumaQuant;  // 64 quality-scaled quantisation values, natural order (u * 8 + v)
     uint8_t* chromaQuant;
-    uint32_t* dcLumaCodes;  // 256 entries: code length << 16 | code, 0 where undefined
+    uint32_t* dcLumaCodes;  // 256 entries, buildHuffmanLookup's form
     uint32_t* acLumaCodes;
     uint32_t* dcChromaCodes;
     uint32_t* acChromaCodes;

@@ -69,8 +69,8 @@ struct ReferencePacker {
             }
         }
     }
-    void appendCode(uint32_t entry, uint32_t bits, uint32_t size) {
-        append(((entry & 0xFFFF) << size) | bits, (entry >> 16) + size);
+    void appendCode(uint32_t entry, uint32_t bits) {
+        append((entry & kLookupFieldMask) | bits, entry >> kLookupLengthShift);
     }
 };
 
@@ -104,7 +104,9 @@ void buildHuffmanLookup(const uint8_t* counts, const uint8_t* symbols, uint32_t*
     int next = 0;
     for (uint32_t length = 1; length <= 16; ++length) {
         for (int n = 0; n < counts[length - 1]; ++n) {
-            table[symbols[next++]] = (length << 16) | code;
+            const uint32_t symbol = symbols[next++];
+            const uint32_t size = symbol & 0x0F;
+            table[symbol] = ((length + size) << kLookupLengthShift) | (code << size);
             ++code;
         }
         code <<= 1;
@@ -119,7 +121,7 @@ void encodeBlock(const int16_t* block, uint8_t* output, uint32_t* cursor, int16_
     const int32_t difference = int32_t{block[0]} - *dcPredictor;
     *dcPredictor = block[0];
     const uint32_t dcSize = magnitudeBits(difference);
-    packer.appendCode(dcTable[dcSize], extraBits(difference, dcSize), dcSize);
+    packer.appendCode(dcTable[dcSize], extraBits(difference, dcSize));
 
     uint32_t run = 0;
     for (int k = 1; k < 64; ++k) {
@@ -129,14 +131,14 @@ void encodeBlock(const int16_t* block, uint8_t* output, uint32_t* cursor, int16_
             continue;
         }
         while (run >= 16) {
-            packer.appendCode(acTable[kZrl], 0, 0);
+            packer.appendCode(acTable[kZrl], 0);
             run -= 16;
         }
         const uint32_t size = magnitudeBits(f);
-        packer.appendCode(acTable[(run << 4) + size], extraBits(f, size), size);
+        packer.appendCode(acTable[(run << 4) + size], extraBits(f, size));
         run = 0;
     }
-    if (block[kReadOrder.index[63]] == 0) packer.appendCode(acTable[kEob], 0, 0);
+    if (block[kReadOrder.index[63]] == 0) packer.appendCode(acTable[kEob], 0);
 
     while (packer.pending >= 8) {
         packer.pending -= 8;

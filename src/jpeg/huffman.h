@@ -19,8 +19,13 @@ extern const HuffmanSpec kDcChromaSpec;
 extern const HuffmanSpec kAcLumaSpec;
 extern const HuffmanSpec kAcChromaSpec;
 
-// Lookup form: 256 entries indexed by symbol, (code length << 16) | code, 0 where undefined.
+// Lookup form: 256 entries indexed by symbol, 0 where undefined. A symbol's low four bits are
+// the number of extra bits that follow its code (SSSS, in DC and AC symbols alike), so an entry
+// holds the code already shifted over them: bits 0..26 are code << size and bits 27..31 are code
+// length + size (at most 16 + 10 for AC, 11 + 11 for DC). The coders OR the extra bits in.
 // Codes are canonical (T.81 Annex C): starting at 0, +1 per code, doubled per length step.
+constexpr int kLookupLengthShift = 27;
+constexpr uint32_t kLookupFieldMask = (uint32_t{1} << kLookupLengthShift) - 1;
 void buildHuffmanLookup(const uint8_t* counts, const uint8_t* symbols, uint32_t* table);
 
 // For zigzag position k (0..63), the index of that coefficient in a quantised block, which holds

@@ -1,11 +1,19 @@
 // Vector variants of encodeBlock: compares against zero find the non-zero coefficients of the
 // whole block at once, the flags are put in zigzag order, and encodeBlockWide codes only those
-// coefficients.
+// coefficients, with the sizes and extra bits the same vectors computed for the whole block.
+//
+// Extra bits and size of a coefficient v without a branch or a bit scan: with s the sign
+// (0 or -1), |v| = (v ^ s) - s and the mask m = |v| smeared right (all ones below its top bit,
+// 2^size - 1). The extra bits are |v| ^ (s & m): |v| itself, or for negative v its complement
+// within size bits, which is the low size bits of v - 1. The size is the population count of m.
 //
 // SSE2 has no byte shuffle: it builds the mask by block index and moves each byte's bits to
 // their zigzag positions with a table. AVX2 packs the 64 compare results to bytes and puts them in
 // zigzag order with eight in-lane byte shuffles (each output byte picks its flag from whichever of
 // the four 16-byte source lanes holds it), then reads the mask with two byte-sign moves.
+//
+// The loops over a block's vectors are unrolled by request: rolled, GCC keeps the intermediate
+// vectors on the stack and pays a store, a load and the loop counter for each.
 #include "jpeg/huffman.h"
 #include "jpeg/huffman_wide.h"
 
@@ -14,13 +22,45 @@
 
 namespace {
 
-uint64_t nonZeroByIndexSse2(const int16_t* block) {
+// The smeared magnitude mask and the extra bits of eight coefficients.
+inline void maskAndBitsSse2(__m128i v, __m128i* mask, __m128i* bits) {
+    const __m128i sign = _mm_srai_epi16(v, 15);
+    const __m128i magnitude = _mm_sub_epi16(_mm_xor_si128(v, sign), sign);
+    __m128i m = _mm_or_si128(magnitude, _mm_srli_epi16(magnitude, 1));
+    m = _mm_or_si128(m, _mm_srli_epi16(m, 2));
+    m = _mm_or_si128(m, _mm_srli_epi16(m, 4));
+    m = _mm_or_si128(m, _mm_srli_epi16(m, 8));
+    *mask = m;
+    *bits = _mm_xor_si128(magnitude, _mm_and_si128(sign, m));
+}
+
+// Population count of each 16-bit lane (at most 16), by bit pairs, nibbles and bytes.
+inline __m128i popcount16Sse2(__m128i x) {
+    x = _mm_sub_epi16(x, _mm_and_si128(_mm_srli_epi16(x, 1), _mm_set1_epi16(0x5555)));
+    x = _mm_add_epi16(_mm_and_si128(x, _mm_set1_epi16(0x3333)),
+                      _mm_and_si128(_mm_srli_epi16(x, 2), _mm_set1_epi16(0x3333)));
+    x = _mm_and_si128(_mm_add_epi16(x, _mm_srli_epi16(x, 4)), _mm_set1_epi16(0x0f0f));
+    return _mm_and_si128(_mm_add_epi16(x, _mm_srli_epi16(x, 8)), _mm_set1_epi16(0x001f));
+}
+
+// Fills `coded` and returns the non-zero coefficients by block index.
+uint64_t codeBlockSse2(const int16_t* block, BlockBits* coded) {
     const __m128i zero = _mm_setzero_si128();
     uint64_t zeros = 0;
+#pragma GCC unroll 8
     for (int i = 0; i < 4; ++i) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i + 8));
-        const __m128i packed = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+        __m128i v[2];
+#pragma GCC unroll 8
+        for (int h = 0; h < 2; ++h) {
+            const int at = 16 * i + 8 * h;
+            v[h] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + at));
+            __m128i mask, bits;
+            maskAndBitsSse2(v[h], &mask, &bits);
+            _mm_store_si128(reinterpret_cast<__m128i*>(coded->size + at), popcount16Sse2(mask));
+            _mm_store_si128(reinterpret_cast<__m128i*>(coded->bits + at), bits);
+        }
+        const __m128i packed =
+            _mm_packs_epi16(_mm_cmpeq_epi16(v[0], zero), _mm_cmpeq_epi16(v[1], zero));
         zeros |= uint64_t{static_cast<uint16_t>(_mm_movemask_epi8(packed))} << (16 * i);
     }
     return ~zeros;
@@ -53,9 +93,34 @@ constexpr ZigzagShuffles kZigzagShuffles = makeZigzagShuffles();
 
 #define LUMO_AVX2_BMI2 __attribute__((target("avx2,bmi,bmi2")))
 
-LUMO_AVX2_BMI2 inline uint64_t nonZeroByZigzagAvx2(const int16_t* block) {
+// The smeared magnitude mask and the extra bits of sixteen coefficients.
+LUMO_AVX2_BMI2 inline void maskAndBitsAvx2(__m256i v, __m256i* mask, __m256i* bits) {
+    const __m256i sign = _mm256_srai_epi16(v, 15);
+    const __m256i magnitude = _mm256_sub_epi16(_mm256_xor_si256(v, sign), sign);
+    __m256i m = _mm256_or_si256(magnitude, _mm256_srli_epi16(magnitude, 1));
+    m = _mm256_or_si256(m, _mm256_srli_epi16(m, 2));
+    m = _mm256_or_si256(m, _mm256_srli_epi16(m, 4));
+    m = _mm256_or_si256(m, _mm256_srli_epi16(m, 8));
+    *mask = m;
+    *bits = _mm256_xor_si256(magnitude, _mm256_and_si256(sign, m));
+}
+
+// Population count of each 16-bit lane: a nibble table per byte, then the two bytes summed.
+LUMO_AVX2_BMI2 inline __m256i popcount16Avx2(__m256i x) {
+    const __m256i table = _mm256_setr_epi8(0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4, 0, 1, 1,
+                                           2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4);
+    const __m256i nibble = _mm256_set1_epi8(0x0f);
+    const __m256i low = _mm256_shuffle_epi8(table, _mm256_and_si256(x, nibble));
+    const __m256i high =
+        _mm256_shuffle_epi8(table, _mm256_and_si256(_mm256_srli_epi16(x, 4), nibble));
+    return _mm256_maddubs_epi16(_mm256_add_epi8(low, high), _mm256_set1_epi8(1));
+}
+
+// Fills `coded` and returns the non-zero coefficients by zigzag position.
+LUMO_AVX2_BMI2 inline uint64_t codeBlockAvx2(const int16_t* block, BlockBits* coded) {
     const __m256i zero = _mm256_setzero_si256();
     __m256i z[4];
+#pragma GCC unroll 8
     for (int i = 0; i < 4; ++i) {
         // Two 16-byte loads: the transform stored the block in 16-byte rows, and a wider load
         // across two of them would wait for both stores to retire instead of forwarding.
@@ -64,6 +129,10 @@ LUMO_AVX2_BMI2 inline uint64_t nonZeroByZigzagAvx2(const int16_t* block) {
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i))),
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * i + 8)), 1);
         z[i] = _mm256_cmpeq_epi16(v, zero);
+        __m256i mask, bits;
+        maskAndBitsAvx2(v, &mask, &bits);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(coded->size + 16 * i), popcount16Avx2(mask));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(coded->bits + 16 * i), bits);
     }
     const __m256i first = _mm256_packs_epi16(z[0], z[1]);   // lanes 0 | 1
     const __m256i second = _mm256_packs_epi16(z[2], z[3]);  // lanes 2 | 3
@@ -74,8 +143,10 @@ LUMO_AVX2_BMI2 inline uint64_t nonZeroByZigzagAvx2(const int16_t* block) {
         _mm256_permute2x128_si256(second, second, 0x11),
     };
     uint64_t zeros = 0;
+#pragma GCC unroll 8
     for (int h = 0; h < 2; ++h) {
         __m256i flags = _mm256_setzero_si256();
+#pragma GCC unroll 8
         for (int j = 0; j < 4; ++j) {
             const __m256i control =
                 _mm256_load_si256(reinterpret_cast<const __m256i*>(kZigzagShuffles.control[h][j]));
@@ -90,16 +161,18 @@ LUMO_AVX2_BMI2 inline uint64_t nonZeroByZigzagAvx2(const int16_t* block) {
 
 void encodeBlockSse2(const int16_t* block, uint8_t* output, uint32_t* cursor, int16_t* dcPredictor,
                      const uint32_t* dcTable, const uint32_t* acTable) {
-    encodeBlockWide(block, zigzagMaskOf(nonZeroByIndexSse2(block)), output, cursor, dcPredictor,
-                    dcTable, acTable);
+    BlockBits coded;
+    const uint64_t nonZero = zigzagMaskOf(codeBlockSse2(block, &coded));
+    encodeBlockWide(block, nonZero, coded, output, cursor, dcPredictor, dcTable, acTable);
 }
 
 // Compiled for BMI2 too (flag-free variable shifts); the kernel table asks for both.
 LUMO_AVX2_BMI2 void encodeBlockAvx2(const int16_t* block, uint8_t* output, uint32_t* cursor,
                                     int16_t* dcPredictor, const uint32_t* dcTable,
                                     const uint32_t* acTable) {
-    encodeBlockWide(block, nonZeroByZigzagAvx2(block), output, cursor, dcPredictor, dcTable,
-                    acTable);
+    BlockBits coded;
+    const uint64_t nonZero = codeBlockAvx2(block, &coded);
+    encodeBlockWide(block, nonZero, coded, output, cursor, dcPredictor, dcTable, acTable);
 }
 
 #endif

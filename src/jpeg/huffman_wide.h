@@ -3,6 +3,7 @@
 #pragma once
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -79,17 +80,24 @@ struct WidePacker {
         buffer = field;
         free = 64 - over;
     }
-    void appendCode(uint32_t entry, uint32_t bits, uint32_t size) {
-        append(((entry & 0xFFFF) << size) | bits, static_cast<int>((entry >> 16) + size));
+    void appendCode(uint32_t entry, uint32_t bits) {
+        append((entry & kLookupFieldMask) | bits, static_cast<int>(entry >> kLookupLengthShift));
     }
 };
 
+// The size and extra bits of every coefficient of a block, by block index, as the vector
+// variants compute them for the whole block at once (huffman_simd.cpp).
+struct BlockBits {
+    alignas(32) uint16_t size[64];
+    alignas(32) uint16_t bits[64];
+};
+
 // encodeBlock for a block whose non-zero coefficients are known by zigzag position (bit k of
-// `nonZero`; bit 0, the DC, is ignored). Besides the bytes of the stream it may write up to seven
-// zero bytes after the cursor's byte.
+// `nonZero`; bit 0, the DC, is ignored) and whose AC sizes and extra bits are in `coded`.
+// Besides the bytes of the stream it may write up to seven zero bytes after the cursor's byte.
 inline __attribute__((always_inline)) void encodeBlockWide(const int16_t* block, uint64_t nonZero,
-                                                           uint8_t* output, uint32_t* cursor,
-                                                           int16_t* dcPredictor,
+                                                           const BlockBits& coded, uint8_t* output,
+                                                           uint32_t* cursor, int16_t* dcPredictor,
                                                            const uint32_t* dcTable,
                                                            const uint32_t* acTable) {
     const uint32_t pending = *cursor & 7;
@@ -99,28 +107,25 @@ inline __attribute__((always_inline)) void encodeBlockWide(const int16_t* block,
     const int32_t difference = int32_t{block[0]} - *dcPredictor;
     *dcPredictor = block[0];
     const uint32_t dcSize = magnitudeBits(difference);
-    packer.appendCode(dcTable[dcSize], extraBits(difference, dcSize), dcSize);
+    packer.appendCode(dcTable[dcSize], extraBits(difference, dcSize));
 
     const uint32_t zrl = acTable[kZrl];
-    uint64_t rest = nonZero & ~uint64_t{1};
-    int last = 0;
+    // `k` is the last position coded; bit 0 of `rest` is the flag of position k + 1, so the
+    // run of zeros before the next coefficient is its count of trailing zeros.
+    uint64_t rest = nonZero >> 1;
+    size_t k = 0;
     while (rest != 0) {
-        const int k = std::countr_zero(rest);
-        rest &= rest - 1;
-        uint32_t run = static_cast<uint32_t>(k - last - 1);
-        last = k;
+        size_t run = static_cast<size_t>(std::countr_zero(rest));
+        k += run + 1;
+        rest = (rest >> run) >> 1;  // in two steps: a shift by 64 is undefined
         if (run >= 16) [[unlikely]] {
-            for (; run >= 16; run -= 16) packer.appendCode(zrl, 0, 0);
+            for (; run >= 16; run -= 16) packer.appendCode(zrl, 0);
         }
-        // A non-zero coefficient: its bit length needs no guard against 0.
-        const int32_t f = block[kWideOrder.index[k]];
-        const int32_t sign = f >> 31;
-        const uint32_t magnitude = static_cast<uint32_t>((f ^ sign) - sign);
-        const uint32_t size = 32 - static_cast<uint32_t>(__builtin_clz(magnitude));
-        const uint32_t bits = static_cast<uint32_t>(f + sign) & ((uint32_t{1} << size) - 1);
-        packer.appendCode(acTable[(run << 4) + size], bits, size);
+        const size_t n = kWideOrder.index[k];
+        const size_t size = coded.size[n];
+        packer.appendCode(acTable[(run << 4) + size], coded.bits[n]);
     }
-    if (last != 63) packer.appendCode(acTable[kEob], 0, 0);
+    if (k != 63) packer.appendCode(acTable[kEob], 0);
 
     // Out with the whole pending bytes; the rest stays at the position with low bits 0.
     int valid = 64 - packer.free;

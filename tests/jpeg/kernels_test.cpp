@@ -254,8 +254,11 @@ std::string plainBits(const std::vector<uint8_t>& bytes, uint32_t cursor) {
 
 std::string code(const uint32_t* table, int symbol) {
     const uint32_t e = table[symbol];
+    const int size = symbol & 0x0F;
+    const int length = int(e >> kLookupLengthShift) - size;
+    const uint32_t bits = (e & kLookupFieldMask) >> size;
     std::string s;
-    for (int i = int(e >> 16) - 1; i >= 0; --i) s += (e >> i) & 1 ? '1' : '0';
+    for (int i = length - 1; i >= 0; --i) s += (bits >> i) & 1 ? '1' : '0';
     return s;
 }
 

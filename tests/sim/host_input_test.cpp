@@ -3,6 +3,8 @@
 // resampled tone. Every wait has a time limit.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -13,6 +15,10 @@
 #include "sim/host/host_camera.h"
 #include "sim/host/host_microphone.h"
 #include "sim/microphone.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+}
 
 namespace {
 
@@ -238,6 +244,37 @@ TEST(HostMicrophone, ResampledToneInTenMillisecondBlocks) {
         }
     ASSERT_GT(crossings, 100);
     EXPECT_NEAR((crossings - 1) * 8000.0 / double(last - first), 1000.0, 2.0);
+}
+
+}  // namespace
+
+namespace {
+
+// A file played as an input loops, and each pass's timestamps follow the ones before, so a paced
+// reader plays it at its own rate pass after pass instead of racing through it.
+TEST(HostInput, FileLoopsWithTimestampsThatKeepGrowing) {
+    char folder[] = "/tmp/lumo-host-input-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string clip = std::string(folder) + "/clip.nut";
+    if (std::system(("ffmpeg -nostdin -v error -y -f lavfi -i color=c=red:s=64x48:r=25:d=0.2 "
+                     "-c:v rawvideo '" +
+                     clip + "'")
+                        .c_str()) != 0)
+        GTEST_SKIP() << "ffmpeg cannot make a clip here";
+    HostInput input;
+    std::string error;
+    ASSERT_TRUE(input.open("file:" + clip, HostMedia::Video, error)) << error;
+    EXPECT_TRUE(input.paced());
+    AVFrame* frame = av_frame_alloc();
+    constexpr int kFrames = 5 * 4;  // four passes of five frames
+    for (int i = 0; i < kFrames; ++i) {
+        double seconds = -1;
+        ASSERT_EQ(input.next(frame, seconds), 1) << "frame " << i;
+        EXPECT_NEAR(seconds, i * 0.04, 1e-6) << "frame " << i;
+        av_frame_unref(frame);
+    }
+    av_frame_free(&frame);
+    std::system(("rm -rf '" + std::string(folder) + "'").c_str());
 }
 
 }  // namespace

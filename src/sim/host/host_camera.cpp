@@ -1,9 +1,9 @@
 // The host camera's reading thread and the conversion to the sensor picture.
 //
 // Conversion: the newest frame is referenced (not copied) under the lock, cut to the sensor's
-// aspect around its centre by moving its plane pointers (av_frame_apply_cropping), and scaled by
-// libswscale straight into the sensor picture as packed 4:2:2 with BT.601 studio levels, the
-// scene's format. Full-range sources (MJPEG cameras) are told as such, so their levels map right.
+// aspect around its centre by moving its plane pointers (av_frame_apply_cropping), and scaled
+// (sim/host/host_scale.h) straight into the sensor picture as packed 4:2:2 with BT.601 studio
+// levels, the scene's format. Full-range sources (MJPEG cameras) have their levels mapped.
 #include "sim/host/host_camera.h"
 
 #include <atomic>
@@ -12,7 +12,6 @@
 
 extern "C" {
 #include <libavutil/frame.h>
-#include <libswscale/swscale.h>
 }
 
 namespace {
@@ -105,7 +104,7 @@ HostCamera::~HostCamera() {
     if (thread_.joinable()) thread_.join();
     av_frame_free(&latest_);
     av_frame_free(&work_);
-    sws_freeContext(scaler_);
+    freeHostScaler(scaler_);
 }
 
 bool HostCamera::waitUntil(Clock::time_point when) {
@@ -168,7 +167,7 @@ uint64_t HostCamera::read(uint8_t* uyvy, uint32_t width, uint32_t height) {
     return converted ? number : 0;
 }
 
-bool convertHostFrame(AVFrame* frame, SwsContext*& scaler, uint8_t* uyvy, uint32_t width,
+bool convertHostFrame(AVFrame* frame, HostScaler& scaler, uint8_t* uyvy, uint32_t width,
                       uint32_t height) {
     // The centre of the frame in the sensor's aspect.
     const int64_t w = frame->width, h = frame->height;
@@ -181,19 +180,6 @@ bool convertHostFrame(AVFrame* frame, SwsContext*& scaler, uint8_t* uyvy, uint32
         frame->crop_top = static_cast<size_t>((h - keep) / 2);
         frame->crop_bottom = static_cast<size_t>(h - keep - (h - keep) / 2);
     }
-    const auto format = static_cast<AVPixelFormat>(frame->format);
-    if (av_frame_apply_cropping(frame, AV_FRAME_CROP_UNALIGNED) < 0 ||
-        !(scaler =
-              sws_getCachedContext(scaler, frame->width, frame->height, format,
-                                   static_cast<int>(width), static_cast<int>(height),
-                                   AV_PIX_FMT_UYVY422, SWS_BILINEAR, nullptr, nullptr, nullptr)))
-        return false;
-    const int* coefficients = sws_getCoefficients(SWS_CS_ITU601);
-    const int fullRange = frame->color_range == AVCOL_RANGE_JPEG || format == AV_PIX_FMT_YUVJ420P ||
-                          format == AV_PIX_FMT_YUVJ422P || format == AV_PIX_FMT_YUVJ444P;
-    sws_setColorspaceDetails(scaler, coefficients, fullRange, coefficients, 0, 0, 1 << 16, 1 << 16);
-    uint8_t* planes[4] = {uyvy, nullptr, nullptr, nullptr};
-    const int strides[4] = {static_cast<int>(width * 2), 0, 0, 0};
-    sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, planes, strides);
-    return true;
+    return av_frame_apply_cropping(frame, AV_FRAME_CROP_UNALIGNED) >= 0 &&
+           scaleHostFrame(frame, scaler, uyvy, width, height);
 }

@@ -14,9 +14,8 @@
 #include <thread>
 
 #include "sim/host/host_input.h"
+#include "sim/host/host_scale.h"
 #include "sim/host_feed.h"
-
-struct SwsContext;
 
 class HostCamera {
   public:
@@ -51,14 +50,14 @@ class HostCamera {
     uint64_t number_ = 0;
 
     std::mutex convertMutex_;  // one conversion at a time: the scaler and its frame
-    SwsContext* scaler_ = nullptr;
+    HostScaler scaler_;
     AVFrame* work_ = nullptr;
 };
 
 // Converts a decoded host frame into width x height packed 4:2:2 (Cb Y0 Cr Y1, BT.601 studio
-// levels): its centre in that aspect (the frame's crop fields are set and applied), scaled by
-// `scaler`, made or reused here. False when the frame cannot be converted.
-bool convertHostFrame(AVFrame* frame, SwsContext*& scaler, uint8_t* uyvy, uint32_t width,
+// levels): its centre in that aspect (the frame's crop fields are set and applied), scaled with
+// `scaler`'s state, made or reused here. False when the frame cannot be converted.
+bool convertHostFrame(AVFrame* frame, HostScaler& scaler, uint8_t* uyvy, uint32_t width,
                       uint32_t height);
 
 // The process's host camera as the sensors see it (null: the scene). The handheld installs its

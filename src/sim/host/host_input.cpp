@@ -165,7 +165,7 @@ bool HostInput::rewind() {
         avformat_seek_file(format_, -1, INT64_MIN, 0, INT64_MAX, 0) < 0)
         return false;
     avcodec_flush_buffers(decoder_);
-    loopOffset_ = lastSeconds_ + lastDuration_;
+    loopOffset_ += lastSeconds_ + lastDuration_;  // each pass plays after the ones before
     firstSeconds_ = -1;
     lastSeconds_ = lastDuration_ = 0;
     draining_ = false;
