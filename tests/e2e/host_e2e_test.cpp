@@ -129,18 +129,6 @@ void expectRed(const Picture& p, const std::string& what) {
     EXPECT_NEAR(c[2], 15, kRedTolerance) << what;
 }
 
-// The frequency of a tone: upward zero crossings over the length, at 8 kHz.
-double toneFrequency(const std::vector<int16_t>& samples) {
-    long crossings = 0, first = -1, last = -1;
-    for (size_t i = 1; i < samples.size(); ++i)
-        if (samples[i - 1] < 0 && samples[i] >= 0) {
-            if (first < 0) first = long(i);
-            last = long(i);
-            ++crossings;
-        }
-    return crossings > 1 ? (crossings - 1) * 8000.0 / double(last - first) : 0;
-}
-
 struct BackendCase {
     std::string profile;  // OEM library, LCM1, DSC1
     bool smaller;         // 352x288 instead of 640x480
@@ -238,7 +226,7 @@ TEST(HostMicrophone, SineIsAOneKilohertzToneAsLongAsThePicture) {
     ASSERT_GT(rate, 0);
     // As long as the picture, within one tick.
     EXPECT_NEAR(double(m.soundSamples) / 8000.0, double(m.ticks) / rate, 1.0 / rate);
-    EXPECT_NEAR(toneFrequency(movieoracle::soundSamples(files[0])), 1000.0, 5.0);
+    EXPECT_NEAR(movieoracle::toneFrequency(movieoracle::soundSamples(files[0])), 1000.0, 5.0);
 }
 
 // Both inputs tell the time within their own second: the camera shows a white bar sweeping
@@ -376,7 +364,7 @@ TEST(HostMicrophone, AlsaThroughAFilePluginPcm) {
     // libavdevice reads ALSA a period at a time (about 0.19 s here), so the sound ends up to a
     // period before the picture; its length is not compared.
     EXPECT_GT(m.soundSamples, 8000);
-    EXPECT_NEAR(toneFrequency(movieoracle::soundSamples(files[0])), 1000.0, 5.0);
+    EXPECT_NEAR(movieoracle::toneFrequency(movieoracle::soundSamples(files[0])), 1000.0, 5.0);
 }
 
 // Bad input: one line naming the device and the reason, exit 2, in bounded time.

@@ -81,6 +81,19 @@ inline std::vector<std::vector<uint8_t>> grayPictures(const std::string& path, i
 }
 
 // The sound stream as 16-bit samples.
+// The frequency of a tone in 8 kHz samples, Hz: upward zero crossings over the length they span;
+// 0 when there are fewer than two.
+inline double toneFrequency(const std::vector<int16_t>& samples) {
+    long crossings = 0, first = -1, last = -1;
+    for (size_t i = 1; i < samples.size(); ++i)
+        if (samples[i - 1] < 0 && samples[i] >= 0) {
+            if (first < 0) first = long(i);
+            last = long(i);
+            ++crossings;
+        }
+    return crossings > 1 ? (crossings - 1) * 8000.0 / double(last - first) : 0;
+}
+
 inline std::vector<int16_t> soundSamples(const std::string& path) {
     const std::string out = path + ".pcm";
     testpics::run("ffmpeg -nostdin -v error -y -i '" + path + "' -map 0:a -f s16le '" + out + "'");
