@@ -323,6 +323,53 @@ inline void convertBlock8x8(const uint8_t* block, int32_t srcStride, const Plana
     storeBlock4x4Bytes<kTurn>(at.cr, at.crAt, 4 * bx, 4 * by, cr);
 }
 
+// ---- Unturned rows of the planar conversion (convertSampledRows) ----
+
+// Luma of eight pixels (16 frame bytes, the odd ones) or of sixteen.
+inline void lumaRow8(const uint8_t* src, uint8_t* y) {
+    const __m128i odd = _mm_srli_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src)), 8);
+    store8Bytes(y, _mm_packus_epi16(odd, odd));
+}
+
+inline void lumaRowSse2(const uint8_t* src, uint8_t* y, int32_t pixels) {
+    int32_t x = 0;
+    for (; x + 16 <= pixels; x += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 2 * x));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 2 * x + 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(y + x),
+                         _mm_packus_epi16(_mm_srli_epi16(a, 8), _mm_srli_epi16(b, 8)));
+    }
+    if (x < pixels) lumaRow8(src + 2 * x, y + x);  // pixels is a multiple of 8
+}
+
+// (Cb, Cr) of the four pixel pairs of a 16-byte frame run, averaged with the run below it:
+// pavgb computes the rounded (a + b + 1) >> 1 exactly. Result: 16-bit lanes Cb, Cr, Cb, Cr...
+inline __m128i averagedChroma4(const uint8_t* upper, const uint8_t* lower) {
+    const __m128i average = _mm_avg_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(upper)),
+                                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(lower)));
+    return _mm_and_si128(average, _mm_set1_epi16(0x00FF));
+}
+
+inline void chromaRowSse2(const uint8_t* upper, const uint8_t* lower, uint8_t* cb, uint8_t* cr,
+                          int32_t pairs) {
+    const __m128i evenBytes = _mm_set1_epi16(0x00FF);
+    const __m128i zero = _mm_setzero_si128();
+    int32_t k = 0;
+    for (; k + 8 <= pairs; k += 8) {
+        // Bytes Cb, Cr of eight pairs in order, then split into the two planes.
+        const __m128i both =
+            _mm_packus_epi16(averagedChroma4(upper + 4 * k, lower + 4 * k),
+                             averagedChroma4(upper + 4 * k + 16, lower + 4 * k + 16));
+        store8Bytes(cb + k, _mm_packus_epi16(_mm_and_si128(both, evenBytes), zero));
+        store8Bytes(cr + k, _mm_packus_epi16(_mm_srli_epi16(both, 8), zero));
+    }
+    if (k < pairs) {  // pairs is a multiple of 4
+        const __m128i both = _mm_packus_epi16(averagedChroma4(upper + 4 * k, lower + 4 * k), zero);
+        store4Bytes(cb + k, _mm_packus_epi16(_mm_and_si128(both, evenBytes), zero));
+        store4Bytes(cr + k, _mm_packus_epi16(_mm_srli_epi16(both, 8), zero));
+    }
+}
+
 }  // namespace
 }  // namespace preview_kernels::x86
 

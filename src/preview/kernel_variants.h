@@ -105,6 +105,12 @@ using ScaleDownFn = void (*)(const uint8_t* src, int32_t srcStride, uint16_t* ds
                              int32_t srcW, int32_t srcH);
 using ConvertToPlanarFn = void (*)(const uint8_t* src, int32_t srcStride, const PlanarYuv& planes,
                                    int32_t srcW, int32_t srcH);
+// One row of the unturned planar conversion: the luma of `pixels` pixels (a multiple of 8) of a
+// frame row, and the vertically averaged chroma of `pairs` pixel pairs (a multiple of 4) of a
+// row pair.
+using LumaRowFn = void (*)(const uint8_t* src, uint8_t* y, int32_t pixels);
+using ChromaRowFn = void (*)(const uint8_t* upper, const uint8_t* lower, uint8_t* cb, uint8_t* cr,
+                             int32_t pairs);
 using ResizeRotateFn = void (*)(const PlanarYuv& planes, int32_t sw, int32_t sh, uint16_t* dst,
                                 int32_t dstPitch, int32_t ow, int32_t oh, int32_t stepH,
                                 int32_t stepV);
@@ -123,6 +129,8 @@ struct KernelSet {
     PortableFn drawGray = nullptr;
     ScaleDownFn scaleDown[kFactorCount][4] = {};
     ConvertToPlanarFn convertToPlanar[4] = {};
+    LumaRowFn lumaRow = nullptr;
+    ChromaRowFn chromaRow = nullptr;
 };
 
 // One processor level's rotate-resizers, indexed by turn; the vector ones serve only output

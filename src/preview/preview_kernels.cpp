@@ -140,6 +140,18 @@ void convertToPlanarScalar(const uint8_t* src, int32_t srcStride, const PlanarYu
     }
 }
 
+void lumaRowScalar(const uint8_t* src, uint8_t* y, int32_t pixels) {
+    for (int32_t x = 0; x < pixels; ++x) y[x] = src[2 * x + 1];
+}
+
+void chromaRowScalar(const uint8_t* upper, const uint8_t* lower, uint8_t* cb, uint8_t* cr,
+                     int32_t pairs) {
+    for (int32_t k = 0; k < pairs; ++k) {
+        cb[k] = static_cast<uint8_t>((upper[4 * k] + lower[4 * k] + 1) >> 1);
+        cr[k] = static_cast<uint8_t>((upper[4 * k + 2] + lower[4 * k + 2] + 1) >> 1);
+    }
+}
+
 // Keeps each entry of `base` unless `better` has one.
 template <class Fn>
 void prefer(Fn& base, Fn better) {
@@ -153,6 +165,8 @@ void preferAll(KernelSet& set, const KernelSet& better) {
     for (int f = 0; f < kFactorCount; ++f)
         for (int t = 0; t < 4; ++t) prefer(set.scaleDown[f][t], better.scaleDown[f][t]);
     for (int t = 0; t < 4; ++t) prefer(set.convertToPlanar[t], better.convertToPlanar[t]);
+    prefer(set.lumaRow, better.lumaRow);
+    prefer(set.chromaRow, better.chromaRow);
 }
 
 KernelSet chooseKernels() {
@@ -180,6 +194,8 @@ const KernelSet kScalarKernels = {
         },
     .convertToPlanar = {convertToPlanarScalar<0>, convertToPlanarScalar<1>,
                         convertToPlanarScalar<2>, convertToPlanarScalar<3>},
+    .lumaRow = lumaRowScalar,
+    .chromaRow = chromaRowScalar,
 };
 
 const KernelSet& activeKernels() {
@@ -215,4 +231,33 @@ void scaleDownByFactor(const uint8_t* src, int32_t srcStride, uint16_t* dst, int
 void convertToPlanar(const uint8_t* src, int32_t srcStride, const PlanarYuv& planes, int32_t srcW,
                      int32_t srcH, KernelTurn turn) {
     activeKernels().convertToPlanar[turn & 3](src, srcStride, planes, srcW, srcH);
+}
+
+void convertSampledRows(const uint8_t* src, int32_t srcStride, const PlanarYuv& planes,
+                        int32_t srcW, int32_t srcH, int32_t oh, int32_t stepV) {
+    constexpr int64_t kHalf = 0x8000;  // 0.5 in 16.16
+    const KernelSet& set = activeKernels();
+    // Whole 8 x 8 blocks only, as convertToPlanar.
+    const int32_t columns = srcW / 8 * 8;
+    const int32_t lumaRows = srcH / 8 * 8;
+    if (columns <= 0 || lumaRows <= 0) return;
+    // Sampled rows never decrease with j for a step of 0 or more, so each row is converted once
+    // by keeping the last one done. A negative step samples at most row 0 inside the planes.
+    int32_t lumaDone = -1, chromaDone = -1;
+    auto luma = [&](int64_t r) {
+        if (r <= lumaDone || r < 0 || r >= lumaRows) return;
+        lumaDone = static_cast<int32_t>(r);
+        set.lumaRow(src + r * srcStride, planes.y + r * planes.yStride, columns);
+    };
+    for (int32_t j = 0; j < oh / 2; ++j) {
+        const int64_t a = int64_t{2} * j * stepV;
+        luma((a + kHalf) >> 16);
+        luma((a + kHalf + stepV) >> 16);
+        const int64_t c = (a + 2 * kHalf) >> 17;
+        if (c <= chromaDone || c < 0 || c >= lumaRows / 2) continue;
+        chromaDone = static_cast<int32_t>(c);
+        const uint8_t* upper = src + 2 * c * srcStride;
+        set.chromaRow(upper, upper + srcStride, planes.cb + c * planes.cbStride,
+                      planes.cr + c * planes.crStride, columns / 2);
+    }
 }

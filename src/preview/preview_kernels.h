@@ -34,3 +34,12 @@ void scaleDownByFactor(const uint8_t* src, int32_t srcStride, uint16_t* dst, int
 // columns or rows is not converted and its place in the planes is left as it was.
 void convertToPlanar(const uint8_t* src, int32_t srcStride, const PlanarYuv& planes, int32_t srcW,
                      int32_t srcH, KernelTurn turn);
+
+// The part of convertToPlanar(turn 0) that the rotate-resizer reads when it makes oh output rows
+// at vertical step stepV (16.16): only the luma rows (2j stepV + 0x8000) >> 16 and
+// (2j stepV + 0x8000 + stepV) >> 16 and the chroma rows (2j stepV + 0x10000) >> 17 of each block
+// row j < oh / 2, each across the whole 8 x 8 blocks. Every byte it writes is the byte
+// convertToPlanar writes there; the rest of the planes (rows not sampled, and the remainder
+// outside whole blocks) is left as it was.
+void convertSampledRows(const uint8_t* src, int32_t srcStride, const PlanarYuv& planes,
+                        int32_t srcW, int32_t srcH, int32_t oh, int32_t stepV);

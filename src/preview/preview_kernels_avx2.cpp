@@ -28,6 +28,9 @@
 // convertToPlanar: as the SSE2 variant, two 8 x 8 blocks side by side per step (one 32-byte load
 // per row; each 128-bit lane works on one block, so the unpack transposes of turns 1 and 2 serve
 // both at once). An odd last block goes through the SSE2 code.
+//
+// convertSampledRows: as the SSE2 rows, 32 pixels per step; lane-wise packs are put back in order
+// by a quad permute.
 #include "preview/kernel_variants.h"
 
 #if defined(__x86_64__)
@@ -528,6 +531,49 @@ LUMO_AVX2 void convertToPlanarAvx2(const uint8_t* src, int32_t srcStride, const 
                                    srcStride, at, across - 1, by);
 }
 
+// ---- convertSampledRows: 32 pixels per step, the tail through the SSE2 code ----
+
+LUMO_AVX2 void lumaRowAvx2(const uint8_t* src, uint8_t* y, int32_t pixels) {
+    int32_t x = 0;
+    for (; x + 32 <= pixels; x += 32) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 2 * x));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 2 * x + 32));
+        // packus works per 128-bit lane: quads come out as a.lo, b.lo, a.hi, b.hi.
+        const __m256i packed =
+            _mm256_packus_epi16(_mm256_srli_epi16(a, 8), _mm256_srli_epi16(b, 8));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(y + x),
+                            _mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0)));
+    }
+    lumaRowSse2(src + 2 * x, y + x, pixels - x);
+}
+
+// (Cb, Cr) of eight pixel pairs averaged with the row below, as 16-bit lanes (see the SSE2 form).
+LUMO_AVX2 inline __m256i averagedChroma8(const uint8_t* upper, const uint8_t* lower) {
+    return _mm256_and_si256(
+        _mm256_avg_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(upper)),
+                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(lower))),
+        _mm256_set1_epi16(0x00FF));
+}
+
+LUMO_AVX2 void chromaRowAvx2(const uint8_t* upper, const uint8_t* lower, uint8_t* cb, uint8_t* cr,
+                             int32_t pairs) {
+    const __m256i evenBytes = _mm256_set1_epi16(0x00FF);
+    int32_t k = 0;
+    for (; k + 16 <= pairs; k += 16) {
+        // Cb, Cr bytes of sixteen pairs in order, then Cb of all sixteen and Cr of all sixteen.
+        const __m256i both = _mm256_permute4x64_epi64(
+            _mm256_packus_epi16(averagedChroma8(upper + 4 * k, lower + 4 * k),
+                                averagedChroma8(upper + 4 * k + 32, lower + 4 * k + 32)),
+            _MM_SHUFFLE(3, 1, 2, 0));
+        const __m256i split = _mm256_permute4x64_epi64(
+            _mm256_packus_epi16(_mm256_and_si256(both, evenBytes), _mm256_srli_epi16(both, 8)),
+            _MM_SHUFFLE(3, 1, 2, 0));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(cb + k), _mm256_castsi256_si128(split));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(cr + k), _mm256_extracti128_si256(split, 1));
+    }
+    chromaRowSse2(upper + 4 * k, lower + 4 * k, cb + k, cr + k, pairs - k);
+}
+
 template <bool kGray>
 LUMO_AVX2 void drawPortableAvx2(uint16_t* dst, int32_t dstPitch, int32_t outW, int32_t outH,
                                 const uint8_t* src, int32_t stepC, int32_t stepR, int32_t step) {
@@ -556,6 +602,8 @@ const KernelSet kAvx2Kernels = {
         },
     .convertToPlanar = {convertToPlanarAvx2<0>, convertToPlanarAvx2<1>, convertToPlanarAvx2<2>,
                         convertToPlanarAvx2<3>},
+    .lumaRow = lumaRowAvx2,
+    .chromaRow = chromaRowAvx2,
 };
 
 }  // namespace preview_kernels

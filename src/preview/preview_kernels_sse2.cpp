@@ -12,6 +12,10 @@
 // convertToPlanar: each 8 x 8 block is eight 16-byte loads. Luma is the odd bytes; chroma the
 // even bytes of a row pair averaged by pavgw, which computes (a + b + 1) >> 1 exactly. Luma blocks
 // are turned as 8 x 8 byte transposes (three unpack stages) and byte reversals, chroma as 4 x 4.
+//
+// convertSampledRows: a luma row is the odd bytes of the frame row, sixteen pixels per step; a
+// chroma row is pavgb of the two frame rows (exact rounded average), its even bytes packed and
+// split into Cb and Cr.
 #include "preview/kernel_variants.h"
 
 #if defined(__x86_64__)
@@ -69,6 +73,8 @@ const KernelSet kSse2Kernels = {
         },
     .convertToPlanar = {convertToPlanarSse2<0>, convertToPlanarSse2<1>, convertToPlanarSse2<2>,
                         convertToPlanarSse2<3>},
+    .lumaRow = lumaRowSse2,
+    .chromaRow = chromaRowSse2,
 };
 
 }  // namespace preview_kernels

@@ -125,10 +125,16 @@ void drawGeneral(const uint8_t* pixels, uint32_t byteLength, const PreviewPlan& 
     planes.cr = planes.cb + byteLength / 8;
     planes.yStride = sw;
     planes.cbStride = planes.crStride = sw >> 1;
-    convertToPlanar(pixels, plan.cropW * 2, planes, plan.cropW, plan.cropH, convertTurn);
     // First and last samples fall on the first and last even-rounded source samples.
     const int32_t stepV = (((sh & ~1) - 1) << 16) / ((oh & ~1) - 1);
     const int32_t stepH = (((sw & ~1) - 1) << 16) / ((ow & ~1) - 1);
+    // Unturned, only the rows the resizer samples are converted; they get the very bytes a whole
+    // conversion gives, and nothing else it reads is written by either (the remainder outside
+    // whole blocks keeps what the photo buffer held), so the picture is the same.
+    if (convertTurn == TurnNone)
+        convertSampledRows(pixels, plan.cropW * 2, planes, plan.cropW, plan.cropH, oh, stepV);
+    else
+        convertToPlanar(pixels, plan.cropW * 2, planes, plan.cropW, plan.cropH, convertTurn);
     resizeRotate(planes, sw, sh, destination, pitch, ow, oh, resizeTurn, stepH, stepV);
 }
 

@@ -145,6 +145,13 @@ LUMO_AVX2 inline __m256i reverseWords16(__m256i v) {
     return _mm256_permute4x64_epi64(_mm256_shuffle_epi8(v, reverse), _MM_SHUFFLE(1, 0, 3, 2));
 }
 
+// 32-bit lane k of v to `at` (one extract-to-memory instruction).
+template <int kLane>
+LUMO_AVX2 inline void storeLane32(uint8_t* at, __m128i v) {
+    const int32_t word = _mm_extract_epi32(v, kLane);
+    std::memcpy(at, &word, sizeof word);
+}
+
 // One destination row segment of sixteen pixels in column order, row 0 and row 1 of a block row,
 // whose pixel (x, y) belongs at placed(out, at, x0 + x, y0 + y).
 template <uint32_t kTurn>
@@ -167,16 +174,18 @@ LUMO_AVX2 inline void storeBlock16x2(uint8_t* out, const TurnedPlacement& at, in
         // Pairs of columns 0-3, 8-11 | and 4-7, 12-15.
         const __m256i lo = _mm256_unpacklo_epi16(first, second);
         const __m256i hi = _mm256_unpackhi_epi16(first, second);
-        const int32_t y = down ? y0 : y0 + 1;
         const __m128i quarters[4] = {_mm256_castsi256_si128(lo), _mm256_castsi256_si128(hi),
                                      _mm256_extracti128_si256(lo, 1),
                                      _mm256_extracti128_si256(hi, 1)};
+        // One pointer walks the sixteen destination rows; each pair is one 32-bit extract
+        // stored straight from the register.
+        uint8_t* p = placed(out, at, x0, down ? y0 : y0 + 1);
         for (int q = 0; q < 4; ++q) {
-            const int32_t x = x0 + 4 * q;
-            store4Bytes(placed(out, at, x, y), quarters[q]);
-            store4Bytes(placed(out, at, x + 1, y), _mm_srli_si128(quarters[q], 4));
-            store4Bytes(placed(out, at, x + 2, y), _mm_srli_si128(quarters[q], 8));
-            store4Bytes(placed(out, at, x + 3, y), _mm_srli_si128(quarters[q], 12));
+            storeLane32<0>(p, quarters[q]);
+            storeLane32<1>(p + at.xStep, quarters[q]);
+            storeLane32<2>(p + 2 * at.xStep, quarters[q]);
+            storeLane32<3>(p + 3 * at.xStep, quarters[q]);
+            p += 4 * at.xStep;
         }
     }
 }

@@ -152,3 +152,74 @@ TEST(Reducers, RefusedSizesAndFactorsLeaveTheOutputUntouched) {
     scaleDownByFactor(frame.data(), frame.stride, out.data(), 16, frame.w, frame.h, 3, TurnNone);
     for (uint16_t p : out) EXPECT_EQ(p, 0x1234);
 }
+
+// convertSampledRows against convertToPlanar (turn 0) on planes pre-filled with the same random
+// bytes (what an earlier picture left): each row the resizer samples is the whole conversion's
+// row across the whole blocks, everything else keeps the earlier bytes, and the rotate-resizer
+// then draws the same picture from both, in every turn. Shapes: the preview's large frames,
+// ragged crops whose remainder columns and rows the resizer samples, enlargements (rows sampled
+// twice), tiny outputs, and random ones.
+TEST(ConvertSampledRows, SamePictureAsAWholeConversion) {
+    std::mt19937 rng(8080);
+    auto rnd = [&](int n) { return static_cast<int>(rng() % static_cast<uint32_t>(n)); };
+    // w x h frame, ow x oh output (in the frame's axes)
+    const int fixed[][4] = {{800, 600, 320, 240}, {640, 480, 292, 240}, {1280, 960, 320, 240},
+                            {350, 262, 240, 180}, {646, 486, 320, 240}, {324, 245, 97, 75},
+                            {160, 120, 320, 240}, {38, 20, 77, 61},     {16, 8, 2, 2},
+                            {8, 8, 3, 3},         {22, 13, 5, 4}};
+    constexpr int kFixed = static_cast<int>(sizeof fixed / sizeof fixed[0]);
+    for (int round = 0; round < kFixed + 60; ++round) {
+        const bool isFixed = round < kFixed;
+        const int w = isFixed ? fixed[round][0] : 2 * (1 + rnd(100));
+        const int h = isFixed ? fixed[round][1] : 2 + rnd(150);
+        const int ow = isFixed ? fixed[round][2] : 2 + rnd(200);
+        const int oh = isFixed ? fixed[round][3] : 2 + rnd(200);
+        SCOPED_TRACE(testing::Message() << w << "x" << h << " -> " << ow << "x" << oh);
+        Uyvy frame(w, h, 4 * rnd(2));
+        randomise(frame.bytes, rng);
+        // The preview loop's steps: first and last samples on the even-rounded edges.
+        const int32_t stepH = (((w & ~1) - 1) << 16) / ((ow & ~1) - 1);
+        const int32_t stepV = (((h & ~1) - 1) << 16) / ((oh & ~1) - 1);
+        Planar earlier(w, h);
+        randomise(earlier, rng);
+        Planar whole = earlier, sampled = earlier;
+        convertToPlanar(frame.data(), frame.stride, whole.planes(), w, h, TurnNone);
+        convertSampledRows(frame.data(), frame.stride, sampled.planes(), w, h, oh, stepV);
+
+        // The rows the resizer reads, by its formulas.
+        std::vector<bool> lumaRead(size_t(h), false), chromaRead(size_t(h / 2), false);
+        for (int j = 0; j < oh / 2; ++j) {
+            const int64_t a = int64_t{2} * j * stepV;
+            for (int64_t r : {(a + 0x8000) >> 16, (a + 0x8000 + stepV) >> 16})
+                if (r < h) lumaRead[size_t(r)] = true;
+            if (((a + 0x10000) >> 17) < h / 2) chromaRead[size_t((a + 0x10000) >> 17)] = true;
+        }
+        auto checkPlane = [&](const char* name, int pw, int ph, const std::vector<bool>& read,
+                              int wholeColumns, int wholeRows, const std::vector<uint8_t>& before,
+                              const std::vector<uint8_t>& converted,
+                              const std::vector<uint8_t>& actual) {
+            for (int r = 0; r < ph; ++r)
+                for (int c = 0; c < pw; ++c) {
+                    const size_t at = size_t(r) * pw + c;
+                    const bool written = read[size_t(r)] && r < wholeRows && c < wholeColumns;
+                    ASSERT_EQ(actual[at], written ? converted[at] : before[at])
+                        << name << " row " << r << " column " << c;
+                }
+        };
+        checkPlane("Y", w, h, lumaRead, w / 8 * 8, h / 8 * 8, earlier.y, whole.y, sampled.y);
+        checkPlane("Cb", w / 2, h / 2, chromaRead, w / 8 * 4, h / 8 * 4, earlier.cb, whole.cb,
+                   sampled.cb);
+        checkPlane("Cr", w / 2, h / 2, chromaRead, w / 8 * 4, h / 8 * 4, earlier.cr, whole.cr,
+                   sampled.cr);
+
+        for (uint32_t turn = 0; turn < 4; ++turn) {
+            const int outW = turnSwapsAxes(turn) ? oh : ow, outH = turnSwapsAxes(turn) ? ow : oh;
+            std::vector<uint16_t> fromWhole(size_t(outW) * outH, 0x1234), fromSampled = fromWhole;
+            resizeRotate(whole.planes(), w, h, fromWhole.data(), outW * 2, ow, oh, KernelTurn(turn),
+                         stepH, stepV);
+            resizeRotate(sampled.planes(), w, h, fromSampled.data(), outW * 2, ow, oh,
+                         KernelTurn(turn), stepH, stepV);
+            ASSERT_EQ(fromSampled, fromWhole) << "turn " << turn;
+        }
+    }
+}
