@@ -10,6 +10,7 @@
 #include <immintrin.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "preview/kernel_simd_x86.h"
 #include "preview/kernel_variants.h"
@@ -70,6 +71,41 @@ LUMO_AVX2 inline __m256i gatherBytes(const uint8_t* row, const ByteGather& g) {
     const __m256i words =
         _mm256_i32gather_epi32(reinterpret_cast<const int*>(row), g.wordOffset, 1);
     return _mm256_and_si256(_mm256_srlv_epi32(words, g.shift), _mm256_set1_epi32(0xFF));
+}
+
+// 32-bit lane k of v to `at` (one extract-to-memory instruction).
+template <int kLane>
+LUMO_AVX2 inline void storeLane32(uint8_t* at, __m128i v) {
+    const int32_t word = _mm_extract_epi32(v, kLane);
+    std::memcpy(at, &word, sizeof word);
+}
+
+// The high eight bytes of v to `at` (one store instruction).
+LUMO_AVX2 inline void storeHigh8BytesDirect(uint8_t* at, __m128i v) {
+    _mm_storeh_pd(reinterpret_cast<double*>(at), _mm_castsi128_pd(v));
+}
+
+// storeBlock4x4Bytes (kernel_simd_x86.h) with extract-to-memory stores from one walking pointer.
+template <uint32_t kTurn>
+LUMO_AVX2 inline void storeBlock4x4BytesAvx2(uint8_t* plane, const TurnedPlacement& at, int32_t x0,
+                                             int32_t y0, __m128i block) {
+    constexpr bool kColumns = kTurn == TurnRightEdgeUp || kTurn == TurnLeftEdgeUp;
+    if constexpr (kColumns) {
+        const __m128i t = _mm_unpacklo_epi8(block, _mm_srli_si128(block, 8));
+        block = _mm_unpacklo_epi8(t, _mm_srli_si128(t, 8));  // now its columns, in order
+    }
+    int32_t x = x0;
+    int32_t y = y0;
+    if constexpr (kTurn == TurnLeftEdgeUp) y = y0 + 3;
+    if constexpr (kTurn == TurnUpsideDown) x = x0 + 3;
+    if constexpr (kTurn == TurnLeftEdgeUp || kTurn == TurnUpsideDown)
+        block = reverseBytesPerWord(block);
+    uint8_t* p = placed(plane, at, x, y);
+    const ptrdiff_t step = kColumns ? at.xStep : at.yStep;
+    storeLane32<0>(p, block);
+    storeLane32<1>(p + step, block);
+    storeLane32<2>(p + 2 * step, block);
+    storeLane32<3>(p + 3 * step, block);
 }
 
 }  // namespace

@@ -232,8 +232,10 @@ template <uint32_t kTurn>
 inline void storeBlock8x8(uint8_t* plane, const TurnedPlacement& at, int32_t x0, int32_t y0,
                           const __m128i (&rows)[8]) {
     if constexpr (kTurn == TurnNone) {
+#pragma GCC unroll 8
         for (int r = 0; r < 8; ++r) store8Bytes(placed(plane, at, x0, y0 + r), rows[r]);
     } else if constexpr (kTurn == TurnUpsideDown) {
+#pragma GCC unroll 8
         for (int r = 0; r < 8; ++r)
             store8Bytes(placed(plane, at, x0 + 7, y0 + r), reverseBytesPerHalf(rows[r]));
     } else {
@@ -248,6 +250,7 @@ inline void storeBlock8x8(uint8_t* plane, const TurnedPlacement& at, int32_t x0,
         const __m128i c3 = _mm_unpackhi_epi16(b2, b3);
         __m128i columns[4] = {_mm_unpacklo_epi32(c0, c2), _mm_unpackhi_epi32(c0, c2),
                               _mm_unpacklo_epi32(c1, c3), _mm_unpackhi_epi32(c1, c3)};
+#pragma GCC unroll 8
         for (int n = 0; n < 4; ++n) {
             if constexpr (kTurn == TurnRightEdgeUp) {  // a column runs rightwards from (x, y0)
                 store8Bytes(placed(plane, at, x0 + 2 * n, y0), columns[n]);
@@ -276,6 +279,7 @@ inline void storeBlock4x4Bytes(uint8_t* plane, const TurnedPlacement& at, int32_
     if constexpr (kTurn == TurnUpsideDown) x = x0 + 3;
     if constexpr (kTurn == TurnLeftEdgeUp || kTurn == TurnUpsideDown)
         block = reverseBytesPerWord(block);
+#pragma GCC unroll 8
     for (int n = 0; n < 4; ++n) {
         if constexpr (kTurn == TurnNone || kTurn == TurnUpsideDown) {
             store4Bytes(placed(plane, at, x, y + n), block);
@@ -293,6 +297,7 @@ inline void chromaBlocks(const __m128i (&rows)[8], __m128i& cb, __m128i& cr) {
     const __m128i evenBytes = _mm_set1_epi16(0x00FF);
     const __m128i lowWords = _mm_set1_epi32(0xFFFF);
     __m128i average[4];
+#pragma GCC unroll 8
     for (int c = 0; c < 4; ++c)
         average[c] = _mm_avg_epu16(_mm_and_si128(rows[2 * c], evenBytes),
                                    _mm_and_si128(rows[2 * c + 1], evenBytes));
@@ -310,6 +315,7 @@ inline void convertBlock8x8(const uint8_t* block, int32_t srcStride, const Plana
                             int32_t bx, int32_t by) {
     __m128i rows[8];
     __m128i lumaRows[8];
+#pragma GCC unroll 8
     for (int r = 0; r < 8; ++r) {
         rows[r] =
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + ptrdiff_t{r} * srcStride));

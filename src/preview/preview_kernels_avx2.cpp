@@ -290,6 +290,7 @@ LUMO_AVX2 inline void storeTransposed(uint16_t* out, int32_t pitch, __m256i v0, 
     const __m256i pairs[4] = {_mm256_unpacklo_epi32(t0, t2), _mm256_unpackhi_epi32(t0, t2),
                               _mm256_unpacklo_epi32(t1, t3), _mm256_unpackhi_epi32(t1, t3)};
     uint8_t* row = reinterpret_cast<uint8_t*>(out);
+#pragma GCC unroll 8
     for (int k = 0; k < 4; ++k) {
         const __m256i rows = _mm256_permute4x64_epi64(pairs[k], _MM_SHUFFLE(3, 1, 2, 0));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(row), _mm256_castsi256_si128(rows));
@@ -430,6 +431,7 @@ LUMO_AVX2 inline void storeLumaPair(const PlanarPlacement& at, int32_t x0, int32
                                     const __m256i (&luma)[8]) {
     if constexpr (kTurn == TurnNone || kTurn == TurnUpsideDown) {
         const __m128i reverse = _mm_setr_epi8(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+#pragma GCC unroll 8
         for (int r = 0; r < 8; ++r) {
             // Both halves side by side: sixteen bytes of one row in column order.
             const __m128i row =
@@ -454,19 +456,20 @@ LUMO_AVX2 inline void storeLumaPair(const PlanarPlacement& at, int32_t x0, int32
         const __m256i c3 = _mm256_unpackhi_epi16(b2, b3);
         const __m256i columns[4] = {_mm256_unpacklo_epi32(c0, c2), _mm256_unpackhi_epi32(c0, c2),
                                     _mm256_unpacklo_epi32(c1, c3), _mm256_unpackhi_epi32(c1, c3)};
-        for (int n = 0; n < 4; ++n) {
-            for (int half = 0; half < 2; ++half) {
+        // Columns x0 .. x0 + 15 in order from one walking pointer: a column runs rightwards from
+        // (x, y0) for turn 1, and is stored reversed from (x, y0 + 7) for turn 2.
+        const ptrdiff_t step = at.luma.xStep;
+        uint8_t* p = placed(at.y, at.luma, x0, kTurn == TurnRightEdgeUp ? y0 : y0 + 7);
+#pragma GCC unroll 8
+        for (int half = 0; half < 2; ++half) {
+#pragma GCC unroll 8
+            for (int n = 0; n < 4; ++n) {
                 __m128i pair = half ? _mm256_extracti128_si256(columns[n], 1)
                                     : _mm256_castsi256_si128(columns[n]);
-                const int32_t x = x0 + 8 * half + 2 * n;
-                if constexpr (kTurn == TurnRightEdgeUp) {  // a column runs rightwards from (x, y0)
-                    store8Bytes(placed(at.y, at.luma, x, y0), pair);
-                    storeHigh8Bytes(placed(at.y, at.luma, x + 1, y0), pair);
-                } else {  // leftwards: stored reversed from (x, y0 + 7)
-                    pair = reverseBytesPerHalf(pair);
-                    store8Bytes(placed(at.y, at.luma, x, y0 + 7), pair);
-                    storeHigh8Bytes(placed(at.y, at.luma, x + 1, y0 + 7), pair);
-                }
+                if constexpr (kTurn == TurnLeftEdgeUp) pair = reverseBytesPerHalf(pair);
+                store8Bytes(p, pair);
+                storeHigh8BytesDirect(p + step, pair);
+                p += 2 * step;
             }
         }
     }
@@ -496,6 +499,7 @@ LUMO_AVX2 void convertToPlanarAvx2(const uint8_t* src, int32_t srcStride, const 
             const int32_t by = downFirst ? n : o;
             const uint8_t* block = src + ptrdiff_t{8} * by * srcStride + bx * 16;
             __m256i rows[8], luma[8];
+#pragma GCC unroll 8
             for (int r = 0; r < 8; ++r) {
                 rows[r] = _mm256_loadu_si256(
                     reinterpret_cast<const __m256i*>(block + ptrdiff_t{r} * srcStride));
@@ -504,6 +508,7 @@ LUMO_AVX2 void convertToPlanarAvx2(const uint8_t* src, int32_t srcStride, const 
             storeLumaPair<kTurn>(at, 8 * bx, 8 * by, luma);
             // Chroma as chromaBlocks does, both blocks at once: lane k is block bx + k.
             __m256i average[4];
+#pragma GCC unroll 8
             for (int c = 0; c < 4; ++c)
                 average[c] = _mm256_avg_epu16(_mm256_and_si256(rows[2 * c], evenBytes),
                                               _mm256_and_si256(rows[2 * c + 1], evenBytes));
@@ -517,12 +522,14 @@ LUMO_AVX2 void convertToPlanarAvx2(const uint8_t* src, int32_t srcStride, const 
                                                        _mm256_srli_epi32(average[1], 16)),
                                     _mm256_packs_epi32(_mm256_srli_epi32(average[2], 16),
                                                        _mm256_srli_epi32(average[3], 16)));
-            storeBlock4x4Bytes<kTurn>(at.cb, at.cbAt, 4 * bx, 4 * by, _mm256_castsi256_si128(cb));
-            storeBlock4x4Bytes<kTurn>(at.cb, at.cbAt, 4 * bx + 4, 4 * by,
-                                      _mm256_extracti128_si256(cb, 1));
-            storeBlock4x4Bytes<kTurn>(at.cr, at.crAt, 4 * bx, 4 * by, _mm256_castsi256_si128(cr));
-            storeBlock4x4Bytes<kTurn>(at.cr, at.crAt, 4 * bx + 4, 4 * by,
-                                      _mm256_extracti128_si256(cr, 1));
+            storeBlock4x4BytesAvx2<kTurn>(at.cb, at.cbAt, 4 * bx, 4 * by,
+                                          _mm256_castsi256_si128(cb));
+            storeBlock4x4BytesAvx2<kTurn>(at.cb, at.cbAt, 4 * bx + 4, 4 * by,
+                                          _mm256_extracti128_si256(cb, 1));
+            storeBlock4x4BytesAvx2<kTurn>(at.cr, at.crAt, 4 * bx, 4 * by,
+                                          _mm256_castsi256_si128(cr));
+            storeBlock4x4BytesAvx2<kTurn>(at.cr, at.crAt, 4 * bx + 4, 4 * by,
+                                          _mm256_extracti128_si256(cr, 1));
         }
     }
     if (across % 2)  // an odd last column of blocks

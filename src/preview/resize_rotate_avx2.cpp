@@ -145,13 +145,6 @@ LUMO_AVX2 inline __m256i reverseWords16(__m256i v) {
     return _mm256_permute4x64_epi64(_mm256_shuffle_epi8(v, reverse), _MM_SHUFFLE(1, 0, 3, 2));
 }
 
-// 32-bit lane k of v to `at` (one extract-to-memory instruction).
-template <int kLane>
-LUMO_AVX2 inline void storeLane32(uint8_t* at, __m128i v) {
-    const int32_t word = _mm_extract_epi32(v, kLane);
-    std::memcpy(at, &word, sizeof word);
-}
-
 // One destination row segment of sixteen pixels in column order, row 0 and row 1 of a block row,
 // whose pixel (x, y) belongs at placed(out, at, x0 + x, y0 + y).
 template <uint32_t kTurn>
@@ -180,6 +173,7 @@ LUMO_AVX2 inline void storeBlock16x2(uint8_t* out, const TurnedPlacement& at, in
         // One pointer walks the sixteen destination rows; each pair is one 32-bit extract
         // stored straight from the register.
         uint8_t* p = placed(out, at, x0, down ? y0 : y0 + 1);
+#pragma GCC unroll 8
         for (int q = 0; q < 4; ++q) {
             storeLane32<0>(p, quarters[q]);
             storeLane32<1>(p + at.xStep, quarters[q]);
