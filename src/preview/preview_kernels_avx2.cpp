@@ -244,6 +244,16 @@ LUMO_AVX2 inline PairWords windowWords(const uint8_t* origin, const RunPlan& pla
     return {_mm256_shuffle_epi8(windows, mask), _mm256_set1_epi32(8)};
 }
 
+// The same from windows at `lo` and `hi` bytes from the origin, shuffled by `mask`: a group's
+// windows and mask fetched once for many origins of one alignment.
+LUMO_AVX2 inline PairWords windowWordsAt(const uint8_t* origin, int32_t lo, int32_t hi,
+                                         __m256i mask) {
+    const __m256i windows = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(origin + lo))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(origin + hi)), 1);
+    return {_mm256_shuffle_epi8(windows, mask), _mm256_set1_epi32(8)};
+}
+
 // stepC = +-1: output rows along source rows.
 template <bool kGray>
 LUMO_AVX2 void drawAlongRows(const Walk& w) {
@@ -306,6 +316,10 @@ LUMO_AVX2 void drawTiles(const Walk& w) {
     RunPlan plan;
     int32_t offsets[kRunSamples];
     const int32_t tilesAcross = w.outW / 8;
+    // With an even stepC (a whole number of pixel pairs per column, as every frame width gives)
+    // all columns' origins share the start's place in its pair.
+    const bool sameAlignment = w.stepC % 2 == 0;
+    const int32_t second = secondOfPair(w.src);
     for (int32_t first = 0; first < w.outH; first += kRunSamples) {
         const int32_t count = std::min(kRunSamples, w.outH - first);
         const int32_t groups = count / 8;
@@ -324,6 +338,25 @@ LUMO_AVX2 void drawTiles(const Walk& w) {
                 origin[c - 8 * band] = w.src + ptrdiff_t{wholeSteps(c, w.step)} * w.stepC * 2;
             for (int32_t g = 0; g < groups; ++g) {
                 uint16_t* out = w.outRow(first + 8 * g);
+                if (sameAlignment) {
+                    // One fetch of the group's windows and mask serves every column.
+                    const int32_t lo = plan.base[second][g][0], hi = plan.base[second][g][1];
+                    const __m256i mask =
+                        _mm256_load_si256(reinterpret_cast<const __m256i*>(plan.mask[second][g]));
+                    for (int32_t t = band; t < bandEnd; ++t) {
+                        const uint8_t* const* o = origin + 8 * (t - band);
+                        const __m256i v0 = portablePixels16<kGray, true>(
+                            windowWordsAt(o[0], lo, hi, mask), windowWordsAt(o[4], lo, hi, mask));
+                        const __m256i v1 = portablePixels16<kGray, true>(
+                            windowWordsAt(o[1], lo, hi, mask), windowWordsAt(o[5], lo, hi, mask));
+                        const __m256i v2 = portablePixels16<kGray, true>(
+                            windowWordsAt(o[2], lo, hi, mask), windowWordsAt(o[6], lo, hi, mask));
+                        const __m256i v3 = portablePixels16<kGray, true>(
+                            windowWordsAt(o[3], lo, hi, mask), windowWordsAt(o[7], lo, hi, mask));
+                        storeTransposed(out + 8 * t, w.dstPitch, v0, v1, v2, v3);
+                    }
+                    continue;
+                }
                 for (int32_t t = band; t < bandEnd; ++t) {
                     const uint8_t* const* o = origin + 8 * (t - band);
                     const __m256i v0 = portablePixels16<kGray, true>(windowWords(o[0], plan, g),

@@ -222,3 +222,29 @@ TEST(KernelVariants, ConversionRowsMatchScalar) {
             }
         }
 }
+
+// Walks the preview never makes but the kernels accept: an odd stepC with stepR = 1, so that
+// neighbouring output columns start in different halves of their pixel pairs (the tiled vector
+// path then fetches windows per column instead of once per group).
+TEST(KernelVariants, PortableKernelsMatchScalarWithOddColumnSteps) {
+    Random rnd{std::mt19937(31)};
+    for (const Variant& variant : vectorVariants())
+        for (int round = 0; round < kRounds; ++round) {
+            const int cw = 2 * (2 + rnd(40)), ch = 2 + rnd(60);
+            Uyvy frame(cw, ch);
+            randomise(frame.bytes, rnd.gen);
+            SCOPED_TRACE(testing::Message() << variant.kernels->name << " " << round);
+            const int32_t step = 0x8000 + rnd(0x30000);
+            const int32_t stepC = cw - 1;  // odd
+            // Column c reads pixel floor(c step) (cw - 1) + floor(r step): inside the frame.
+            const int outW = static_cast<int>((int64_t{ch - 1} << 16) / step) + 1;
+            const int outH = static_cast<int>((int64_t{cw - 2} << 16) / step) + 1;
+            const int pitch = 2 * (outW + rnd(3));
+            for (bool gray : {false, true})
+                expectSameAsScalar(rnd, 0, pitch, outH, [&](uint16_t* out, bool vector) {
+                    const KernelSet& set = vector ? *variant.kernels : kScalarKernels;
+                    (gray ? set.drawGray : set.drawFullColour)(out, pitch, outW, outH, frame.data(),
+                                                               stepC, 1, step);
+                });
+        }
+}
