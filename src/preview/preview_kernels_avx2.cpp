@@ -575,6 +575,7 @@ LUMO_AVX2 void convertToPlanarAvx2(const uint8_t* src, int32_t srcStride, const 
 
 LUMO_AVX2 void lumaRowAvx2(const uint8_t* src, uint8_t* y, int32_t pixels) {
     int32_t x = 0;
+#pragma GCC unroll 4
     for (; x + 32 <= pixels; x += 32) {
         const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 2 * x));
         const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + 2 * x + 32));
@@ -599,6 +600,7 @@ LUMO_AVX2 void chromaRowAvx2(const uint8_t* upper, const uint8_t* lower, uint8_t
                              int32_t pairs) {
     const __m256i evenBytes = _mm256_set1_epi16(0x00FF);
     int32_t k = 0;
+#pragma GCC unroll 4
     for (; k + 16 <= pairs; k += 16) {
         // Cb, Cr bytes of sixteen pairs in order, then Cb of all sixteen and Cr of all sixteen.
         const __m256i both = _mm256_permute4x64_epi64(

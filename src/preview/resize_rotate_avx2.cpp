@@ -14,7 +14,8 @@
 // 16-bit lanes with exact 32-bit multiply-adds (lane pairs (Y - 16, V) x (298, 409),
 // (Y - 16, U) x (298, 516), (Y - 16, U) x (298, -100) plus V x -208), arithmetic shifts 11 and
 // 10, clamps 31 and 63, then stored through the turn. A last single group uses the 128-bit forms,
-// a last pair of blocks (widths of 8k + 4) the SSE2 code.
+// a last pair of blocks (widths of 8k + 4) the SSE2 code. Turns 1 and 2 convert two block rows
+// per pass, so that each column's four destination pixels go out in one 8-byte store.
 #include "preview/kernel_variants.h"
 
 #if defined(__x86_64__)
@@ -193,29 +194,87 @@ LUMO_AVX2 inline void storeBlock8x2(uint8_t* out, const TurnedPlacement& at, int
     storeBlock4x2<kTurn>(out, at, x0 + 4, y0, _mm_unpackhi_epi64(row0, row1));
 }
 
+// Rows 0 and 1 of a block row for groups g and g + 1 (sixteen columns).
+struct BlockRow16 {
+    __m256i row0, row1;
+};
+
+template <int kWindows>
+LUMO_AVX2 inline __attribute__((always_inline)) BlockRow16 windowedBlockRow16(
+    const WindowPlan& plan, const ResizeRows& rows, int32_t g) {
+    const __m256i bias = _mm256_set1_epi16(128);
+    const __m256i u = _mm256_sub_epi16(windowedChroma(rows.cb, plan, g), bias);
+    const __m256i v = _mm256_sub_epi16(windowedChroma(rows.cr, plan, g), bias);
+    return {studioToRgb565x16<kResizerColour>(windowedLuma<kWindows>(rows.y0, plan, g), u, v),
+            studioToRgb565x16<kResizerColour>(windowedLuma<kWindows>(rows.y1, plan, g), u, v)};
+}
+
+// A last single group g of a block row.
+template <uint32_t kTurn, int kWindows>
+LUMO_AVX2 void windowedLastGroup(const WindowPlan& plan, const ResizeRows& rows, int32_t g,
+                                 uint8_t* out, const TurnedPlacement& at, int32_t x0, int32_t y0) {
+    const __m128i bias8 = _mm_set1_epi16(128);
+    const __m128i u = _mm_sub_epi16(windowedChroma8(rows.cb, plan, g), bias8);
+    const __m128i v = _mm_sub_epi16(windowedChroma8(rows.cr, plan, g), bias8);
+    const __m128i row0 =
+        studioToRgb565x8<kResizerColour>(windowedLuma8<kWindows>(rows.y0, plan, g), u, v);
+    const __m128i row1 =
+        studioToRgb565x8<kResizerColour>(windowedLuma8<kWindows>(rows.y1, plan, g), u, v);
+    storeBlock8x2<kTurn>(out, at, x0 + kGroupColumns * g, y0, row0, row1);
+}
+
 template <uint32_t kTurn, int kWindows>
 LUMO_AVX2 void resizeWindowed(const WindowPlan& plan, const ResizeRows& rows, int32_t groups,
                               uint8_t* out, const TurnedPlacement& at, int32_t x0, int32_t y0) {
-    const __m256i bias = _mm256_set1_epi16(128);
     int32_t g = 0;
     for (; g + 2 <= groups; g += 2) {
-        const __m256i u = _mm256_sub_epi16(windowedChroma(rows.cb, plan, g), bias);
-        const __m256i v = _mm256_sub_epi16(windowedChroma(rows.cr, plan, g), bias);
-        const __m256i row0 =
-            studioToRgb565x16<kResizerColour>(windowedLuma<kWindows>(rows.y0, plan, g), u, v);
-        const __m256i row1 =
-            studioToRgb565x16<kResizerColour>(windowedLuma<kWindows>(rows.y1, plan, g), u, v);
-        storeBlock16x2<kTurn>(out, at, x0 + kGroupColumns * g, y0, row0, row1);
+        const BlockRow16 b = windowedBlockRow16<kWindows>(plan, rows, g);
+        storeBlock16x2<kTurn>(out, at, x0 + kGroupColumns * g, y0, b.row0, b.row1);
+    }
+    if (g < groups) windowedLastGroup<kTurn, kWindows>(plan, rows, g, out, at, x0, y0);
+}
+
+// Turns 1 and 2, two block rows at once (output rows y0 .. y0 + 3): each of sixteen columns
+// becomes four adjacent destination pixels, stored as one 8-byte store, where one block row
+// alone gives 4-byte stores. Bit for bit what two resizeWindowed calls give.
+template <uint32_t kTurn, int kWindows>
+LUMO_AVX2 void resizeWindowedTwoRows(const WindowPlan& plan, const ResizeRows& rows,
+                                     const ResizeRows& next, int32_t groups, uint8_t* out,
+                                     const TurnedPlacement& at, int32_t x0, int32_t y0) {
+    static_assert(kTurn == TurnRightEdgeUp || kTurn == TurnLeftEdgeUp);
+    constexpr bool kDown = kTurn == TurnRightEdgeUp;  // destination pixels run with y
+    int32_t g = 0;
+    for (; g + 2 <= groups; g += 2) {
+        const BlockRow16 a = windowedBlockRow16<kWindows>(plan, rows, g);
+        const BlockRow16 b = windowedBlockRow16<kWindows>(plan, next, g);
+        // Memory order of each column's four pixels.
+        const __m256i f0 = kDown ? a.row0 : b.row1, f1 = kDown ? a.row1 : b.row0;
+        const __m256i f2 = kDown ? b.row0 : a.row1, f3 = kDown ? b.row1 : a.row0;
+        const __m256i lo01 = _mm256_unpacklo_epi16(f0, f1);  // columns 0-3 | 8-11
+        const __m256i hi01 = _mm256_unpackhi_epi16(f0, f1);  // columns 4-7 | 12-15
+        const __m256i lo23 = _mm256_unpacklo_epi16(f2, f3);
+        const __m256i hi23 = _mm256_unpackhi_epi16(f2, f3);
+        // Each: two columns of four pixels per 128-bit half: [0, 1 | 8, 9], [2, 3 | 10, 11] ...
+        const __m256i columns[4] = {
+            _mm256_unpacklo_epi32(lo01, lo23), _mm256_unpackhi_epi32(lo01, lo23),
+            _mm256_unpacklo_epi32(hi01, hi23), _mm256_unpackhi_epi32(hi01, hi23)};
+        uint8_t* p = placed(out, at, x0 + kGroupColumns * g, kDown ? y0 : y0 + 3);
+        const ptrdiff_t step = at.xStep;
+#pragma GCC unroll 8
+        for (int half = 0; half < 2; ++half) {
+#pragma GCC unroll 8
+            for (int n = 0; n < 4; ++n) {
+                const __m128i two = half ? _mm256_extracti128_si256(columns[n], 1)
+                                         : _mm256_castsi256_si128(columns[n]);
+                store8Bytes(p, two);
+                storeHigh8BytesDirect(p + step, two);
+                p += 2 * step;
+            }
+        }
     }
     if (g < groups) {
-        const __m128i bias8 = _mm256_castsi256_si128(bias);
-        const __m128i u = _mm_sub_epi16(windowedChroma8(rows.cb, plan, g), bias8);
-        const __m128i v = _mm_sub_epi16(windowedChroma8(rows.cr, plan, g), bias8);
-        const __m128i row0 =
-            studioToRgb565x8<kResizerColour>(windowedLuma8<kWindows>(rows.y0, plan, g), u, v);
-        const __m128i row1 =
-            studioToRgb565x8<kResizerColour>(windowedLuma8<kWindows>(rows.y1, plan, g), u, v);
-        storeBlock8x2<kTurn>(out, at, x0 + kGroupColumns * g, y0, row0, row1);
+        windowedLastGroup<kTurn, kWindows>(plan, rows, g, out, at, x0, y0);
+        windowedLastGroup<kTurn, kWindows>(plan, next, g, out, at, x0, y0 + 2);
     }
 }
 
@@ -265,6 +324,27 @@ LUMO_AVX2 void resizeRotateAvx2(const PlanarYuv& planes, int32_t sw, int32_t /*s
         const int32_t x0 = 2 * firstBlock;
         for (int32_t j = 0; j < oh / 2; ++j) {
             const ResizeRows rows = resizeRows(planes, j, stepV);
+            if constexpr (kTurn == TurnRightEdgeUp || kTurn == TurnLeftEdgeUp) {
+                if (plan.windows != 0 && j + 1 < oh / 2) {
+                    const ResizeRows next = resizeRows(planes, j + 1, stepV);
+                    if (plan.windows == 1)
+                        resizeWindowedTwoRows<kTurn, 1>(plan, rows, next, groups, out, at, x0,
+                                                        2 * j);
+                    else
+                        resizeWindowedTwoRows<kTurn, 2>(plan, rows, next, groups, out, at, x0,
+                                                        2 * j);
+                    if (blocks % 4) {  // two blocks left in each block row
+                        const int32_t b = 4 * groups;
+                        for (int32_t k = j; k <= j + 1; ++k)
+                            storeBlock4x2<kTurn>(
+                                out, at, 2 * (firstBlock + b), 2 * k,
+                                resizeTwoBlocks(k == j ? rows : next, columns.luma + 2 * b,
+                                                columns.chroma + b));
+                    }
+                    ++j;
+                    continue;
+                }
+            }
             if (plan.windows == 1) {
                 resizeWindowed<kTurn, 1>(plan, rows, groups, out, at, x0, 2 * j);
             } else if (plan.windows == 2) {
