@@ -61,7 +61,8 @@ for tier in scalar sse2 avx2; do
     echo "LUMO_SIMD=$tier: all $lines cases identical"
   else
     status=1
-    echo "LUMO_SIMD=$tier: cases that differ (earlier <, this tree >):"
+    differing=$(diff "$work/theirs.$tier" "$work/ours.$tier" | grep -c '^>' || true)
+    echo "LUMO_SIMD=$tier: $differing of $lines cases differ (earlier <, this tree >), the first:"
     diff "$work/theirs.$tier" "$work/ours.$tier" | head -n 20 || true
   fi
 done
