@@ -39,6 +39,9 @@ TEST_F(PreviewTest, GoldenScreens) {
     const Case cases[] = {
         // "Full" on a fast device: 1.0, the general path.
         {"general QVGA, Portrait", true, 1, 0, 5, 320, 240, false, 0x648680596c5fcc2cull},
+        // "Full" on a fast device at step 2.5: a large frame, so the general path converts only
+        // the rows it samples and turns while resizing.
+        {"general SVGA, Portrait", true, 1, 0, 5, 800, 600, false, 0x86b9fc562361250bull},
         // "Full" on a slow device: drawFullColour, bars above and below.
         {"portable CIF turned right, Landscape L", false, 0, 3, 3, 352, 288, false,
          0x89a87bca45014733ull},
