@@ -80,9 +80,11 @@ LUMO_AVX2 inline void storeLane32(uint8_t* at, __m128i v) {
     std::memcpy(at, &word, sizeof word);
 }
 
-// The high eight bytes of v to `at` (one store instruction).
+// The high eight bytes of v to `at`, which may have any alignment (one extract-to-memory
+// instruction).
 LUMO_AVX2 inline void storeHigh8BytesDirect(uint8_t* at, __m128i v) {
-    _mm_storeh_pd(reinterpret_cast<double*>(at), _mm_castsi128_pd(v));
+    const int64_t high = _mm_extract_epi64(v, 1);
+    std::memcpy(at, &high, sizeof high);
 }
 
 // storeBlock4x4Bytes (kernel_simd_x86.h) with extract-to-memory stores from one walking pointer.
