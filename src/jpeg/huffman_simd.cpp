@@ -16,9 +16,12 @@
 // vectors on the stack and pays a store, a load and the loop counter for each.
 #include "jpeg/huffman.h"
 #include "jpeg/huffman_wide.h"
+#include "jpeg/kernels.h"
 
 #if defined(__x86_64__)
 #include <immintrin.h>
+
+#include "jpeg/fdct_avx2.h"
 
 namespace {
 
@@ -157,6 +160,63 @@ LUMO_AVX2_BMI2 inline uint64_t codeBlockAvx2(const int16_t* block, BlockBits* co
     return ~zeros;
 }
 
+// The fused kernel's layout of a transformed pair: row v (16 entries) holds frequency v of the
+// first block (u = 0..7) and then of the second, as the quantised vectors have them.
+struct PairBits {
+    alignas(32) uint16_t size[128];
+    alignas(32) uint16_t bits[128];
+};
+constexpr int kPairRow = 16;
+
+// For zigzag position k, the place of its coefficient in a PairBits array for the first block;
+// the second block's is 8 further.
+constexpr ReadOrder kPairOrder = [] {
+    ReadOrder order{};
+    for (int k = 0; k < 64; ++k) {
+        const int n = kReadOrder.index[k];
+        order.index[k] = static_cast<uint8_t>(n / 8 * kPairRow + n % 8);
+    }
+    return order;
+}();
+
+// The packed zero flags of a pair: packs of vectors 2i and 2i + 1 leave flags 16i..16i+15 of the
+// first block in the low 16-byte lane and of the second in the high lane. Shuffle controls for
+// output half h (zigzag positions 32h..32h+31) from lane i (flags 16i..16i+15, copied to both
+// halves): the byte each output byte takes, or 0x80 where its flag lies in another lane.
+constexpr ZigzagShuffles makePairShuffles() {
+    ZigzagShuffles s{};
+    for (int h = 0; h < 2; ++h)
+        for (int j = 0; j < 4; ++j)
+            for (int b = 0; b < 32; ++b) {
+                const int n = kReadOrder.index[32 * h + b];
+                s.control[h][j][b] = static_cast<int8_t>(n / 16 == j ? n % 16 : 0x80);
+            }
+    return s;
+}
+constexpr ZigzagShuffles kPairShuffles = makePairShuffles();
+
+// The zero flags of one block of the pair (Second: the high lanes) by zigzag position.
+template <bool Second>
+LUMO_AVX2_BMI2 inline uint64_t pairZeros(const __m256i packed[4]) {
+    constexpr int kSelect = Second ? 0x11 : 0x00;  // both halves from the high or the low lane
+    __m256i lanes[4];
+#pragma GCC unroll 8
+    for (int j = 0; j < 4; ++j) lanes[j] = _mm256_permute2x128_si256(packed[j], packed[j], kSelect);
+    uint64_t zeros = 0;
+#pragma GCC unroll 8
+    for (int h = 0; h < 2; ++h) {
+        __m256i flags = _mm256_setzero_si256();
+#pragma GCC unroll 8
+        for (int j = 0; j < 4; ++j) {
+            const __m256i control =
+                _mm256_load_si256(reinterpret_cast<const __m256i*>(kPairShuffles.control[h][j]));
+            flags = _mm256_or_si256(flags, _mm256_shuffle_epi8(lanes[j], control));
+        }
+        zeros |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(flags))} << (32 * h);
+    }
+    return zeros;
+}
+
 }  // namespace
 
 void encodeBlockSse2(const int16_t* block, uint8_t* output, uint32_t* cursor, int16_t* dcPredictor,
@@ -173,6 +233,44 @@ LUMO_AVX2_BMI2 void encodeBlockAvx2(const int16_t* block, uint8_t* output, uint3
     BlockBits coded;
     const uint64_t nonZero = codeBlockAvx2(block, &coded);
     encodeBlockWide(block, nonZero, coded, output, cursor, dcPredictor, dcTable, acTable);
+}
+
+// The sizes, extra bits and zigzag masks come from the quantised vectors while they are still in
+// registers; the two blocks are then coded one after the other into one packer, which stays open
+// from the first job to the last.
+LUMO_AVX2_BMI2 void transformCodeAvx2(const BlockJob* jobs, uint32_t count, uint8_t* output,
+                                      uint32_t* cursor) {
+    WidePacker packer = openPacker(output, *cursor);
+    for (uint32_t j = 0; j + 1 < count; j += 2) {
+        const BlockJob& first = jobs[j];
+        const BlockJob& second = jobs[j + 1];
+        __m256i q[8];
+        quantizePairAvx2(first.block, first.reciprocals, second.block, second.reciprocals, q);
+        PairBits coded;
+        const __m256i zero = _mm256_setzero_si256();
+        __m256i packed[4];
+#pragma GCC unroll 8
+        for (int v = 0; v < 8; ++v) {
+            __m256i mask, bits;
+            maskAndBitsAvx2(q[v], &mask, &bits);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(coded.size + kPairRow * v),
+                               popcount16Avx2(mask));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(coded.bits + kPairRow * v), bits);
+        }
+#pragma GCC unroll 8
+        for (int i = 0; i < 4; ++i)
+            packed[i] = _mm256_packs_epi16(_mm256_cmpeq_epi16(q[2 * i], zero),
+                                           _mm256_cmpeq_epi16(q[2 * i + 1], zero));
+        const uint64_t firstNonZero = ~pairZeros<false>(packed);
+        const uint64_t secondNonZero = ~pairZeros<true>(packed);
+        const auto firstDc = static_cast<int16_t>(_mm256_extract_epi16(q[0], 0));
+        const auto secondDc = static_cast<int16_t>(_mm256_extract_epi16(q[0], 8));
+        appendBlock(packer, firstDc, firstNonZero, coded.size, coded.bits, kPairOrder.index,
+                    first.dcPredictor, first.dcTable, first.acTable);
+        appendBlock(packer, secondDc, secondNonZero, coded.size + 8, coded.bits + 8,
+                    kPairOrder.index, second.dcPredictor, second.dcTable, second.acTable);
+    }
+    closePacker(packer, output, cursor);
 }
 
 #endif
