@@ -47,7 +47,18 @@ struct Coder {
     size_t capacity;
     uint32_t cursor;
     int16_t predictors[3];
-    bool full;  // a block might no longer fit: the picture is abandoned
+    bool full;                       // a block might no longer fit: the picture is abandoned
+    ComponentCoding coding[3] = {};  // Y, Cb, Cr; filled by prepare()
+
+    void prepare() {
+        for (int k = 0; k < 3; ++k) {
+            const bool luma = k == kLuma;
+            coding[k] = {.reciprocals = reciprocals(k),
+                         .dcPredictor = &predictors[k],
+                         .dcTable = luma ? encoder.dcLumaCodes : encoder.dcChromaCodes,
+                         .acTable = luma ? encoder.acLumaCodes : encoder.acChromaCodes};
+        }
+    }
 
     int16_t* slot(int k) const { return encoder.blocks + k * kBlockSamples; }
 
@@ -83,15 +94,8 @@ struct Coder {
             return;
         }
         BlockJob batch[N];
-        for (size_t j = 0; j < N; ++j) {
-            const int component = jobs[j][1];
-            const bool luma = component == kLuma;
-            batch[j] = {.block = slot(jobs[j][0]),
-                        .reciprocals = reciprocals(component),
-                        .dcPredictor = &predictors[component],
-                        .dcTable = luma ? encoder.dcLumaCodes : encoder.dcChromaCodes,
-                        .acTable = luma ? encoder.acLumaCodes : encoder.acChromaCodes};
-        }
+#pragma GCC unroll 8
+        for (size_t j = 0; j < N; ++j) batch[j] = {slot(jobs[j][0]), &coding[jobs[j][1]]};
         kernels.transformCode(batch, N, output, &cursor);
     }
 
@@ -276,6 +280,7 @@ uint32_t encodeImageWith(const JpegKernels& kernels, JpegEncoder& encoder, uint8
     }
 
     Coder c{kernels, encoder, output, outputCapacity, encoder.headerLength * 8, {0, 0, 0}, false};
+    c.prepare();
     const uint32_t scale = encoder.scaleX;
     const uint32_t stride = static_cast<uint32_t>(width * scale * bpp);
     // Source address of the macroblock at output position (x, y).

@@ -89,11 +89,13 @@ LUMO_AVX2 inline __attribute__((always_inline)) void quantizePairAvx2(
     const int16_t* first, const uint16_t* firstReciprocals, const int16_t* second,
     const uint16_t* secondReciprocals, __m256i q[8]) {
     __m256i rows[8], columns[8];
+#pragma GCC unroll 8
     for (int i = 0; i < 8; ++i) rows[i] = loadPair(first + 8 * i, second + 8 * i);
     transform8(rows);
     transpose(rows, columns);
     transform8(columns);
     const __m256i one = _mm256_set1_epi16(1);
+#pragma GCC unroll 8
     for (int v = 0; v < 8; ++v) {
         const __m256i shift = _mm256_broadcastsi128_si256(
             _mm_load_si128(reinterpret_cast<const __m128i*>(kPreShiftMultipliers.m + 8 * v)));

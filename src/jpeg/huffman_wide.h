@@ -92,6 +92,16 @@ struct BlockBits {
     alignas(32) uint16_t bits[64];
 };
 
+// 2^size - 1 for size 0..16: the extra bits of a coefficient of that size (one load-and-mask).
+struct LowBits {
+    uint32_t mask[17];
+};
+inline constexpr LowBits kLowBits = [] {
+    LowBits t{};
+    for (int size = 0; size <= 16; ++size) t.mask[size] = (uint32_t{1} << size) - 1;
+    return t;
+}();
+
 // A packer that continues the stream at bit `cursor` of `output`: the byte at the cursor's
 // position holds (cursor mod 8) pending upper bits, taken back into the buffer.
 inline WidePacker openPacker(uint8_t* output, uint32_t cursor) {
@@ -104,6 +114,9 @@ inline WidePacker openPacker(uint8_t* output, uint32_t cursor) {
 // Appends one block's codes: the DC difference of `dc` against `*dcPredictor` (which becomes
 // `dc`), then the AC coefficients flagged in `nonZero` (bit k for zigzag position k; bit 0 is
 // ignored), coefficient k having its size and extra bits at size[order[k]] and bits[order[k]].
+// With Truncate, bits[] holds v, or v - 1 for negative v, in 16 bits, and the coder keeps its low
+// size bits; otherwise bits[] holds exactly the extra bits.
+template <bool Truncate = false>
 inline __attribute__((always_inline)) void appendBlock(
     WidePacker& packer, int16_t dc, uint64_t nonZero, const uint16_t* size, const uint16_t* bits,
     const uint8_t* order, int16_t* dcPredictor, const uint32_t* dcTable, const uint32_t* acTable) {
@@ -113,21 +126,27 @@ inline __attribute__((always_inline)) void appendBlock(
     packer.appendCode(dcTable[dcSize], extraBits(difference, dcSize));
 
     const uint32_t zrl = acTable[kZrl];
-    // `k` is the last position coded; bit 0 of `rest` is the flag of position k + 1, so the
-    // run of zeros before the next coefficient is its count of trailing zeros.
-    uint64_t rest = nonZero >> 1;
-    size_t k = 0;
+    // The AC flags, taken lowest first. `next` is 16 x the position after the last one coded, so
+    // a coefficient at position k after a run of r zeros has 16 k - next = 16 r, the run's part
+    // of its symbol; runs of 16 and more leave it at 256 or above.
+    uint64_t rest = nonZero & ~uint64_t{1};
+    size_t next = 16;
     while (rest != 0) {
-        size_t run = static_cast<size_t>(std::countr_zero(rest));
-        k += run + 1;
-        rest = (rest >> run) >> 1;  // in two steps: a shift by 64 is undefined
-        if (run >= 16) [[unlikely]] {
-            for (; run >= 16; run -= 16) packer.appendCode(zrl, 0);
+        const size_t position = static_cast<size_t>(std::countr_zero(rest));
+        rest &= rest - 1;
+        size_t run16 = position * 16 - next;
+        next = position * 16 + 16;
+        if (run16 >= 256) [[unlikely]] {
+            for (; run16 >= 256; run16 -= 256) packer.appendCode(zrl, 0);
         }
-        const size_t n = order[k];
-        packer.appendCode(acTable[(run << 4) + size[n]], bits[n]);
+        const size_t n = order[position];
+        const uint32_t coefficientSize = size[n];
+        uint32_t extra = bits[n];
+        if constexpr (Truncate) extra &= kLowBits.mask[coefficientSize];
+        packer.appendCode(acTable[run16 + coefficientSize], extra);
     }
-    if (k != 63) packer.appendCode(acTable[kEob], 0);
+    // No EOB when position 63 itself was coded.
+    if ((nonZero >> 63) == 0) packer.appendCode(acTable[kEob], 0);
 }
 
 // Out with the whole pending bytes; the rest stays at the position with low bits 0, and the

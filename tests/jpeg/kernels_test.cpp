@@ -416,15 +416,16 @@ TEST(TransformCode, EveryTableCodesARunOfBlocksAsTheReferenceDoes) {
             std::vector<uint8_t> out = initial;
             uint32_t cursor = start;
             int16_t predictors[3] = {startPredictors[0], startPredictors[1], startPredictors[2]};
-            std::vector<BlockJob> jobs(count);
-            for (uint32_t j = 0; j < count; ++j) {
-                const int table = component[j] == 0 ? 0 : 1;
-                jobs[j] = {.block = work[j].data(),
-                           .reciprocals = reciprocals[table],
-                           .dcPredictor = &predictors[component[j]],
-                           .dcTable = dc[table],
-                           .acTable = ac[table]};
+            ComponentCoding coding[3];
+            for (int c = 0; c < 3; ++c) {
+                const int table = c == 0 ? 0 : 1;
+                coding[c] = {.reciprocals = reciprocals[table],
+                             .dcPredictor = &predictors[c],
+                             .dcTable = dc[table],
+                             .acTable = ac[table]};
             }
+            std::vector<BlockJob> jobs(count);
+            for (uint32_t j = 0; j < count; ++j) jobs[j] = {work[j].data(), &coding[component[j]]};
             k->transformCode(jobs.data(), count, out.data(), &cursor);
             ASSERT_EQ(cursor, referenceCursor) << k->name << " trial " << trial;
             ASSERT_EQ(out, reference) << k->name << " trial " << trial;
