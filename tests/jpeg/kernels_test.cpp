@@ -361,7 +361,7 @@ TEST(TransformCode, EveryTableCodesARunOfBlocksAsTheReferenceDoes) {
     std::vector<const JpegKernels*> tables = vectorKernels();
     tables.push_back(&kScalarJpegKernels);
     std::mt19937 random(16);
-    int stuffed = 0;
+    int stuffed = 0, largest = 0;
     for (int trial = 0; trial < 1500; ++trial) {
         uint16_t reciprocals[2][64];
         for (int c = 0; c < 2; ++c) {
@@ -379,13 +379,23 @@ TEST(TransformCode, EveryTableCodesARunOfBlocksAsTheReferenceDoes) {
         std::vector<int> component(count);
         for (uint32_t j = 0; j < count; ++j) {
             component[j] = int(random() % 3);  // Y, Cb, Cr
-            // Flat, smooth or noisy samples, so that runs, ZRL and full blocks all occur.
-            const int kind = int(random() % 3);
+            // Flat, smooth, noisy or extreme samples, so that runs, ZRL, full blocks and the
+            // largest sizes all occur.
+            const int kind = int(random() % 4);
             const int level = int(random() % 256) - 128;
+            const int fu = int(random() % 8), fv = int(random() % 8);
             for (int i = 0; i < 64; ++i) {
                 int v = level;                                                           // flat
                 if (kind == 1) v += 3 * (i % 8) + 2 * (i / 8) + int(random() % 9) - 20;  // smooth
                 if (kind == 2) v = int(random() % 256) - 128;                            // noise
+                // The extremes: -128 and 127 following the signs of one cosine product, the largest
+                // coefficient a frequency can have.
+                if (kind == 3)
+                    v = std::cos((2 * (i / 8) + 1) * fu * M_PI / 16) *
+                                    std::cos((2 * (i % 8) + 1) * fv * M_PI / 16) >=
+                                0
+                            ? 127
+                            : -128;
                 blocks[j][i] = int16_t(std::clamp(v, -128, 127));
             }
         }
@@ -405,6 +415,7 @@ TEST(TransformCode, EveryTableCodesARunOfBlocksAsTheReferenceDoes) {
             for (uint32_t j = 0; j < count; ++j) {
                 const int table = component[j] == 0 ? 0 : 1;
                 forwardDctQuantize(work[j].data(), reciprocals[table]);
+                for (int16_t c : work[j]) largest = std::max(largest, std::abs(int{c}));
                 encodeBlock(work[j].data(), reference.data(), &referenceCursor,
                             &referencePredictors[component[j]], dc[table], ac[table]);
             }
@@ -433,8 +444,9 @@ TEST(TransformCode, EveryTableCodesARunOfBlocksAsTheReferenceDoes) {
                 ASSERT_EQ(predictors[c], referencePredictors[c]) << k->name << " trial " << trial;
         }
     }
-    // The runs reached the stuffing path.
+    // The runs reached the stuffing path and coefficients of 10 and 11 bits.
     EXPECT_GT(stuffed, 100);
+    EXPECT_GE(largest, 512);
 }
 
 }  // namespace
