@@ -126,27 +126,24 @@ inline __attribute__((always_inline)) void appendBlock(
     packer.appendCode(dcTable[dcSize], extraBits(difference, dcSize));
 
     const uint32_t zrl = acTable[kZrl];
-    // The AC flags, taken lowest first. `next` is 16 x the position after the last one coded, so
-    // a coefficient at position k after a run of r zeros has 16 k - next = 16 r, the run's part
-    // of its symbol; runs of 16 and more leave it at 256 or above.
-    uint64_t rest = nonZero & ~uint64_t{1};
-    size_t next = 16;
+    // `k` is the last position coded; bit 0 of `rest` is the flag of position k + 1, so the
+    // run of zeros before the next coefficient is its count of trailing zeros.
+    uint64_t rest = nonZero >> 1;
+    size_t k = 0;
     while (rest != 0) {
-        const size_t position = static_cast<size_t>(std::countr_zero(rest));
-        rest &= rest - 1;
-        size_t run16 = position * 16 - next;
-        next = position * 16 + 16;
-        if (run16 >= 256) [[unlikely]] {
-            for (; run16 >= 256; run16 -= 256) packer.appendCode(zrl, 0);
+        size_t run = static_cast<size_t>(std::countr_zero(rest));
+        k += run + 1;
+        rest = (rest >> run) >> 1;  // in two steps: a shift by 64 is undefined
+        if (run >= 16) [[unlikely]] {
+            for (; run >= 16; run -= 16) packer.appendCode(zrl, 0);
         }
-        const size_t n = order[position];
+        const size_t n = order[k];
         const uint32_t coefficientSize = size[n];
         uint32_t extra = bits[n];
         if constexpr (Truncate) extra &= kLowBits.mask[coefficientSize];
-        packer.appendCode(acTable[run16 + coefficientSize], extra);
+        packer.appendCode(acTable[(run << 4) + coefficientSize], extra);
     }
-    // No EOB when position 63 itself was coded.
-    if ((nonZero >> 63) == 0) packer.appendCode(acTable[kEob], 0);
+    if (k != 63) packer.appendCode(acTable[kEob], 0);
 }
 
 // Out with the whole pending bytes; the rest stays at the position with low bits 0, and the
