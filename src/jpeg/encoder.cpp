@@ -47,14 +47,28 @@ struct Coder {
     size_t capacity;
     uint32_t cursor;
     int16_t predictors[3];
-    bool full;  // a block might no longer fit: the picture is abandoned
+    bool full;                       // a block might no longer fit: the picture is abandoned
+    ComponentCoding coding[3] = {};  // Y, Cb, Cr; filled by prepare()
+
+    void prepare() {
+        for (int k = 0; k < 3; ++k) {
+            const bool luma = k == kLuma;
+            coding[k] = {.reciprocals = reciprocals(k),
+                         .dcPredictor = &predictors[k],
+                         .dcTable = luma ? encoder.dcLumaCodes : encoder.dcChromaCodes,
+                         .acTable = luma ? encoder.acLumaCodes : encoder.acChromaCodes};
+        }
+    }
 
     int16_t* slot(int k) const { return encoder.blocks + k * kBlockSamples; }
 
-    void transform(int first, int second, int component) {
-        const uint16_t* r =
-            component == kLuma ? encoder.lumaReciprocals : encoder.chromaReciprocals;
-        kernels.fdctPair(slot(first), r, slot(second), r);
+    const uint16_t* reciprocals(int component) const {
+        return component == kLuma ? encoder.lumaReciprocals : encoder.chromaReciprocals;
+    }
+
+    void transform(int first, int firstComponent, int second, int secondComponent) {
+        kernels.fdctPair(slot(first), reciprocals(firstComponent), slot(second),
+                         reciprocals(secondComponent));
     }
 
     void code(int k, int component) {
@@ -64,6 +78,25 @@ struct Coder {
         kernels.encodeBlock(slot(k), output, &cursor, &predictors[component],
                             luma ? encoder.dcLumaCodes : encoder.dcChromaCodes,
                             luma ? encoder.acLumaCodes : encoder.acChromaCodes);
+    }
+
+    // Transforms and codes the blocks in order, each given as {slot, component}. When the output
+    // might not hold them all, block by block with the check before each, so that the picture is
+    // abandoned exactly where the blocks alone would abandon it.
+    template <size_t N>
+    void transformCode(const int (&jobs)[N][2]) {
+        static_assert(N % 2 == 0, "blocks are transformed in pairs");
+        if (full) return;
+        if ((cursor >> 3) + N * kMaxCodedBlockBytes + 2 > capacity) {
+            for (size_t j = 0; j < N; j += 2)
+                transform(jobs[j][0], jobs[j][1], jobs[j + 1][0], jobs[j + 1][1]);
+            for (size_t j = 0; j < N; ++j) code(jobs[j][0], jobs[j][1]);
+            return;
+        }
+        BlockJob batch[N];
+#pragma GCC unroll 8
+        for (size_t j = 0; j < N; ++j) batch[j] = {slot(jobs[j][0]), &coding[jobs[j][1]]};
+        kernels.transformCode(batch, N, output, &cursor);
     }
 
     void turn(int destination, int source) {
@@ -94,12 +127,8 @@ void finishEightLine(Coder& c) {
     if (reversed) {
         for (int k = 0; k < 4; ++k) c.turn(k, k);
     }
-    c.transform(0, 1, kLuma);
-    c.transform(2, 3, kCb);
-    c.code(reversed ? 1 : 0, kLuma);
-    c.code(reversed ? 0 : 1, kLuma);
-    c.code(2, kCb);
-    c.code(3, kCr);
+    const int first = reversed ? 1 : 0;
+    c.transformCode({{first, kLuma}, {1 - first, kLuma}, {2, kCb}, {3, kCr}});
 }
 
 void codeMacroblock(Coder& c, const uint8_t* source, uint32_t stride,
@@ -116,9 +145,7 @@ void codeMacroblock(Coder& c, const uint8_t* source, uint32_t stride,
         // Top half: luma into slots 0-1, chroma rows 0-3 into slots 2 (Cb) and 3 (Cr).
         k.uyvy420[scale](source, stride, c.slot(0), c.slot(2));
         if (rotation == 0) {
-            c.transform(0, 1, kLuma);
-            c.code(0, kLuma);
-            c.code(1, kLuma);
+            c.transformCode({{0, kLuma}, {1, kLuma}});
         } else {
             c.turn(5, 0);  // top-left
             c.turn(4, 1);  // top-right
@@ -126,20 +153,19 @@ void codeMacroblock(Coder& c, const uint8_t* source, uint32_t stride,
         // Bottom half: 8 output lines further; chroma rows 4-7.
         k.uyvy420[scale](source + 8 * c.encoder.scaleY * stride, stride, c.slot(0), c.slot(2) + 32);
         if (rotation == 0) {
-            c.transform(0, 1, kLuma);
-            c.code(0, kLuma);
-            c.code(1, kLuma);
-        } else {
-            for (int s = 0; s < 4; ++s) c.turn(s, s);
-            c.transform(4, 5, kLuma);
-            c.transform(0, 1, kLuma);
-            // Slots: 5 top-left, 4 top-right, 0 bottom-left, 1 bottom-right.
-            constexpr int kHalfOrder[4][4] = {{}, {4, 1, 5, 0}, {1, 0, 4, 5}, {0, 5, 1, 4}};
-            for (int s : kHalfOrder[rotation]) c.code(s, kLuma);
+            c.transformCode({{0, kLuma}, {1, kLuma}, {2, kCb}, {3, kCr}});
+            return;
         }
-        c.transform(2, 3, kCb);
-        c.code(2, kCb);
-        c.code(3, kCr);
+        for (int s = 0; s < 4; ++s) c.turn(s, s);
+        // Slots: 5 top-left, 4 top-right, 0 bottom-left, 1 bottom-right.
+        constexpr int kHalfOrder[4][4] = {{}, {4, 1, 5, 0}, {1, 0, 4, 5}, {0, 5, 1, 4}};
+        const int* order = kHalfOrder[rotation];
+        c.transformCode({{order[0], kLuma},
+                         {order[1], kLuma},
+                         {order[2], kLuma},
+                         {order[3], kLuma},
+                         {2, kCb},
+                         {3, kCr}});
         return;
     }
 
@@ -153,12 +179,13 @@ void codeMacroblock(Coder& c, const uint8_t* source, uint32_t stride,
     if (rotation != 0) {
         for (int s = 0; s < 6; ++s) c.turn(s, s);
     }
-    c.transform(0, 1, kLuma);
-    c.transform(2, 3, kLuma);
-    c.transform(4, 5, kCb);
-    for (int s : kQuadOrder[rotation]) c.code(s, kLuma);
-    c.code(4, kCb);
-    c.code(5, kCr);
+    const int* order = kQuadOrder[rotation];
+    c.transformCode({{order[0], kLuma},
+                     {order[1], kLuma},
+                     {order[2], kLuma},
+                     {order[3], kLuma},
+                     {4, kCb},
+                     {5, kCr}});
 }
 
 }  // namespace
@@ -253,6 +280,7 @@ uint32_t encodeImageWith(const JpegKernels& kernels, JpegEncoder& encoder, uint8
     }
 
     Coder c{kernels, encoder, output, outputCapacity, encoder.headerLength * 8, {0, 0, 0}, false};
+    c.prepare();
     const uint32_t scale = encoder.scaleX;
     const uint32_t stride = static_cast<uint32_t>(width * scale * bpp);
     // Source address of the macroblock at output position (x, y).
@@ -315,9 +343,8 @@ uint32_t encodeImageWith(const JpegKernels& kernels, JpegEncoder& encoder, uint8
                             c.turn(0, 0);
                             c.turn(1, 1);
                         }
-                        c.transform(0, 1, kLuma);
-                        c.code(reversed ? 1 : 0, kLuma);
-                        c.code(reversed ? 0 : 1, kLuma);
+                        const int first = reversed ? 1 : 0;
+                        c.transformCode({{first, kLuma}, {1 - first, kLuma}});
                     }
                 }
                 break;
@@ -339,9 +366,7 @@ uint32_t encodeImageWith(const JpegKernels& kernels, JpegEncoder& encoder, uint8
                             // the lower one for rotation 3.
                             c.turn(4, fromRight ? side : 2 + side);
                             c.turn(5, fromRight ? 2 + side : side);
-                            c.transform(4, 5, kLuma);
-                            c.code(4, kLuma);
-                            c.code(5, kLuma);
+                            c.transformCode({{4, kLuma}, {5, kLuma}});
                         }
                     }
                 }

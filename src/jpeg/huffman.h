@@ -66,3 +66,9 @@ void encodeBlockSse2(const int16_t* block, uint8_t* output, uint32_t* cursor, in
                      const uint32_t* dcTable, const uint32_t* acTable);
 void encodeBlockAvx2(const int16_t* block, uint8_t* output, uint32_t* cursor, int16_t* dcPredictor,
                      const uint32_t* dcTable, const uint32_t* acTable);
+
+// The AVX2 transform and coder fused (a TransformCodeFn of kernels.h): each pair of blocks is
+// transformed and quantised in registers, where the same vectors give the sizes, the extra bits
+// and the zigzag mask of the non-zero coefficients, and one packer runs through all the blocks.
+struct BlockJob;
+void transformCodeAvx2(const BlockJob* jobs, uint32_t count, uint8_t* output, uint32_t* cursor);

@@ -92,20 +92,36 @@ struct BlockBits {
     alignas(32) uint16_t bits[64];
 };
 
-// encodeBlock for a block whose non-zero coefficients are known by zigzag position (bit k of
-// `nonZero`; bit 0, the DC, is ignored) and whose AC sizes and extra bits are in `coded`.
-// Besides the bytes of the stream it may write up to seven zero bytes after the cursor's byte.
-inline __attribute__((always_inline)) void encodeBlockWide(const int16_t* block, uint64_t nonZero,
-                                                           const BlockBits& coded, uint8_t* output,
-                                                           uint32_t* cursor, int16_t* dcPredictor,
-                                                           const uint32_t* dcTable,
-                                                           const uint32_t* acTable) {
-    const uint32_t pending = *cursor & 7;
-    WidePacker packer{output + (*cursor >> 3), 0, 64 - static_cast<int>(pending)};
-    if (pending != 0) packer.buffer = *packer.position >> (8 - pending);
+// 2^size - 1 for size 0..16: the extra bits of a coefficient of that size (one load-and-mask).
+struct LowBits {
+    uint32_t mask[17];
+};
+inline constexpr LowBits kLowBits = [] {
+    LowBits t{};
+    for (int size = 0; size <= 16; ++size) t.mask[size] = (uint32_t{1} << size) - 1;
+    return t;
+}();
 
-    const int32_t difference = int32_t{block[0]} - *dcPredictor;
-    *dcPredictor = block[0];
+// A packer that continues the stream at bit `cursor` of `output`: the byte at the cursor's
+// position holds (cursor mod 8) pending upper bits, taken back into the buffer.
+inline WidePacker openPacker(uint8_t* output, uint32_t cursor) {
+    const uint32_t pending = cursor & 7;
+    WidePacker packer{output + (cursor >> 3), 0, 64 - static_cast<int>(pending)};
+    if (pending != 0) packer.buffer = *packer.position >> (8 - pending);
+    return packer;
+}
+
+// Appends one block's codes: the DC difference of `dc` against `*dcPredictor` (which becomes
+// `dc`), then the AC coefficients flagged in `nonZero` (bit k for zigzag position k; bit 0 is
+// ignored), coefficient k having its size and extra bits at size[order[k]] and bits[order[k]].
+// With Truncate, bits[] holds v, or v - 1 for negative v, in 16 bits, and the coder keeps its low
+// size bits; otherwise bits[] holds exactly the extra bits.
+template <bool Truncate = false>
+inline __attribute__((always_inline)) void appendBlock(
+    WidePacker& packer, int16_t dc, uint64_t nonZero, const uint16_t* size, const uint16_t* bits,
+    const uint8_t* order, int16_t* dcPredictor, const uint32_t* dcTable, const uint32_t* acTable) {
+    const int32_t difference = int32_t{dc} - *dcPredictor;
+    *dcPredictor = dc;
     const uint32_t dcSize = magnitudeBits(difference);
     packer.appendCode(dcTable[dcSize], extraBits(difference, dcSize));
 
@@ -121,13 +137,18 @@ inline __attribute__((always_inline)) void encodeBlockWide(const int16_t* block,
         if (run >= 16) [[unlikely]] {
             for (; run >= 16; run -= 16) packer.appendCode(zrl, 0);
         }
-        const size_t n = kWideOrder.index[k];
-        const size_t size = coded.size[n];
-        packer.appendCode(acTable[(run << 4) + size], coded.bits[n]);
+        const size_t n = order[k];
+        const uint32_t coefficientSize = size[n];
+        uint32_t extra = bits[n];
+        if constexpr (Truncate) extra &= kLowBits.mask[coefficientSize];
+        packer.appendCode(acTable[(run << 4) + coefficientSize], extra);
     }
     if (k != 63) packer.appendCode(acTable[kEob], 0);
+}
 
-    // Out with the whole pending bytes; the rest stays at the position with low bits 0.
+// Out with the whole pending bytes; the rest stays at the position with low bits 0, and the
+// cursor counts it. May write up to seven zero bytes after the cursor's byte.
+inline void closePacker(WidePacker& packer, uint8_t* output, uint32_t* cursor) {
     int valid = 64 - packer.free;
     uint64_t top = valid == 0 ? 0 : packer.buffer << packer.free;
     if (!WidePacker::hasFfByte(top)) {
@@ -139,6 +160,20 @@ inline __attribute__((always_inline)) void encodeBlockWide(const int16_t* block,
         *packer.position = static_cast<uint8_t>(top >> 56);
     }
     *cursor = static_cast<uint32_t>(packer.position - output) * 8 + static_cast<uint32_t>(valid);
+}
+
+// encodeBlock for a block whose non-zero coefficients are known by zigzag position (bit k of
+// `nonZero`; bit 0, the DC, is ignored) and whose AC sizes and extra bits are in `coded`.
+// Besides the bytes of the stream it may write up to seven zero bytes after the cursor's byte.
+inline __attribute__((always_inline)) void encodeBlockWide(const int16_t* block, uint64_t nonZero,
+                                                           const BlockBits& coded, uint8_t* output,
+                                                           uint32_t* cursor, int16_t* dcPredictor,
+                                                           const uint32_t* dcTable,
+                                                           const uint32_t* acTable) {
+    WidePacker packer = openPacker(output, *cursor);
+    appendBlock(packer, block[0], nonZero, coded.size, coded.bits, kWideOrder.index, dcPredictor,
+                dcTable, acTable);
+    closePacker(packer, output, cursor);
 }
 
 }  // namespace

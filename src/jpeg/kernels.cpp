@@ -23,6 +23,7 @@ const JpegKernels kScalarJpegKernels = {
     .fdct = forwardDctQuantize,
     .fdctPair = forwardDctQuantizePair,
     .encodeBlock = encodeBlock,
+    .transformCode = transformThenCode<forwardDctQuantizePair, encodeBlock>,
     .rotate = {rotateBlock90, rotateBlock180, rotateBlock270},
 };
 

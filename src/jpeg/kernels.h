@@ -31,6 +31,38 @@ using EncodeBlockFn = void (*)(const int16_t* block, uint8_t* output, uint32_t* 
                                int16_t* dcPredictor, const uint32_t* dcTable,
                                const uint32_t* acTable);
 
+// What coding a block of one component needs: the reciprocals of its quantisation table, its DC
+// predictor and its code tables.
+struct ComponentCoding {
+    const uint16_t* reciprocals;
+    int16_t* dcPredictor;
+    const uint32_t* dcTable;
+    const uint32_t* acTable;
+};
+// One block to transform and code: its sample block (left unspecified afterwards) and its
+// component.
+struct BlockJob {
+    int16_t* block;
+    const ComponentCoding* coding;
+};
+// Transform, quantisation and coding of `count` blocks (an even number), coded in order: the
+// stream, cursor and predictors that fdctPair on jobs 0-1, 2-3, ... followed by encodeBlock on
+// each job give. The caller leaves room for count x kMaxCodedBlockBytes bytes after the cursor.
+using TransformCodeFn = void (*)(const BlockJob* jobs, uint32_t count, uint8_t* output,
+                                 uint32_t* cursor);
+
+// The composition itself, for tiers without a fused kernel.
+template <FdctPairFn Pair, EncodeBlockFn Code>
+void transformThenCode(const BlockJob* jobs, uint32_t count, uint8_t* output, uint32_t* cursor) {
+    for (uint32_t j = 0; j + 1 < count; j += 2)
+        Pair(jobs[j].block, jobs[j].coding->reciprocals, jobs[j + 1].block,
+             jobs[j + 1].coding->reciprocals);
+    for (uint32_t j = 0; j < count; ++j) {
+        const ComponentCoding& c = *jobs[j].coding;
+        Code(jobs[j].block, output, cursor, c.dcPredictor, c.dcTable, c.acTable);
+    }
+}
+
 // A quarter-turn of a sample block; destination may be the source.
 using RotateBlockFn = void (*)(int16_t* destination, const int16_t* source);
 
@@ -49,6 +81,7 @@ struct JpegKernels {
     FdctFn fdct;
     FdctPairFn fdctPair;
     EncodeBlockFn encodeBlock;
+    TransformCodeFn transformCode;
     RotateBlockFn rotate[3];  // rotation 1, 2, 3: rotateBlock90, rotateBlock180, rotateBlock270
 };
 

@@ -279,6 +279,7 @@ const JpegKernels kAvx2JpegKernels = {
     .fdct = forwardDctQuantizeAvx2,
     .fdctPair = forwardDctQuantizePairAvx2,
     .encodeBlock = encodeBlockAvx2,
+    .transformCode = transformCodeAvx2,
     .rotate = {rotateBlock90Sse2, rotateBlock180Sse2, rotateBlock270Sse2},
 };
 

@@ -267,6 +267,7 @@ const JpegKernels kSse2JpegKernels = {
     .fdct = forwardDctQuantizeSse2,
     .fdctPair = forwardDctQuantizePairSse2,
     .encodeBlock = encodeBlockSse2,
+    .transformCode = transformThenCode<forwardDctQuantizePairSse2, encodeBlockSse2>,
     .rotate = {rotateBlock90Sse2, rotateBlock180Sse2, rotateBlock270Sse2},
 };
 

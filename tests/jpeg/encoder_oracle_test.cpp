@@ -117,4 +117,51 @@ TEST(EncoderOracle, RefusesGeometryItCannotWalkAndDataThatWouldNotFit) {
     EXPECT_TRUE(decodeJpeg(big.data(), n).ok);
 }
 
+// The walk reserves room for one worst-case block before each block it codes, however many blocks
+// a kernel codes at once: the smallest capacity a picture is accepted with lies within one
+// reservation of its stream's end, is the same for every table, and any capacity from it up gives
+// the same stream.
+TEST(EncoderOracle, AcceptsEveryCapacityWithinOneBlockReserveOfTheStream) {
+    const std::vector<uint8_t> packed = pack(randomPicture(64, 32, 3), Uyvy).bytes;
+    EncoderPtr e(createJpegEncoder());
+    ASSERT_TRUE(e);
+    std::vector<const JpegKernels*> tables = vectorKernels();
+    tables.push_back(&kScalarJpegKernels);
+    for (uint32_t format : {1u, 2u}) {  // 4:2:0 (six blocks a macroblock), 4:2:2 (four)
+        configureJpegEncoder(*e, 64, 32, 90, format, 1, 1, 0);
+        std::vector<uint8_t> roomy(64 * 1024);
+        const uint32_t length = encodeImageWith(kScalarJpegKernels, *e, roomy.data(), packed.data(),
+                                                1, Uyvy, roomy.size());
+        ASSERT_GT(length, 0u);
+        roomy.resize(length);
+        size_t first = 0;  // the first table's smallest capacity
+        for (const JpegKernels* k : tables) {
+            // The smallest capacity accepted, by bisection over (length, length + reserve].
+            size_t refused = length, accepted = length + kMaxCodedBlockBytes + 2;
+            std::vector<uint8_t> out(accepted);
+            ASSERT_EQ(encodeImageWith(*k, *e, out.data(), packed.data(), 1, Uyvy, accepted), length)
+                << k->name;
+            while (accepted - refused > 1) {
+                const size_t middle = (refused + accepted) / 2;
+                (encodeImageWith(*k, *e, out.data(), packed.data(), 1, Uyvy, middle) != 0
+                     ? accepted
+                     : refused) = middle;
+            }
+            // The last block starts before the EOI marker, so its reserve ends before
+            // length + kMaxCodedBlockBytes.
+            EXPECT_LT(accepted, length + kMaxCodedBlockBytes) << k->name << " format " << format;
+            for (size_t capacity : {accepted, accepted + 1, accepted + 700}) {
+                std::vector<uint8_t> again(capacity);
+                ASSERT_EQ(encodeImageWith(*k, *e, again.data(), packed.data(), 1, Uyvy, capacity),
+                          length)
+                    << k->name;
+                again.resize(length);
+                EXPECT_EQ(again, roomy) << k->name << " capacity " << capacity;
+            }
+            if (k == tables.front()) first = accepted;
+            EXPECT_EQ(accepted, first) << k->name << " format " << format;
+        }
+    }
+}
+
 }  // namespace

@@ -347,4 +347,106 @@ TEST(EncodeBlock, ContinuesAStreamFromAnyBitAndVariantsMatchTheReference) {
     }
 }
 
+// The fused transform-and-code kernels against the reference composition: sample blocks through
+// forwardDctQuantize, then encodeBlock one by one. Runs of 2 to 8 blocks mix luminance and
+// chrominance tables and reciprocals of random quality, share predictors as the picture walk
+// does, and start at any bit of a byte; every table must leave the same bytes (stuffing
+// included), cursor and predictors.
+TEST(TransformCode, EveryTableCodesARunOfBlocksAsTheReferenceDoes) {
+    uint32_t dc[2][256], ac[2][256];
+    buildHuffmanLookup(kDcLumaSpec.counts, kDcLumaSpec.symbols, dc[0]);
+    buildHuffmanLookup(kAcLumaSpec.counts, kAcLumaSpec.symbols, ac[0]);
+    buildHuffmanLookup(kDcChromaSpec.counts, kDcChromaSpec.symbols, dc[1]);
+    buildHuffmanLookup(kAcChromaSpec.counts, kAcChromaSpec.symbols, ac[1]);
+    std::vector<const JpegKernels*> tables = vectorKernels();
+    tables.push_back(&kScalarJpegKernels);
+    std::mt19937 random(16);
+    int stuffed = 0, largest = 0;
+    for (int trial = 0; trial < 1500; ++trial) {
+        uint16_t reciprocals[2][64];
+        for (int c = 0; c < 2; ++c) {
+            uint8_t quant[64];
+            const int quality = 1 + int(random() % 100);
+            for (int i = 0; i < 64; ++i) {
+                const int base = c == 0 ? kLumaQuantBase[i] : kChromaQuantBase[i];
+                const int scale = quality < 50 ? 5000 / quality : 200 - 2 * quality;
+                quant[i] = uint8_t(std::clamp((base * scale + 50) / 100, 1, 255));
+            }
+            buildReciprocals(quant, reciprocals[c]);
+        }
+        const uint32_t count = 2 + 2 * (random() % 4);
+        std::vector<Block> blocks(count);
+        std::vector<int> component(count);
+        for (uint32_t j = 0; j < count; ++j) {
+            component[j] = int(random() % 3);  // Y, Cb, Cr
+            // Flat, smooth, noisy or extreme samples, so that runs, ZRL, full blocks and the
+            // largest sizes all occur.
+            const int kind = int(random() % 4);
+            const int level = int(random() % 256) - 128;
+            const int fu = int(random() % 8), fv = int(random() % 8);
+            for (int i = 0; i < 64; ++i) {
+                int v = level;                                                           // flat
+                if (kind == 1) v += 3 * (i % 8) + 2 * (i / 8) + int(random() % 9) - 20;  // smooth
+                if (kind == 2) v = int(random() % 256) - 128;                            // noise
+                // The extremes: -128 and 127 following the signs of one cosine product, the largest
+                // coefficient a frequency can have.
+                if (kind == 3)
+                    v = std::cos((2 * (i / 8) + 1) * fu * M_PI / 16) *
+                                    std::cos((2 * (i % 8) + 1) * fv * M_PI / 16) >=
+                                0
+                            ? 127
+                            : -128;
+                blocks[j][i] = int16_t(std::clamp(v, -128, 127));
+            }
+        }
+        const uint32_t start = random() % 64;
+        std::vector<uint8_t> initial(count * kMaxCodedBlockBytes + 16, 0);
+        initial[start / 8] = uint8_t((random() & 0xFF) & ~(0xFF >> (start % 8)));
+        if (initial[start / 8] == 0xFF) initial[start / 8] = 0xFE;
+        int16_t startPredictors[3];
+        for (int16_t& p : startPredictors) p = int16_t(int(random() % 400) - 200);
+
+        std::vector<uint8_t> reference = initial;
+        uint32_t referenceCursor = start;
+        int16_t referencePredictors[3] = {startPredictors[0], startPredictors[1],
+                                          startPredictors[2]};
+        {
+            std::vector<Block> work = blocks;
+            for (uint32_t j = 0; j < count; ++j) {
+                const int table = component[j] == 0 ? 0 : 1;
+                forwardDctQuantize(work[j].data(), reciprocals[table]);
+                for (int16_t c : work[j]) largest = std::max(largest, std::abs(int{c}));
+                encodeBlock(work[j].data(), reference.data(), &referenceCursor,
+                            &referencePredictors[component[j]], dc[table], ac[table]);
+            }
+        }
+        for (uint32_t b = start / 8; b + 1 < referenceCursor / 8; ++b)
+            stuffed += reference[b] == 0xFF && reference[b + 1] == 0x00;
+        for (const JpegKernels* k : tables) {
+            std::vector<Block> work = blocks;
+            std::vector<uint8_t> out = initial;
+            uint32_t cursor = start;
+            int16_t predictors[3] = {startPredictors[0], startPredictors[1], startPredictors[2]};
+            ComponentCoding coding[3];
+            for (int c = 0; c < 3; ++c) {
+                const int table = c == 0 ? 0 : 1;
+                coding[c] = {.reciprocals = reciprocals[table],
+                             .dcPredictor = &predictors[c],
+                             .dcTable = dc[table],
+                             .acTable = ac[table]};
+            }
+            std::vector<BlockJob> jobs(count);
+            for (uint32_t j = 0; j < count; ++j) jobs[j] = {work[j].data(), &coding[component[j]]};
+            k->transformCode(jobs.data(), count, out.data(), &cursor);
+            ASSERT_EQ(cursor, referenceCursor) << k->name << " trial " << trial;
+            ASSERT_EQ(out, reference) << k->name << " trial " << trial;
+            for (int c = 0; c < 3; ++c)
+                ASSERT_EQ(predictors[c], referencePredictors[c]) << k->name << " trial " << trial;
+        }
+    }
+    // The runs reached the stuffing path and coefficients of 10 and 11 bits.
+    EXPECT_GT(stuffed, 100);
+    EXPECT_GE(largest, 512);
+}
+
 }  // namespace
