@@ -215,7 +215,9 @@ namespace {
 std::mutex gListMutex;
 std::vector<std::string>* gListLines = nullptr;
 
-void collectLog(void*, int level, const char* format, va_list args) {
+// FFmpeg's log callback: `format` is FFmpeg's own printf format for `args`.
+__attribute__((format(printf, 3, 0))) void collectLog(void*, int level, const char* format,
+                                                      va_list args) {
     if (level > AV_LOG_INFO) return;
     char line[1024];
     vsnprintf(line, sizeof line, format, args);
