@@ -20,7 +20,6 @@ namespace {
 
 constexpr auto kOpenLimit = std::chrono::seconds(5);  // opening a device, reading stream info
 constexpr auto kReadLimit = std::chrono::seconds(2);  // one packet; a camera gives several a second
-constexpr const char* kFileFormat = "file";
 
 // libasound prints its own complaints on stderr (an unknown PCM, say) before FFmpeg's open
 // fails; our one line says it.
