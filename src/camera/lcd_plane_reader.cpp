@@ -2,10 +2,10 @@
 //
 // A plane's frame buffer is found through the frame descriptor its DMA channel points at: the
 // descriptor's second word is the buffer's physical address, its fourth word the command whose
-// length bits (AND 0x7FFFC) give the buffer's size. Physical memory is mapped in 256-byte units
-// (VirtualCopy takes the address divided by 256), so a mapping starts at the address rounded
-// down to 256 and the object lies at its offset from there; this holds for descriptors as well
-// as for buffers.
+// length bits (AND 0x7FFFC) give the buffer's size. VirtualCopy takes the address divided by
+// 256 but maps whole pages, so a mapping starts at the address rounded down to a page and the
+// object lies at its offset in the page; this holds for descriptors as well as for buffers.
+// (Rounding down to 256 only finds objects within 256 bytes of a page's start.)
 //
 // Conversions (the output is a Frame at framePixels, two bytes per pixel):
 // - 16-bit RGB is copied: the base plane is RGB565, the overlays RGB555;
@@ -43,16 +43,18 @@ constexpr uint32_t kDmaLengthMask = 0x7FFFC;
 constexpr DWORD kUncachedReadWrite = PAGE_READWRITE | PAGE_NOCACHE | PAGE_PHYSICAL;  // 0x604
 static_assert(kUncachedReadWrite == 0x604);
 constexpr uint32_t kPhysicalUnit = 256;  // VirtualCopy's physical addresses are in these units
+static_assert(kDevicePageBytes % kPhysicalUnit == 0);
 
 constexpr uint32_t kBpp16 = 4, kBpp18 = 5, kBpp18Packed = 6, kBpp19 = 7, kBpp19Packed = 8;
 constexpr uint32_t kRgb = 0, kYcbcrPacked = 1, kYcbcr444 = 2, kYcbcr422 = 3, kYcbcr420 = 4;
 
 // Maps `bytes` of physical memory at `physical`; the object's address, or null.
 uint8_t* mapPhysical(uint32_t physical, uint32_t bytes) {
-    const uint32_t offset = physical % kPhysicalUnit;
+    const uint32_t offset = physical % kDevicePageBytes;
     void* window = VirtualAlloc(nullptr, offset + bytes, MEM_RESERVE, PAGE_NOACCESS);
     if (!window) return nullptr;
-    if (!VirtualCopy(window, reinterpret_cast<LPVOID>(uintptr_t{physical / kPhysicalUnit}),
+    if (!VirtualCopy(window,
+                     reinterpret_cast<LPVOID>(uintptr_t{(physical - offset) / kPhysicalUnit}),
                      offset + bytes, kUncachedReadWrite)) {
         VirtualFree(window, 0, MEM_RELEASE);
         return nullptr;
@@ -62,7 +64,8 @@ uint8_t* mapPhysical(uint32_t physical, uint32_t bytes) {
 
 void unmapPhysical(uint8_t* object) {
     if (object)
-        VirtualFree(object - reinterpret_cast<uintptr_t>(object) % kPhysicalUnit, 0, MEM_RELEASE);
+        VirtualFree(object - reinterpret_cast<uintptr_t>(object) % kDevicePageBytes, 0,
+                    MEM_RELEASE);
 }
 
 uint32_t readWord(const uint8_t* at) {

@@ -113,7 +113,8 @@ bool openMovie(const WCHAR* path, uint32_t width, uint32_t height, bool withSoun
         return false;
     }
     // Without the note the movie is still recorded; a cut one is then finished by lumo-avifix.
-    if (!j.notePath[0] || !writeNote(j.notePath, path)) logLine(u"cannot write the note naming the movie");
+    if (!j.notePath[0] || !writeNote(j.notePath, path))
+        logLine(u"cannot write the note naming the movie");
     return aviOpen(w, aviFileSink(file), AviSink{&kJournalOps, &j}, width, height, withSound);
 }
 
@@ -161,13 +162,14 @@ void finishUnfinishedMovie(const WCHAR* notePathOfProgram) {
     switch (r.outcome) {
         case AviRepairOutcome::Finished: {
             const uint32_t tenths = uint32_t(uint64_t{r.videoEntries} * r.microsPerFrame / 100000);
-            const std::string seconds =
-                std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+            const std::string counts = std::to_string(r.videoEntries) + " frames, " +
+                                       std::to_string(tenths / 10) + "." +
+                                       std::to_string(tenths % 10) + " s";
             logLine(u"finished the movie " + name + u" cut off while recording: " +
-                    std::u16string(std::to_string(r.videoEntries).begin(),
-                                   std::to_string(r.videoEntries).end()) +
-                    u" frames, " + std::u16string(seconds.begin(), seconds.end()) + u" s" +
+                    std::u16string(counts.begin(), counts.end()) +
                     (r.exact ? u"" : u" (no journal: timing approximate)"));
+            // Set at start-up, before any frame: its time runs from now, not from the last
+            // frame's tick (none yet), so the first frames show it.
             setOsdMessage(kMovieRecoveredMessage, kMovieMessageMs);
             gApp.osdMessageStart.store(GetTickCount(), std::memory_order_relaxed);
             break;

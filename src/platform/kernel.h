@@ -82,10 +82,18 @@ constexpr DWORD PAGE_READWRITE = 0x04;
 constexpr DWORD PAGE_NOCACHE = 0x200;
 constexpr DWORD PAGE_PHYSICAL = 0x400;
 
-// Reserves address space (MEM_RESERVE, PAGE_NOACCESS) for a later VirtualCopy.
+// The device's memory page (an ARM small page): physical memory is mapped in whole pages.
+constexpr DWORD kDevicePageBytes = 4096;
+
+// Reserves address space (MEM_RESERVE, PAGE_NOACCESS) for a later VirtualCopy; the address
+// handed out lies on a page.
 LPVOID VirtualAlloc(LPVOID address, DWORD size, DWORD type, DWORD protect);
-// With PAGE_PHYSICAL, maps the device's physical memory at `source` x 256 into the reservation
-// at `destination` (which must come from VirtualAlloc): destination then aliases that memory.
+// With PAGE_PHYSICAL, maps `size` bytes of the device's physical memory at `source` x 256 into
+// the reservation at `destination` (which must come from VirtualAlloc): destination then
+// aliases that memory byte for byte. The mapping is made of whole pages, so `source` x 256 must
+// lie on a page (kDevicePageBytes); an object inside a page is mapped from the page below it and
+// found at its offset in the page. Otherwise, or outside the device's physical memory: FALSE,
+// ERROR_INVALID_PARAMETER.
 BOOL VirtualCopy(LPVOID destination, LPVOID source, DWORD size, DWORD protect);
 BOOL VirtualFree(LPVOID address, DWORD size, DWORD type);
 

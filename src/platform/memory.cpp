@@ -1,6 +1,11 @@
 // Address-space reservations and mappings of the device's physical memory. The device keeps its
 // physical memory in a file whose offsets are physical addresses; VirtualCopy maps the file
 // there, so the mapping aliases the memory the simulated hardware reads and writes.
+//
+// As on the handheld, a mapping is made of whole pages: VirtualCopy takes the physical address
+// in 256-byte units, but it must lie on a page, and the destination then aliases it byte for
+// byte. A caller that wants an object inside a page maps from the page below it and adds the
+// object's offset in the page (a page-table entry cannot start in the middle of a page).
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -32,6 +37,8 @@ size_t pageSize() {
     return page;
 }
 
+constexpr uint64_t kPhysicalUnit = 256;  // VirtualCopy's physical addresses are in these units
+
 }  // namespace
 
 LPVOID VirtualAlloc(LPVOID address, DWORD size, DWORD type, DWORD protect) {
@@ -39,8 +46,7 @@ LPVOID VirtualAlloc(LPVOID address, DWORD size, DWORD type, DWORD protect) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    // A physical address need not start on a page; VirtualCopy maps from the page below it, so a
-    // guard page is kept on either side of the range handed out.
+    // A guard page on either side of the range handed out: a read past the mapping faults.
     size_t total = (size + pageSize() - 1) / pageSize() * pageSize() + 2 * pageSize();
     void* base =
         mmap(nullptr, total, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
@@ -61,8 +67,9 @@ BOOL VirtualCopy(LPVOID destination, LPVOID source, DWORD size, DWORD protect) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    uint64_t physical = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(source)) * 256;
-    if (!device().physicalRangeValid(physical, size)) {
+    const uint64_t physical =
+        static_cast<uint64_t>(reinterpret_cast<uintptr_t>(source)) * kPhysicalUnit;
+    if (physical % kDevicePageBytes != 0 || !device().physicalRangeValid(physical, size)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
@@ -73,11 +80,15 @@ BOOL VirtualCopy(LPVOID destination, LPVOID source, DWORD size, DWORD protect) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    size_t below = physical % pageSize();
-    size_t length = (size + below + pageSize() - 1) / pageSize() * pageSize();
-    int access = PROT_READ | ((protect & PAGE_READWRITE) ? PROT_WRITE : 0);
-    void* mapped = mmap(dest - below, length, access, MAP_SHARED | MAP_FIXED,
-                        device().physicalMemoryFd(), static_cast<off_t>(physical - below));
+    // A host with pages larger than the device's cannot map every device page on its own.
+    if (physical % pageSize() != 0) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    const size_t length = (size + pageSize() - 1) / pageSize() * pageSize();
+    const int access = PROT_READ | ((protect & PAGE_READWRITE) ? PROT_WRITE : 0);
+    void* mapped = mmap(dest, length, access, MAP_SHARED | MAP_FIXED, device().physicalMemoryFd(),
+                        static_cast<off_t>(physical));
     if (mapped == MAP_FAILED) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;

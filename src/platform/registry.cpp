@@ -108,7 +108,10 @@ RegistryReadResult readRegistryText(const std::string& text, RegistryStore& stor
     };
     while (at < text.size()) {
         size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
+        // Every line is written with its end: a last line without one was cut off, and what is
+        // left of it may still look whole (hex data cut at an even length).
+        const bool cut = end == std::string::npos;
+        if (cut) end = text.size();
         std::string line = text.substr(at, end - at);
         at = end + 1;
         number += 1;
@@ -120,6 +123,10 @@ RegistryReadResult readRegistryText(const std::string& text, RegistryStore& stor
             continue;
         }
         if (line.empty()) continue;
+        if (cut) {
+            skip("cut off before its end");
+            continue;
+        }
         const std::vector<std::string> f = fieldsOf(line);
         std::string name, data;
         DWORD type = 0;

@@ -1,7 +1,8 @@
 // The registry store's text form and its reader, apart from the file handling so that a fuzz
 // target can drive the reader. The form: a first line "lumovatrix-registry 1", then one line per
 // key ("key HEXNAME") and per value of the key above it ("value TYPE HEXNAME HEXDATA"; "-" for
-// no bytes). Lines may end in CR LF and trailing blanks.
+// no bytes). Lines may end in CR LF and trailing blanks; every line ends in LF, so a last line
+// without one was cut off and is skipped.
 #pragma once
 
 #include <cstdint>

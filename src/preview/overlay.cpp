@@ -206,12 +206,15 @@ int drawOverlay(ImageBuffer& image) {
     t.colour = kOsdWhite;
 
     // The on-screen message: cleared here once it has been shown for its duration (unless the
-    // window thread has replaced it meanwhile), else drawn on the last row.
+    // window thread has replaced it meanwhile), else drawn on the last row. A message set at
+    // start-up, before the first frame, starts at the tick it was set, which lies after the
+    // `now` of the first drawing (no frame yet): it has not been shown at all, not for 49 days.
     const char* message = gApp.osdMessage.load(std::memory_order_acquire);
     if (message) {
         const uint32_t duration = gApp.osdMessageDuration.load(std::memory_order_relaxed);
-        const uint32_t shownFor = now - gApp.osdMessageStart.load(std::memory_order_relaxed);
-        if (duration != 0 && shownFor > duration) {
+        const auto shownFor =
+            static_cast<int32_t>(now - gApp.osdMessageStart.load(std::memory_order_relaxed));
+        if (duration != 0 && shownFor > static_cast<int64_t>(duration)) {
             gApp.osdMessage.compare_exchange_strong(message, nullptr);
             message = nullptr;
         } else {

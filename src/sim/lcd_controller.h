@@ -36,14 +36,14 @@ constexpr uint32_t kFormatYcbcr422 = 3;
 constexpr uint32_t kFormatYcbcr420 = 4;
 
 // Where the controller's descriptors and the overlays' frame buffers lie in RAM. The descriptors
-// are packed 16 bytes apart and some buffers start a little after a page boundary (on 16 bytes,
-// not on 256), as a driver's may, so a reader's offset arithmetic matters. Each lies within 256
-// bytes of a page boundary: physical mappings are made of whole pages.
-constexpr uint64_t kLcdDescriptorsPhysical = 0xA0F00000;  // 16 bytes per channel
-constexpr uint64_t kOverlay1Physical = 0xA1400060;
+// are packed 16 bytes apart and the buffers start anywhere a driver's may (on a page, on 256
+// bytes inside a page, on 16 bytes far into a page), so a reader's offset arithmetic matters:
+// physical mappings are made of whole pages.
+constexpr uint64_t kLcdDescriptorsPhysical = 0xA0F00B00;  // 16 bytes per channel
+constexpr uint64_t kOverlay1Physical = 0xA1400360;
 constexpr uint64_t kOverlay2Physical = 0xA1900000;  // RGB or Y
 constexpr uint64_t kOverlay2CbPhysical = 0xA1D00040;
-constexpr uint64_t kOverlay2CrPhysical = 0xA1E00030;
+constexpr uint64_t kOverlay2CrPhysical = 0xA1E00F00;  // its planes cross pages
 constexpr uint64_t kOverlayPlaneBytes = 4u << 20;   // room for 1024 x 1024 x 4
 constexpr uint64_t kOverlayChromaBytes = 1u << 20;  // room for 1024 x 1024 x 1
 

@@ -302,4 +302,40 @@ TEST(LcdPlaneLimits, ABasePlaneTooLongAndNoController) {
     }
 }
 
+// The reader finds a plane wherever its descriptor and frame buffer lie: on a page, 256 bytes
+// into one (where a mapping rounded down to 256 would start in the middle of a page), far into
+// one, across a page's end. Overlay 1's descriptor is moved there and pointed at the buffer; the
+// picture read is exactly the bytes put there.
+TEST_F(LcdPlanes, PlanesAnywhereInAPage) {
+    constexpr uint64_t kPage = 4096, kFree = kRamPhysical + (40u << 20);  // RAM nothing else uses
+    constexpr uint32_t kBytes = 6 * 5 * 2;                                // rgb16, 6 x 5
+    const struct {
+        uint64_t descriptor, buffer;  // offsets in their pages
+    } places[] = {{0, 0},         {0x10, 0x20},   {0x100, 0x100},
+                  {0x300, 0x360}, {0xB40, 0xF00}, {0xFF0, 0xFF0}};
+    std::mt19937 random(3);
+    for (const auto& place : places) {
+        SCOPED_TRACE(testing::Message() << std::hex << "descriptor at +0x" << place.descriptor
+                                        << ", buffer at +0x" << place.buffer);
+        ASSERT_EQ(device_.handheld().command({"overlay1", "off"}), "");
+        reader_->refresh();
+        ASSERT_EQ(device_.handheld().command({"overlay1", "rgb16", "6x5", "at", "0", "0"}), "");
+        const uint64_t descriptor = kFree + place.descriptor, buffer = kFree + kPage + place.buffer;
+        const uint32_t words[4] = {uint32_t(descriptor), uint32_t(buffer), 0, kBytes};
+        memcpy(device_.handheld().physical(descriptor, sizeof words), words, sizeof words);
+        const uint32_t channel1 = uint32_t(descriptor);
+        memcpy(device_.handheld().physical(kLcdRegistersPhysical + kFdadr0 + 0x10, 4), &channel1,
+               4);
+        Bytes pixels(kBytes);
+        for (uint8_t& b : pixels) b = static_cast<uint8_t>(random());
+        memcpy(device_.handheld().physical(buffer, kBytes), pixels.data(), kBytes);
+
+        reader_->refresh();
+        ASSERT_TRUE(reader_->overlay1.mapped);
+        EXPECT_EQ(reader_->overlay1.plane0Bytes, kBytes);
+        ASSERT_TRUE(reader_->takePicture(reader_->overlay1, 1, kCapacity));
+        EXPECT_EQ(Bytes(output_.begin(), output_.begin() + kBytes), pixels);
+    }
+}
+
 }  // namespace

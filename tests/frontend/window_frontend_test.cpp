@@ -54,8 +54,9 @@ KeyMap deviceKeys(std::function<void()> onRole = nullptr) {
 TEST(WindowKeys, EveryNamedKeyIsOnADesktopKeyAndInTheHelp) {
     const KeyMap keys = deviceKeys();
     for (const auto& [label, code] : keys.named) {
-        const auto key = std::find_if(windowKeys().begin(), windowKeys().end(),
-                                      [&](const WindowKey& k) { return label == k.deviceKey; });
+        const auto key =
+            std::find_if(windowKeys().begin(), windowKeys().end(),
+                         [&, &name = label](const WindowKey& k) { return name == k.deviceKey; });
         KeySpec spec;
         EXPECT_TRUE(key != windowKeys().end() && windowKeySpec(key->desktopKey, keys, spec) &&
                     spec.role < 0 && spec.code == code)
@@ -185,8 +186,8 @@ void playTheUser(XClient& x, Window w, TempDevice& device, int width, int height
     };
     for (auto [symbol, code] : presses)
         expectMessages(
-            [&] {
-                x.press(w, {XK_a, symbol});
+            [&, key = symbol] {
+                x.press(w, {XK_a, key});
             },
             {WM_KEYDOWN, WM_KEYUP}, {{WM_KEYDOWN, code, kDown}, {WM_KEYUP, code, kUp}});
     // A held key repeats with the code of its first press.
@@ -258,7 +259,10 @@ class ProgramWindow : public XServerTest {
     void SetUp() override {
         XServerTest::SetUp();
         dir_.write("lsan.supp", kDesktopLeaks);
-        setenv("LSAN_OPTIONS", ("suppressions=" + dir_.file("lsan.supp")).c_str(), 1);
+        // Quietly: the program's output is compared, and LeakSanitizer would add a table of
+        // the suppressions it used.
+        setenv("LSAN_OPTIONS",
+               ("suppressions=" + dir_.file("lsan.supp") + ":print_suppressions=0").c_str(), 1);
     }
     void TearDown() override { unsetenv("LSAN_OPTIONS"); }
 

@@ -58,7 +58,7 @@ std::vector<IndexEntry> movieIndex(const std::vector<uint8_t>& file) {
     if (at + 8 > file.size() || get32(file, at) != fcc("idx1")) return {};
     std::vector<IndexEntry> entries(std::min<size_t>(get32(file, at + 4), file.size() - at - 8) /
                                     16);
-    std::memcpy(entries.data(), &file[at + 8], entries.size() * 16);
+    if (!entries.empty()) std::memcpy(entries.data(), &file[at + 8], entries.size() * 16);
     return entries;
 }
 

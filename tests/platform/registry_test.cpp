@@ -129,6 +129,8 @@ TEST(Registry, DamagedStoresKeepWhatCanBeReadAndNothingIsLost) {
         {"a value whose type is not a number", header + key + "value x 61 01000000\n" + b, 0xBEEF,
          2, true},
         {"a truncated last line", header + key + a + "value 4 62 020", 1, 0xBEEF, true},
+        {"a last line cut where it still looks whole", header + key + a + "value 4 62 0200", 1,
+         0xBEEF, true},
         {"a line of binary bytes", header + key + a + std::string("\x01\xff\0zz\n", 6) + b, 1, 2,
          true},
         {"CRLF line ends", crlf(header + key + a + b), 1, 2, false},

@@ -167,6 +167,24 @@ TEST_F(Overlay, AMessageShowsForItsDurationAndIsClearedOnTheNextFrame) {
     EXPECT_EQ(gApp.osdMessage.load(), kText);
 }
 
+// A message set at start-up ("Movie recovered") starts at the tick it was set; the first drawing
+// comes before any frame (now 0), the frames after it at later ticks. It shows through its
+// duration from the tick it was set, across the counter's wrap too.
+TEST_F(Overlay, AMessageSetBeforeTheFirstFrameShowsFromTheTickItWasSet) {
+    static const char kText[] = "Movie recovered";
+    for (uint32_t start : {5000u, 0xFFFFFE00u}) {
+        SCOPED_TRACE(start);
+        gApp.osdMessageStart.store(start);
+        gApp.osdMessageDuration.store(3000);
+        gApp.osdMessage.store(kText);
+        if (start == 5000) expectShows(overlayAt(0), {{kOsdYellow, 1, 19, kText}}, 1, 19, 15);
+        expectShows(overlayAt(start + 400), {{kOsdYellow, 1, 19, kText}}, 1, 19, 15);
+        expectShows(overlayAt(start + 3000), {{kOsdYellow, 1, 19, kText}}, 1, 19, 15);
+        expectShows(overlayAt(start + 3001), {}, 1, 19, 15);
+        EXPECT_EQ(gApp.osdMessage.load(), nullptr);
+    }
+}
+
 // The bottom-row indicators of a running capture, and the frame rate of a movie.
 TEST_F(Overlay, CaptureIndicators) {
     seenActivity.store(Active);

@@ -77,7 +77,7 @@ struct LibraryCopy {
     ~LibraryCopy() { fs::remove_all(folder); }
     std::string folder;
     uint32_t (*init)(void*);
-    uint32_t (*begin)(const CaptureBlock*);
+    uint32_t (*begin)(const void*);  // the export's own type: the block as plain memory
     uint32_t (*end)();
     uint32_t (*deinit)();
 };

@@ -261,7 +261,7 @@ std::vector<uint8_t> readPnm(const std::string& path, const std::vector<uint8_t>
         fail(kUsageError, path + ": cut short (" + std::to_string(file.size() - at) + " of " +
                               std::to_string(samples) + " sample bytes)");
     std::vector<uint8_t> frame(pixels * 3);
-    auto widen = [maxValue](uint8_t v) { return uint8_t((v * 255u + maxValue / 2) / maxValue); };
+    auto widen = [top = maxValue](uint8_t v) { return uint8_t((v * 255u + top / 2) / top); };
     for (size_t i = 0; i < pixels; ++i) {
         const uint8_t* in = &file[at + i * (colour ? 3 : 1)];
         const uint8_t r = widen(in[0]), g = widen(colour ? in[1] : in[0]),

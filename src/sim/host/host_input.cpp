@@ -20,7 +20,6 @@ namespace {
 
 constexpr auto kOpenLimit = std::chrono::seconds(5);  // opening a device, reading stream info
 constexpr auto kReadLimit = std::chrono::seconds(2);  // one packet; a camera gives several a second
-constexpr const char* kFileFormat = "file";
 
 // libasound prints its own complaints on stderr (an unknown PCM, say) before FFmpeg's open
 // fails; our one line says it.
@@ -215,7 +214,9 @@ namespace {
 std::mutex gListMutex;
 std::vector<std::string>* gListLines = nullptr;
 
-void collectLog(void*, int level, const char* format, va_list args) {
+// FFmpeg's log callback: `format` is FFmpeg's own printf format for `args`.
+__attribute__((format(printf, 3, 0))) void collectLog(void*, int level, const char* format,
+                                                      va_list args) {
     if (level > AV_LOG_INFO) return;
     char line[1024];
     vsnprintf(line, sizeof line, format, args);
