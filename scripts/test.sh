@@ -54,7 +54,7 @@ if [ "$sanitizers" -eq 1 ]; then
   TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
     suite build-tsan -DLUMO_SANITIZE=thread -DLUMO_BUILD_BENCH=OFF
   echo "== AddressSanitizer and UndefinedBehaviorSanitizer"
-  ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1" \
+  ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
     suite build-asan -DLUMO_SANITIZE=address -DLUMO_BUILD_BENCH=OFF
   echo "== clang: AddressSanitizer, UndefinedBehaviorSanitizer and -fsanitize=function"
   ASAN_OPTIONS="detect_leaks=1" UBSAN_OPTIONS="print_stacktrace=1" \

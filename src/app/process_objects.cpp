@@ -67,6 +67,7 @@ void resetProcessState() {
     seenActivity.store(About);
     activityChanged.store(0);
     intervalLastFrame.store(0);
+    intervalFirstFrame.store(0);
     frameConsumer = consumeFrame;
 
     CameraController& c = gController;

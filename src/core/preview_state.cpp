@@ -9,3 +9,4 @@ std::atomic<uint32_t> frameCaptureMode{0};
 std::atomic<uint32_t> seenActivity{About};
 std::atomic<uint8_t> activityChanged{0};
 std::atomic<uint8_t> intervalLastFrame{0};
+std::atomic<uint8_t> intervalFirstFrame{0};

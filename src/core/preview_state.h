@@ -29,3 +29,6 @@ extern std::atomic<uint8_t> activityChanged;
 // Set by the interval thread before it requests each frame of a shot: 1 for the last frame, whose
 // consumption finishes the averaged picture and saves it. Read by the frame consumer.
 extern std::atomic<uint8_t> intervalLastFrame;
+// Set beside it: 1 for the first frame of a shot, whose consumption first clears the sums of an
+// averaged shot (on the capture thread, the one that uses the photo buffer frame by frame).
+extern std::atomic<uint8_t> intervalFirstFrame;

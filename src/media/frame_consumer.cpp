@@ -3,6 +3,7 @@
 // recording only keeps its sound level with its ticks; an active capture takes a photo or an
 // interval shot, adds a movie frame, or feeds the webcam.
 #include <algorithm>
+#include <cstring>
 #include <mutex>
 #include <new>
 
@@ -40,6 +41,12 @@ bool intervalFrame(uint8_t* pixels) {
     }
     const uint32_t bytes =
         std::min({gApp.averageBufferSize, photo.header.biSizeImage, frameBytes()});
+    // A shot's sums start at zero. Cleared here, on the thread that also borrows the photo buffer
+    // as the preview's scratch, never from the interval thread while a frame is drawn.
+    if (intervalFirstFrame.load(std::memory_order_acquire)) {
+        std::memset(gApp.averageBuffer, 0, bytes);
+        std::memset(photo.pixels, 0, bytes);
+    }
     accumulateFrame(photo.pixels, gApp.averageBuffer, pixels, bytes);
     if (!intervalLastFrame.load(std::memory_order_acquire)) return true;
     const int32_t log2Frames =

@@ -10,7 +10,6 @@
 // Times are compared as differences of the wrapping 32-bit tick counter, so a run that spans the
 // counter's wrap keeps its delay.
 #include <algorithm>
-#include <cstring>
 
 #include "core/app_state.h"
 #include "preview/preview_loop.h"
@@ -44,19 +43,12 @@ bool streamsContinuously(const CaptureGeometry& g) {
     return false;
 }
 
-void clearAverage() {
-    if (!gApp.averageBuffer) return;
-    std::memset(gApp.averageBuffer, 0, gApp.averageBufferSize);
-    ImageBuffer& photo = gApp.photoImage;
-    if (photo.pixels)
-        std::memset(photo.pixels, 0, std::min(gApp.averageBufferSize, photo.header.biSizeImage));
-}
-
 // Takes the frames of one shot; returns how many were taken.
 uint32_t takeShot(uint32_t frames) {
     CameraController& c = gController;
     uint32_t taken = 0;
     for (uint32_t i = 0; i < frames && !stopRequested(); ++i) {
+        intervalFirstFrame.store(i == 0 ? 1 : 0, std::memory_order_release);
         intervalLastFrame.store(i == frames - 1 ? 1 : 0, std::memory_order_release);
         c.snapshotRequested.store(1);
         c.snapshotArmed.store(0);
@@ -95,7 +87,6 @@ DWORD intervalThreadMain(LPVOID) {
         next += delay;
         if (!tickBefore(now, next)) next = now + delay;
 
-        clearAverage();
         const uint32_t taken = takeShot(frames);
         gController.snapshotArmed.store(0);
         if (taken < frames) {

@@ -13,6 +13,7 @@
 #include "core/frame.h"
 #include "core/preview_state.h"
 #include "jpeg/jpeg_encoder.h"
+#include "platform/kernel.h"
 #include "settings/settings_model.h"
 #include "settings/value_tables.h"
 
@@ -311,7 +312,29 @@ uint32_t readStatusText(const StatusText& text, char* out) {
     }
 }
 
+namespace {
+
+// How long a start waits for the capture thread to leave the capture before it, ms: several
+// frame periods of the slowest camera.
+constexpr uint32_t kCaptureLeaveWaitMs = 1000;
+constexpr uint32_t kCaptureLeavePollMs = 5;
+
+// The capture thread reads the encoder setup (and the movie writer's buffers) while it handles a
+// frame of an active capture, and the window thread ends a capture without waiting for it. So a
+// start waits until the capture thread has begun a frame that saw no capture: it stores
+// seenActivity before it hands that frame on, after the last frame of the capture before, and
+// this load acquires what that frame did. A camera that sends no frames uses nothing: the wait
+// ends after kCaptureLeaveWaitMs.
+void awaitCaptureThreadLeft() {
+    for (uint32_t waited = 0; seenActivity.load() == Active && waited < kCaptureLeaveWaitMs;
+         waited += kCaptureLeavePollMs)
+        Sleep(kCaptureLeavePollMs);
+}
+
+}  // namespace
+
 uint32_t prepareEncoderArguments() {
+    awaitCaptureThreadLeft();
     const CaptureGeometry& g = gController.publishedGeometry;
     const bool photoLike = isPhotoLikeMode();
     const uint32_t format =

@@ -150,14 +150,16 @@ TEST(StillPicture, AnAveragedIntervalShotIsSavedFromTheMeanOfItsFrames) {
     EXPECT_EQ(gApp.averageBuffer, nullptr);
     const uint32_t bytes = 64 * 32 * 2;
     ASSERT_TRUE(allocateAverageBuffer(bytes));
-    std::memset(gApp.averageBuffer, 0, bytes);
-    std::memset(gApp.photoImage.pixels, 0, bytes);
+    // What an earlier shot or the preview's scratch left in the sums: the first frame clears it.
+    std::memset(gApp.averageBuffer, 0xA5, bytes);
+    std::memset(gApp.photoImage.pixels, 0x5A, bytes);
     seenActivity.store(Active);
     frameCaptureMode.store(kModeInterval);
     gApp.intervalShots.store(3);
     std::vector<uint8_t> frame(bytes);
     for (uint8_t value : {10, 11, 12, 13}) {
         std::memset(frame.data(), value, bytes);
+        intervalFirstFrame.store(value == 10);
         intervalLastFrame.store(value == 13);
         gController.snapshotArmed.store(1);
         ResetEvent(gController.frameEvent);
@@ -169,6 +171,7 @@ TEST(StillPicture, AnAveragedIntervalShotIsSavedFromTheMeanOfItsFrames) {
     const Gray shot = decodeGray(testpics::readFile(hostPathOf(gApp.lastFilePath)));
     ASSERT_EQ(shot.width, 64);
     EXPECT_NEAR(shot.at(30, 15), 11, 2);
+    intervalFirstFrame.store(0);
     intervalLastFrame.store(0);
 }
 

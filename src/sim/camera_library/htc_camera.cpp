@@ -182,11 +182,12 @@ CAMERA_EXPORT uint32_t Camera_Begin(const void* request) {
          std::to_string(block->sensorHeight) + " crop " + std::to_string(block->cropLeft) + "," +
          std::to_string(block->cropTop) + "-" + std::to_string(block->cropRight) + "," +
          std::to_string(block->cropBottom) + " exposure " + std::to_string(block->exposure));
+    // The sensor is the capture thread's while it runs: a refused Begin leaves it alone.
+    if (!c.initialised || c.thread.joinable() || !block->frameCallback) return 0;
     CropWindow crop{};
     c.sensor.setHostFeed(findHostFeed());
-    if (!c.initialised || c.thread.joinable() || !block->frameCallback || !cropOf(*block, crop) ||
-        !c.sensor.configure(block->sensorWidth, block->sensorHeight, crop.left, crop.top,
-                            crop.width, crop.height))
+    if (!cropOf(*block, crop) || !c.sensor.configure(block->sensorWidth, block->sensorHeight,
+                                                     crop.left, crop.top, crop.width, crop.height))
         return 0;
     c.config = readConfig();
     c.frame.assign(c.sensor.frameBytes(), 0);
