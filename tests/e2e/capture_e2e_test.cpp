@@ -38,20 +38,24 @@ std::string editItem(int items, int steps) {
 
 // From the hidden menu: the Main page, its mode item, the mode page.
 const std::string kOpenModePage = "key A\nkey Down\nkey Start\n";
-const std::string kHideMenu = "key A\nwait 300\n";
+// A screenshot waits until the program has handled the input before it and has drawn the live
+// picture anew: the camera streams again, so an action key that follows finds a frame to take.
+const std::string kAwaitLive = "screenshot live.png\n";
+const std::string kHideMenu = "key A\n" + kAwaitLive;
 
 TEST(Photos, JpegAndBmpPhotosAndEveryPhotoChoice) {
     REQUIRE_FFMPEG();
     TempFolder dir;
-    // Each photo a second or more after the last, so their dated names differ.
+    // Each photo a second or more after the last, so their dated names differ: those waits
+    // are the point. The last await lets the program handle the keys before the script ends.
     const std::string script =
-        "wait 800\n"
+        kAwaitLive +
         "key Start\nwait 1100\nkey Start\n"                      // "Save Photo"
         "key Start\nwait 1100\nkey Down\nkey Start\n"            // "Don't save photo"
         "key Start\nwait 1100\nkey Down\nkey Down\nkey Start\n"  // "View in Album"
-        "await background\nforeground\nwait 300\nkey Up\nkey Up\nkey Start\n" +
+        "await background\nforeground\nawait foreground\nkey Up\nkey Up\nkey Start\n" +
         kOpenModePage + editItem(2, -1) + kHideMenu +  // "Format" "BMP"
-        "key Start\nwait 1100\nkey Start\nwait 200\n";
+        "key Start\nwait 1100\nkey Start\nawait files .bmp 1\n";
     ASSERT_EQ(run(dir, script), 0) << readText(dir.file("out"));
 
     const auto jpegFiles = madeFiles(dir.file(kPictures), ".jpg");
@@ -82,9 +86,11 @@ TEST(Photos, APhotoThatCannotBeSavedGoesBackToTheLivePreview) {
     // The failed photo opens no choice page, so the next action key takes a new photo, whose
     // page then deletes it ("Don't save photo"). Had the failure opened a page, these keys would
     // have kept a photo instead.
+    // The photo is taken while the action key is handled: once its file is there the card
+    // may have room again.
     const std::string script =
-        "wait 800\ndevice full-card 0\nkey Start\nwait 1100\ndevice full-card off\n"
-        "key Start\nwait 1100\nkey Down\nkey Start\nwait 200\n";
+        kAwaitLive + "device full-card 0\nkey Start\nawait files .jpg 1\ndevice full-card off\n" +
+        kAwaitLive + "key Start\nkey Down\nkey Start\nawait files .jpg 1\n";
     ASSERT_EQ(run(dir, script), 0) << readText(dir.file("out"));
     const auto files = madeFiles(dir.file(kPictures), ".jpg");
     ASSERT_EQ(files.size(), 1u) << "the failed photo's file stays as far as it was written";
@@ -95,14 +101,16 @@ TEST(Photos, APhotoThatCannotBeSavedGoesBackToTheLivePreview) {
 TEST(Movies, WithSoundPausedAndContinuedThenSavedAndOneNotSaved) {
     REQUIRE_FFMPEG();
     TempFolder dir;
+    // The waits after the action key are how long the program records and pauses: the point.
     const std::string script =
-        "wait 800\nkey Right\nwait 500\n"
-        "key Start\nwait 1200\n"                                 // record
-        "key Start\nwait 800\n"                                  // pause on the movie choice page
-        "key Start\nwait 1200\n"                                 // "Continue record"
-        "key Start\nwait 200\nkey Down\nkey Start\nwait 1000\n"  // "Save movie"
+        kAwaitLive + "key Right\n" + kAwaitLive +
+        "key Start\nwait 1200\n"  // record
+        "key Start\nwait 800\n"   // pause on the movie choice page
+        "key Start\nwait 1200\n"  // "Continue record"
+        "key Start\nkey Down\nkey Start\n" +
+        kAwaitLive +  // "Save movie"
         "key Start\nwait 500\n"
-        "key Start\nwait 200\nkey Down\nkey Down\nkey Start\nwait 200\n";  // "Don't save movie"
+        "key Start\nkey Down\nkey Down\nkey Start\nawait files .avi 1\n";  // "Don't save movie"
     ASSERT_EQ(run(dir, script), 0) << readText(dir.file("out"));
 
     const auto files = madeFiles(dir.file(kVideos), ".avi");
@@ -133,8 +141,8 @@ TEST(Movies, SoundAndPictureStayTogetherForTenSeconds) {
     // A camera at the movie's 25 frames a second, so a picture is at most one tick old.
     dir.write("p.profile", "based-on = ph10c\ncamera-fps = 25\n");
     ASSERT_EQ(run(dir,
-                  "wait 800\nkey Right\nwait 500\nkey Start\nwait 10000\n"
-                  "key Start\nwait 300\nkey Down\nkey Start\nwait 300\n",
+                  kAwaitLive + "key Right\n" + kAwaitLive + "key Start\nwait 10000\n" +
+                      "key Start\nkey Down\nkey Start\nawait files .avi 1\n",
                   dir.file("p.profile")),
               0)
         << readText(dir.file("out"));
@@ -182,11 +190,11 @@ TEST(Movies, AFullCardPausesTheRecordingAndTheSavedMovieKeepsWhatWasWritten) {
     REQUIRE_FFMPEG();
     TempFolder dir;
     const std::string script =
-        "wait 800\nkey Right\nwait 500\n"
+        kAwaitLive + "key Right\n" + kAwaitLive +
         "device full-card 150000\n"
-        "key Start\nwait 2000\n"
+        "key Start\nwait 2000\n"  // longer than the card's room lasts
         "device full-card off\n"
-        "key Down\nkey Start\nwait 300\n";  // "Save movie" on the page the failure opened
+        "key Down\nkey Start\nawait files .avi 1\n";  // "Save movie" on the page the failure opened
     ASSERT_EQ(run(dir, script), 0) << readText(dir.file("out"));
     const auto files = madeFiles(dir.file(kVideos), ".avi");
     ASSERT_EQ(files.size(), 1u);
@@ -206,7 +214,9 @@ TEST(Movies, NotStartedBelow3000000BytesSilentWithoutAWaveInputAndKeptWhenClosed
     REQUIRE_FFMPEG();
     TempFolder dir;
     dir.write("full.profile", "based-on = ph10c\nfree-space = 2999999\n");
-    const std::string script = "wait 800\nkey Right\nwait 300\nkey Start\nwait 1500\nquit\n";
+    // The program is closed 1.5 s into its recording: that wait is the point.
+    const std::string script =
+        kAwaitLive + "key Right\n" + kAwaitLive + "key Start\nwait 1500\nquit\n";
     ASSERT_EQ(run(dir, script, dir.file("full.profile")), 0) << readText(dir.file("out"));
     EXPECT_TRUE(madeFiles(dir.file(kVideos), ".avi").empty());
 
@@ -224,11 +234,11 @@ TEST(Movies, NotStartedBelow3000000BytesSilentWithoutAWaveInputAndKeptWhenClosed
 
 TEST(Interval, AveragedShotsBackToBackNumberedInTheirNames) {
     TempFolder dir;
-    const std::string script = "wait 800\nkey Right\nkey Right\nwait 300\n" + kOpenModePage +
+    const std::string script = kAwaitLive + "key Right\nkey Right\n" + kAwaitLive + kOpenModePage +
                                editItem(7, -4) +  // "Delay" "0 sec"
                                editItem(1, 2) +   // "Average" "4"
-                               kHideMenu +
-                               "key Start\nawait files .jpg 2\nwait 300\nkey Start\nwait 300\n";
+                               kHideMenu + "key Start\nawait files .jpg 2\nkey Start\n" +
+                               kAwaitLive;
     ASSERT_EQ(run(dir, script), 0) << readText(dir.file("out"));
     const auto files = madeFiles(dir.file(kPictures), ".jpg");
     ASSERT_GE(files.size(), 2u);
