@@ -176,9 +176,9 @@ def runs_of(work, side, device):
 
 
 def judge(work, device):
-    """(problems, undecided, identical, timing) for one device."""
+    """(problems, notes, undecided, identical, timing) for one device."""
     old_runs, new_runs = runs_of(work, "old", device), runs_of(work, "new", device)
-    problems, identical, timing = [], 0, 0
+    problems, notes, identical, timing = [], [], 0, 0
     for run in old_runs + new_runs:
         with open(os.path.join(run, "tour.log"), errors="replace") as log:
             if any(line.startswith("TOUR-FAILED") for line in log):
@@ -191,21 +191,22 @@ def judge(work, device):
         only_new = sorted(set(new) - set(old))
         only_old = sorted(set(old) - set(new))
         where = f"{device}/{name}"
-        if only_new:
+        if set(new) == {"absent"}:
+            undecided = True
+            problems.append(f"missing: {where}: the new program never made it")
+        elif only_new:
             undecided = True
             kind = "made by the new program only" if set(old) != {"absent"} else "new"
             problems.append(f"changed: {where}: {kind}: {', '.join(only_new)} "
                             f"(old made {', '.join(sorted(set(old)))})")
-        elif set(new) == {"absent"}:
-            problems.append(f"missing: {where}: the new program never made it")
         elif only_old:
             timing += 1
-            print(f"note: {where}: old also made {', '.join(only_old)} (timing)")
+            notes.append(f"note: {where}: old also made {', '.join(only_old)} (timing)")
         elif len(set(old)) == 1:
             identical += 1
         else:
             timing += 1
-    return problems, undecided, identical, timing
+    return problems, notes, undecided, identical, timing
 
 
 def main(argv):
@@ -216,10 +217,11 @@ def main(argv):
     if len(argv) >= 4 and argv[1] == "verdict":
         undecided_only = argv[2] == "--undecided"
         work, devices = (argv[3], argv[4:]) if undecided_only else (argv[2], argv[3:])
-        problems, undecided, identical, timing = [], [], 0, 0
+        problems, notes, undecided, identical, timing = [], [], [], 0, 0
         for device in devices:
-            p, u, i, t = judge(work, device)
+            p, n, u, i, t = judge(work, device)
             problems += p
+            notes += n
             identical += i
             timing += t
             if u:
@@ -227,7 +229,7 @@ def main(argv):
         if undecided_only:
             print(" ".join(undecided))
             return 0
-        for line in problems:
+        for line in notes + problems:
             print(line)
         print(f"== {len(devices)} devices: {identical} outputs byte-identical in every run, "
               f"{timing} timing-dependent with every variant made by both programs, "

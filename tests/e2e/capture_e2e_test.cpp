@@ -232,6 +232,60 @@ TEST(Movies, NotStartedBelow3000000BytesSilentWithoutAWaveInputAndKeptWhenClosed
     EXPECT_EQ(m.decodeErrors, "");
 }
 
+// The still scene of the simulated handheld (LUMO_STILL_SCENE, set here for the child only):
+// every camera picture is the same frame and the microphone plays its plain tone, so two photos
+// taken apart are the same bytes and a movie holds one picture. Without it the scene moves.
+class StillScene {
+  public:
+    explicit StillScene(bool on) {
+        if (on) setenv("LUMO_STILL_SCENE", "1", 1);
+    }
+    ~StillScene() { unsetenv("LUMO_STILL_SCENE"); }
+};
+
+// Two photos kept, 700 ms apart, then a movie of a second and a half.
+std::vector<std::string> photosAndMovie(const TempFolder& dir) {
+    const std::string photo = kAwaitLive + "key Start\nkey Start\n";
+    const std::string script = photo + "wait 700\n" + photo + "await files .jpg 2\nkey Right\n" +
+                               kAwaitLive + "key Start\nwait 1500\nkey Start\nkey Down\n" +
+                               "key Start\nawait files .avi 1\n";
+    EXPECT_EQ(run(dir, script), 0) << readText(dir.file("out"));
+    std::vector<std::string> files = madeFiles(dir.file(kPictures), ".jpg");
+    for (const std::string& movie : madeFiles(dir.file(kVideos), ".avi")) files.push_back(movie);
+    return files;
+}
+
+TEST(StillScene, PhotosAndMoviePicturesDoNotDependOnWhenTheyWereTaken) {
+    REQUIRE_FFMPEG();
+    TempFolder still;
+    std::vector<std::string> files;
+    {
+        StillScene on(true);
+        files = photosAndMovie(still);
+    }
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(testpics::readFile(files[0]), testpics::readFile(files[1]));
+    const auto m = readMovie(files[2]);
+    ASSERT_TRUE(m.read);
+    const auto pictures = movieoracle::grayPictures(files[2], m.width, m.height);
+    ASSERT_GT(pictures.size(), 10u);
+    for (size_t i = 1; i < pictures.size(); ++i) EXPECT_EQ(pictures[i], pictures[0]) << i;
+    // Over a second of sound without the beep: only the quiet tone (peak 600).
+    const std::vector<int16_t> samples = movieoracle::soundSamples(files[2]);
+    ASSERT_GT(samples.size(), 8000u);
+    int peak = 0;
+    for (int16_t v : samples) peak = std::max(peak, std::abs(int(v)));
+    EXPECT_GT(peak, 500);
+    EXPECT_LT(peak, 1000);
+
+    TempFolder moving;
+    StillScene off(false);
+    files = photosAndMovie(moving);
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_NE(testpics::readFile(files[0]), testpics::readFile(files[1]))
+        << "the frame counter and the disk moved between the photos";
+}
+
 TEST(Interval, AveragedShotsBackToBackNumberedInTheirNames) {
     TempFolder dir;
     const std::string script = kAwaitLive + "key Right\nkey Right\n" + kAwaitLive + kOpenModePage +
