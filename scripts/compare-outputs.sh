@@ -65,7 +65,7 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -
 
 # add_still_scene TREE: gives an older tree's simulated handheld the still scene, as this tree
 # has it: sceneRender draws frame 0 at tick 500 (kSceneStillTickMs), sceneApplyLook's noise uses
-# frame 0, the microphone never beeps.
+# frame 0, the microphone never beeps, the headless front-end's still-display rule is 1500 ms.
 add_still_scene() {
   python3 - "$1" <<'PY'
 import re, sys
@@ -89,6 +89,15 @@ edit(f"{tree}/src/sim/scene/scene_generator.cpp", [
     (r'void sceneApplyLook\([^)]*\)\s*\{', '\n    if (lumoStillScene()) frameNumber = 0;', False)])
 edit(f"{tree}/src/sim/microphone.cpp", [
     (r'if \((?=sceneMarkerVisible\(tick\)\))', '!lumoStillScene() && ', True)])
+# A front-end that waits for the program to draw a key's change gives it longer with the still
+# scene, whose live picture never changes (as this tree's does); older ones do not wait at all.
+headless = f"{tree}/src/frontend/headless.cpp"
+old = 'constexpr uint32_t kStillDisplayMs = 400;'
+if old in open(headless).read():
+    edit(headless, [])
+    text = open(headless).read()
+    open(headless, 'w').write(
+        text.replace(old, 'const uint32_t kStillDisplayMs = lumoStillScene() ? 1500 : 400;'))
 PY
 }
 
