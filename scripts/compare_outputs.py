@@ -52,11 +52,49 @@ def zero_fields(payload, offsets):
     return bytes(data)
 
 
-def smallest_period(data, unit):
-    """The shortest p (a multiple of unit) with data[i] == data[i + p] everywhere, or None."""
-    for p in range(unit, len(data) // 2 + 1, unit):
-        if data[p:] == data[:-p]:
-            return p
+SAMPLE = 2  # bytes of a 16-bit sample
+MAX_TONE_PERIOD = 4096  # samples
+
+
+def tone(samples):
+    """A sound made of pieces of one steady tone, each recording start beginning it anew (a movie
+    paused and continued): the tone's period in samples and one period in its smallest rotation,
+    or None when the sound is anything else. Where a piece begins anew the period breaks, for
+    less than one period, and the piece begins as the first one does."""
+    values = [samples[i:i + SAMPLE] for i in range(0, len(samples) - SAMPLE + 1, SAMPLE)]
+    count = len(values)
+    for period in range(1, min(MAX_TONE_PERIOD, count // 2) + 1):
+        breaks = []
+        for k in range(period, count):
+            if values[k] != values[k - period]:
+                breaks.append(k)
+                if len(breaks) > count // 3:
+                    break
+        if len(breaks) > count // 3:
+            continue
+        clusters = []
+        for k in breaks:
+            if clusters and k - clusters[-1][1] < period:
+                clusters[-1][1] = k
+            else:
+                clusters.append([k, k])
+        # Each cluster is a restart: a piece that begins like the first one at some j, with the
+        # breaks (new samples compared with old ones) within its first period.
+        def restart(start, end):
+            for j in range(max(end - period + 1, 0), start + 1):
+                length = min(period, count - j)
+                if values[j:j + length] == values[:length]:
+                    return True
+            return False
+        if not all(restart(start, end) for start, end in clusters):
+            return None
+        # A period repeated whole: no break in the period after it.
+        broken = set(breaks)
+        for k in range(period, count - period + 1):
+            if not any(j in broken for j in range(k, k + period)):
+                one = values[k - period:k]
+                return period, min(b"".join(one[i:] + one[:i]) for i in range(period))
+        return None
     return None
 
 
@@ -126,15 +164,14 @@ def reduce_avi(data):
         lines.append(f"pictures {fourcc.decode()}: " + " ".join(sorted(pictures[fourcc])))
     for stream in sorted(sound):
         samples = bytes(sound[stream])
-        period = smallest_period(samples, 2)
-        if period is None:
-            lines.append(f"sound {stream.decode()}: not periodic, "
+        found = tone(samples)
+        if found is None:
+            lines.append(f"sound {stream.decode()}: not one steady tone, "
                          + hashlib.sha1(samples).hexdigest())
         else:
-            # The recording may start anywhere in the tone: the smallest rotation stands for all.
-            one = samples[:period]
-            rotation = min(one[i:] + one[:i] for i in range(0, period, 2))
-            lines.append(f"sound {stream.decode()}: tone of {period} bytes {rotation.hex()}")
+            # Where the tone starts and where a piece ends follow timing: the smallest rotation
+            # of one period stands for every piece.
+            lines.append(f"sound {stream.decode()}: tone of {found[0]} samples {found[1].hex()}")
     return lines
 
 

@@ -22,8 +22,9 @@ def lst(kind, fourcc, *children):
     return kind + struct.pack("<I", len(body)) + body
 
 
-TONE = struct.pack("<16h", *[0, 230, 424, 554, 600, 554, 424, 230, 0, -230, -424, -554, -600,
-                             -554, -424, -230])
+TONE_VALUES = [0, 230, 424, 554, 600, 554, 424, 230, 0, -230, -424, -554, -600, -554, -424, -230]
+TONE = struct.pack("<16h", *TONE_VALUES)
+BEEP = struct.pack("<16h", *[20 * v for v in TONE_VALUES])
 
 
 def avi(pictures, sound_chunks, width=640, rate=25, index_shift=0):
@@ -62,6 +63,9 @@ class MovieReduction(unittest.TestCase):
         # More pictures, other chunk sizes, the sound starting half a period in.
         longer = avi([frame] * 7, [TONE[16:], TONE * 5, TONE * 3 + TONE[:16]])
         self.assertEqual(self.reduce(short), self.reduce(longer))
+        # Paused and continued: the second piece begins the tone anew, wherever the first ended.
+        paused = avi([frame] * 5, [TONE * 2 + TONE[:10], TONE * 3])
+        self.assertEqual(self.reduce(short), self.reduce(paused))
         self.assertIn("idx1 agrees with the chunks", [l.strip() for l in self.reduce(short)])
 
     def test_what_does_not_follow_timing_counts(self):
@@ -70,6 +74,8 @@ class MovieReduction(unittest.TestCase):
         cases = {
             "a picture changed": avi([frame, frame + b"!", frame], [TONE * 4]),
             "the sound changed": avi([frame] * 3, [TONE * 3 + TONE[:30] + b"\x01\x00"]),
+            "a beep in the sound": avi([frame] * 3, [TONE * 2 + BEEP + TONE]),
+            "a piece not begun anew": avi([frame] * 3, [TONE * 2 + TONE[:10], TONE[8:] + TONE * 2]),
             "a header field changed": avi([frame] * 3, [TONE * 4], width=320),
             "the frame rate changed": avi([frame] * 3, [TONE * 4], rate=15),
             "the index points wrong": avi([frame] * 3, [TONE * 4], index_shift=2),
