@@ -8,7 +8,7 @@
 #   OLD, NEW     a revision of this repository (checked out under /tmp and built there), or a
 #                build folder holding src/lumovatrix; NEW defaults to this tree's build/
 #   --no-build   take this tree's program from build/ as it is (when NEW is not given)
-#   --profiles "NAME..."  the devices to run (default: every built-in one)
+#   --profiles "NAME..."  the devices to run (default: every built-in one but "host")
 #   --runs N     runs of each program on each device to begin with (default 2)
 #   --max-runs N runs at most, for a device where the new program made a variant the old one
 #                did not make (yet): it runs again, a pair at a time, up to N (default 6)
@@ -143,8 +143,9 @@ else
   fi
   new_program=$(program build) || exit 2
 fi
+# Every built-in device but "host", whose camera and microphone are this computer's.
 [ -n "$profiles" ] ||
-  profiles=$("$new_program" --list-profiles | awk '{print $1}' | tr '\n' ' ')
+  profiles=$("$new_program" --list-profiles | awk '$1 != "host" {print $1}' | tr '\n' ' ')
 work=$(mktemp -d /tmp/lumo-compare.XXXXXX)
 echo "== old: $old_program"
 echo "== new: $new_program"

@@ -59,8 +59,8 @@ MAX_TONE_PERIOD = 4096  # samples
 def tone(samples):
     """A sound made of pieces of one steady tone, each recording start beginning it anew (a movie
     paused and continued): the tone's period in samples and one period in its smallest rotation,
-    or None when the sound is anything else. Where a piece begins anew the period breaks, for
-    less than one period, and the piece begins as the first one does."""
+    or None when the sound is anything else. Where a piece begins (at whatever point of the tone
+    the recording picked it up) the period breaks for less than one period."""
     values = [samples[i:i + SAMPLE] for i in range(0, len(samples) - SAMPLE + 1, SAMPLE)]
     count = len(values)
     for period in range(1, min(MAX_TONE_PERIOD, count // 2) + 1):
@@ -78,23 +78,27 @@ def tone(samples):
                 clusters[-1][1] = k
             else:
                 clusters.append([k, k])
-        # Each cluster is a restart: a piece that begins like the first one at some j, with the
-        # breaks (new samples compared with old ones) within its first period.
-        def restart(start, end):
-            for j in range(max(end - period + 1, 0), start + 1):
-                length = min(period, count - j)
-                if values[j:j + length] == values[:length]:
-                    return True
-            return False
-        if not all(restart(start, end) for start, end in clusters):
-            return None
         # A period repeated whole: no break in the period after it.
         broken = set(breaks)
-        for k in range(period, count - period + 1):
-            if not any(j in broken for j in range(k, k + period)):
-                one = values[k - period:k]
-                return period, min(b"".join(one[i:] + one[:i]) for i in range(period))
-        return None
+        clean = next((k for k in range(period, count - period + 1)
+                      if not any(j in broken for j in range(k, k + period))), None)
+        if clean is None:
+            return None
+        one = values[clean - period:clean]
+        cycle = one + one
+
+        # Each cluster of breaks is where a piece begins, at any point of the tone: from some j
+        # on, the next period (or what is left) is a stretch of the tone.
+        def restart(start, end):
+            for j in range(max(end - period + 1, 0), start + 1):
+                window = values[j:j + period]
+                if any(cycle[r:r + len(window)] == window for r in range(period)):
+                    return True
+            return False
+
+        if not all(restart(start, end) for start, end in clusters):
+            return None
+        return period, min(b"".join(one[i:] + one[:i]) for i in range(period))
     return None
 
 
