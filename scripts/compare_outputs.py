@@ -232,7 +232,7 @@ def judge(work, device):
         only_new = sorted(set(new) - set(old))
         only_old = sorted(set(old) - set(new))
         where = f"{device}/{name}"
-        if set(new) == {"absent"}:
+        if set(new) == {"absent"} and "absent" not in old:
             undecided = True
             problems.append(f"missing: {where}: the new program never made it")
         elif only_new:

@@ -123,6 +123,8 @@ class Verdict(unittest.TestCase):
                                             0, "note: dev/shots/a.png"),
             "an interval shot more or less": ([{photo: b"P"}, {}], [{}, {photo: b"P"}], 0,
                                               "1 timing-dependent"),
+            "a shot the new runs happened not to take": ([{photo: b"P"}, {}], [{}, {}], 0,
+                                                         "note: dev/" + photo),
             "changed bytes": ([{photo: b"P"}] * 2, [{photo: b"Q"}] * 2, 1, "changed: dev/" + photo),
             "one variant changed": ([{shot: b"on"}, {shot: b"off"}],
                                     [{shot: b"on"}, {shot: b"of2"}], 1, "changed: dev/shots"),
