@@ -1,80 +1,158 @@
 #!/usr/bin/env bash
 # Runs the two tours (tour/tour.lumo, then tour/snapper.lumo as Lumosnapper) on every built-in
-# device with this tree's program and with revision REV's, and compares the photos, movies and
-# screenshots they leave, byte for byte, printing a summary. Exit status 0 when nothing changed,
-# 1 when an output changed or is missing on one side, 2 for bad usage.
+# device with an old and a new program and gives a verdict on the photos, movies and screenshots
+# they leave: exit status 0 when nothing but timing differs, 1 with a list of what changed, 2 for
+# bad usage or a program that cannot be had.
 #
-# Usage: scripts/compare-outputs.sh [--reference-build DIR] [--no-build] [--profiles "NAME..."] REV
-#   --reference-build  a build folder already holding REV's program (src/lumovatrix); without
-#                      it, REV is checked out in a worktree under /tmp and built there
-#   --no-build         take this tree's program from build/ as it is
-#   --profiles         the devices to run (default: every built-in one)
+# Usage: scripts/compare-outputs.sh [options] OLD [NEW]
+#   OLD, NEW     a revision of this repository (checked out under /tmp and built there), or a
+#                build folder holding src/lumovatrix; NEW defaults to this tree's build/
+#   --no-build   take this tree's program from build/ as it is (when NEW is not given)
+#   --profiles "NAME..."  the devices to run (default: every built-in one but "host")
+#   --runs N     runs of each program on each device to begin with (default 2)
+#   --max-runs N runs at most, for a device where the new program made a variant the old one
+#                did not make (yet): it runs again, a pair at a time, up to N (default 6)
+#   --jobs N     tours run side by side (default 8; they mostly wait)
+#   --reference-build DIR   the same as giving DIR as OLD
 #
-# What is deterministic. Every device runs with a fixed local time (the profile's clock key), so
-# file names are the same run to run. The pictures are not: the simulated camera's scene moves
-# with the tick counter, so which frame a photo, a screenshot or a movie picture holds depends on
-# when the capture thread ran, and a movie's frame count and index follow the frame timing. Each
-# program therefore runs the tours twice (the four runs of a device side by side): an output
-# that differs between two runs of the same program is timing-dependent, and for it only what
-# does not depend on timing is compared (a JPEG's bytes up to its scan data, a BMP's 54-byte
-# header, a PNG's IHDR, an AVI's streams as ffprobe reports them). An output that each program
-# gives identically twice must be the same from both. Two runs can still agree by chance on a
-# picture that holds a blinking text or a count of seconds (caught on the same side of its change
-# in both runs of one program and on the other side in both of the other's): look at a changed
-# screenshot before believing it.
+# Determinism. Every run has a fixed local time (the profile's clock key), so file names do not
+# change, and the still scene (LUMO_STILL_SCENE=1, read by the simulated handheld, never by the
+# application): every camera picture is the same frame and the microphone plays a steady tone,
+# so which frame a photo, screenshot or movie picture holds no longer depends on when it was
+# taken; the headless front-end, which can no longer tell a key's change from the moving picture,
+# waits for the display to stay the same for 1.5 s instead of 0.4 s before a screenshot. A
+# revision that predates the still scene gets it added to its simulated handheld and front-end
+# (the application is left as it is) before it is built; a build folder without it is refused.
+# Front-ends older than the wait for a key's change (4176e47's, for one) take screenshots at once,
+# so their screenshots follow the machine's load: compare screenshots across that change with care. What still depends on timing (a blinking prompt, seconds
+# shown, how many interval shots, a movie's frame count) is found by running each program more
+# than once and judged as scripts/compare_outputs.py explains: every variant of an output that
+# the new program made must have been made by the old program too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
+me=compare-outputs.sh
 
-reference_build=""
 build_new=1
 profiles=""
-rev=""
+runs=2
+max_runs=6
+jobs=8
+specs=()
+number() { [[ $2 =~ ^[1-9][0-9]*$ ]] || { echo "$me: $1 needs a positive number, not '$2'" >&2; exit 2; }; }
 while [ $# -gt 0 ]; do
   case "$1" in
     --reference-build)
-      [ $# -ge 2 ] || { echo "compare-outputs.sh: --reference-build needs a folder" >&2; exit 2; }
-      reference_build=$2; shift 2 ;;
+      [ $# -ge 2 ] || { echo "$me: --reference-build needs a folder" >&2; exit 2; }
+      specs=("$2" "${specs[@]}"); shift 2 ;;
     --no-build) build_new=0; shift ;;
     --profiles)
-      [ $# -ge 2 ] || { echo "compare-outputs.sh: --profiles needs names" >&2; exit 2; }
+      [ $# -ge 2 ] || { echo "$me: --profiles needs names" >&2; exit 2; }
       profiles=$2; shift 2 ;;
-    -h|--help) sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
-    -*) echo "compare-outputs.sh: unknown option '$1'" >&2; exit 2 ;;
-    *) [ -z "$rev" ] || { echo "compare-outputs.sh: one revision only" >&2; exit 2; }
-       rev=$1; shift ;;
+    --runs | --max-runs | --jobs)
+      [ $# -ge 2 ] || { echo "$me: $1 needs a number" >&2; exit 2; }
+      number "$1" "$2"
+      case "$1" in --runs) runs=$2 ;; --max-runs) max_runs=$2 ;; --jobs) jobs=$2 ;; esac
+      shift 2 ;;
+    -h | --help) sed -n '2,30p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -*) echo "$me: unknown option '$1' (see --help)" >&2; exit 2 ;;
+    *) specs+=("$1"); shift ;;
   esac
 done
-[ -n "$rev" ] || { echo "compare-outputs.sh: which revision? (see --help)" >&2; exit 2; }
-commit=$(git rev-parse --verify --quiet "$rev^{commit}") ||
-  { echo "compare-outputs.sh: '$rev' is not a revision of this repository" >&2; exit 2; }
-short=$(git rev-parse --short "$commit")
+[ "${#specs[@]}" -ge 1 ] || { echo "$me: what to compare with? (see --help)" >&2; exit 2; }
+[ "${#specs[@]}" -le 2 ] || { echo "$me: two programs at most: ${specs[*]}" >&2; exit 2; }
+[ "$max_runs" -ge "$runs" ] || max_runs=$runs
 
-work=$(mktemp -d "/tmp/lumo-compare-$short.XXXXXX")
-echo "== outputs in $work"
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 
-# --- The two programs.
-if [ "$build_new" -eq 1 ]; then
-  cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build build -j"$(nproc)" --target lumovatrix >/dev/null
-fi
-new_program=$repo/build/src/lumovatrix
-[ -x "$new_program" ] || { echo "compare-outputs.sh: no program at $new_program" >&2; exit 2; }
-if [ -n "$reference_build" ]; then
-  old_program=$(cd "$reference_build" && pwd)/src/lumovatrix
-  [ -x "$old_program" ] ||
-    { echo "compare-outputs.sh: no program at $old_program" >&2; exit 2; }
-else
+# add_still_scene TREE: gives an older tree's simulated handheld the still scene, as this tree
+# has it: sceneRender draws frame 0 at tick 500 (kSceneStillTickMs), sceneApplyLook's noise uses
+# frame 0, the microphone never beeps, the headless front-end's still-display rule is 1500 ms.
+add_still_scene() {
+  python3 - "$1" <<'PY'
+import re, sys
+tree = sys.argv[1]
+helper = ('\n// Added by scripts/compare-outputs.sh: the still scene.\n'
+          'static bool lumoStillScene() {\n'
+          '    const char* value = std::getenv("LUMO_STILL_SCENE");\n'
+          '    return value && *value && std::strcmp(value, "0") != 0;\n}\n')
+def edit(path, edits):
+    text = open(path).read()
+    last_include = list(re.finditer(r'^#include .*\n', text, re.M))[-1]
+    text = (text[:last_include.end()] + '#include <cstdlib>\n#include <cstring>\n' + helper
+            + text[last_include.end():])
+    for pattern, insert, required in edits:
+        text, n = re.subn(pattern, lambda m: m.group(0) + insert, text, count=1)
+        if n == 0 and required:
+            sys.exit(f"compare-outputs.sh: cannot add the still scene to {path}: no {pattern}")
+    open(path, 'w').write(text)
+edit(f"{tree}/src/sim/scene/scene_generator.cpp", [
+    (r'void sceneRender\([^)]*\)\s*\{', '\n    if (lumoStillScene()) frameNumber = 0, tickMs = 500;', True),
+    (r'void sceneApplyLook\([^)]*\)\s*\{', '\n    if (lumoStillScene()) frameNumber = 0;', False)])
+edit(f"{tree}/src/sim/microphone.cpp", [
+    (r'if \((?=sceneMarkerVisible\(tick\)\))', '!lumoStillScene() && ', True)])
+# A front-end that waits for the program to draw a key's change gives it longer with the still
+# scene, whose live picture never changes (as this tree's does); older ones do not wait at all.
+headless = f"{tree}/src/frontend/headless.cpp"
+old = 'constexpr uint32_t kStillDisplayMs = 400;'
+if old in open(headless).read():
+    edit(headless, [])
+    text = open(headless).read()
+    open(headless, 'w').write(
+        text.replace(old, 'const uint32_t kStillDisplayMs = lumoStillScene() ? 1500 : 400;'))
+PY
+}
+
+# program SPEC: prints the program of SPEC (a build folder or a revision), building it if need be.
+program() {
+  local spec=$1
+  if [ -d "$spec" ]; then
+    local p
+    p=$(cd "$spec" && pwd)/src/lumovatrix
+    [ -x "$p" ] || { echo "$me: no program at $p" >&2; return 2; }
+    grep -q LUMO_STILL_SCENE "$p" || {
+      echo "$me: $p has no still scene (LUMO_STILL_SCENE); give its revision instead and it" \
+           "is built with one" >&2; return 2; }
+    echo "$p"
+    return
+  fi
+  local commit short tree
+  commit=$(git rev-parse --verify --quiet "$spec^{commit}") ||
+    { echo "$me: '$spec' is neither a build folder nor a revision of this repository" >&2; return 2; }
+  short=$(git rev-parse --short "$commit")
   tree=/tmp/lumo-compare-tree-$short
-  [ -d "$tree" ] || git worktree add --detach "$tree" "$commit" >/dev/null
-  echo "== building $short in $tree/build"
-  cmake -S "$tree" -B "$tree/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DLUMO_BUILD_TESTS=OFF -DLUMO_BUILD_BENCH=OFF >/dev/null
-  cmake --build "$tree/build" -j"$(nproc)" --target lumovatrix >/dev/null
-  old_program=$tree/build/src/lumovatrix
+  if [ ! -d "$tree" ]; then
+    git worktree add --detach "$tree" "$commit" >/dev/null 2>&1 ||
+      { echo "$me: cannot check out $short in $tree" >&2; return 2; }
+    grep -q LUMO_STILL_SCENE "$tree/src/sim/scene/scene_generator.cpp" ||
+      add_still_scene "$tree" || return 2
+  fi
+  echo "== building $short in $tree/build" >&2
+  cmake -S "$tree" -B "$tree/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" \
+    -DLUMO_BUILD_TESTS=OFF -DLUMO_BUILD_BENCH=OFF >/dev/null &&
+    cmake --build "$tree/build" -j"$(nproc)" --target lumovatrix >"$tree/build.log" 2>&1 ||
+    { echo "$me: building $short failed; see $tree/build.log" >&2; return 2; }
+  echo "$tree/build/src/lumovatrix"
+}
+
+old_program=$(program "${specs[0]}") || exit 2
+if [ "${#specs[@]}" -eq 2 ]; then
+  new_program=$(program "${specs[1]}") || exit 2
+else
+  if [ "$build_new" -eq 1 ]; then
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" >/dev/null
+    cmake --build build -j"$(nproc)" --target lumovatrix >/dev/null
+  fi
+  new_program=$(program build) || exit 2
 fi
+# Every built-in device but "host", whose camera and microphone are this computer's.
 [ -n "$profiles" ] ||
-  profiles=$("$new_program" --list-profiles | awk '{print $1}' | tr '\n' ' ')
+  profiles=$("$new_program" --list-profiles | awk '$1 != "host" {print $1}' | tr '\n' ' ')
+work=$(mktemp -d /tmp/lumo-compare.XXXXXX)
+echo "== old: $old_program"
+echo "== new: $new_program"
+echo "== outputs in $work"
 
 # tours PROGRAM PROFILE OUT: both tours on one device into OUT/device and OUT/shots.
 tours() {
@@ -101,81 +179,37 @@ tours() {
     --script "$out/snapper.lumo" -- 1 >>"$out/tour.log" 2>&1 || echo "TOUR-FAILED" >>"$out/tour.log"
 }
 
-# outputs OUT: the photos, movies and screenshots, relative to OUT.
-outputs() {
-  (cd "$1" && find device shots -type f \( -iname '*.jpg' -o -iname '*.bmp' -o -iname '*.avi' \
-     -o -iname '*.png' \) -not -path 'device/.device/*' -not -path 'device/Windows/*' | sort)
-}
-
-# stable FILE: what of FILE does not depend on frame timing.
-stable() {
-  case "${1,,}" in
-    *.jpg) # everything before the entropy-coded data: up to the end of the SOS segment
-      python3 - "$1" <<'EOF'
-import sys
-data = open(sys.argv[1], "rb").read()
-i = 2
-while i + 4 <= len(data) and data[i] == 0xFF:
-    length = int.from_bytes(data[i + 2:i + 4], "big")
-    i += 2 + length
-    if data[i - 2 - length + 1] == 0xDA:
-        break
-sys.stdout.buffer.write(data[:i])
-EOF
-      ;;
-    *.bmp) head -c 54 "$1" ;;
-    *.png) head -c 33 "$1" ;;
-    *.avi) ffprobe -v error -show_entries \
-             stream=codec_type,codec_name,width,height,pix_fmt,sample_rate,channels \
-             -of compact "$1" ;;
-  esac
-}
-
-echo "== tours: $profiles"
-for name in $profiles; do
-  # Started in turns, so that a run's few milliseconds of lead over the next one fall between
-  # the two runs of one program rather than between the programs.
-  tours "$old_program" "$name" "$work/old1/$name" &
-  tours "$new_program" "$name" "$work/new1/$name" &
-  tours "$old_program" "$name" "$work/old2/$name" &
-  tours "$new_program" "$name" "$work/new2/$name" &
-  wait
-  echo "   $name done"
-done
-
-identical=0; timing=0; changed=0; missing=0
-report="$work/report.txt"
-: >"$report"
-for name in $profiles; do
-  old1=$work/old1/$name old2=$work/old2/$name new=$work/new1/$name new2=$work/new2/$name
-  while read -r kind file; do
-    case "$kind" in
-      "<") echo "missing from this tree's outputs: $name/$file" >>"$report"; missing=$((missing + 1)) ;;
-      ">") echo "not made by $short: $name/$file" >>"$report"; missing=$((missing + 1)) ;;
-      "=")
-        if cmp -s "$old1/$file" "$new/$file"; then
-          identical=$((identical + 1))
-        elif cmp -s "$old1/$file" "$old2/$file" && cmp -s "$new/$file" "$new2/$file"; then
-          echo "changed (each program made it identically twice): $name/$file" >>"$report"
-          changed=$((changed + 1))
-        elif cmp -s <(stable "$old1/$file") <(stable "$new/$file"); then
-          timing=$((timing + 1))
-        else
-          echo "changed (its timing-independent part): $name/$file" >>"$report"
-          changed=$((changed + 1))
-        fi ;;
-    esac
-  done < <(diff <(outputs "$old1") <(outputs "$new") --unchanged-line-format='= %L' \
-             --old-line-format='< %L' --new-line-format='> %L' || true)
-  for log in "$old1/tour.log" "$old2/tour.log" "$new/tour.log" "$new2/tour.log"; do
-    if grep -q "^TOUR-FAILED" "$log"; then echo "a tour failed: $log" >>"$report"; fi
+# run_all FIRST LAST DEVICE...: runs FIRST..LAST of both programs on each device, --jobs at once,
+# old and new in turns so that neither program always runs on a busier machine.
+run_all() {
+  local first=$1 last=$2 name n running=0
+  shift 2
+  for name in "$@"; do
+    for n in $(seq "$first" "$last"); do
+      for side in old new; do
+        local p=$old_program
+        [ "$side" = new ] && p=$new_program
+        LUMO_STILL_SCENE=1 tours "$p" "$name" "$work/$side$n/$name" &
+        running=$((running + 1))
+        if [ "$running" -ge "$jobs" ]; then wait -n || true; running=$((running - 1)); fi
+      done
+    done
   done
-done
+  wait
+}
 
-cat "$report"
-echo "== $short against this tree, $(echo "$profiles" | wc -w) devices:"
-echo "   $identical byte-identical"
-echo "   $timing timing-dependent (they differ between two runs of one program), their"
-echo "     timing-independent parts identical"
-echo "   $changed changed, $missing made on one side only"
-[ "$changed" -eq 0 ] && [ "$missing" -eq 0 ] && ! grep -q "a tour failed" "$report"
+verdict=$repo/scripts/compare_outputs.py
+# shellcheck disable=SC2086
+set -- $profiles
+echo "== $runs runs of each program on $# devices: $*"
+run_all 1 "$runs" "$@"
+done_runs=$runs
+while [ "$done_runs" -lt "$max_runs" ]; do
+  read -r -a again <<<"$(python3 "$verdict" verdict --undecided "$work" "$@")"
+  [ "${#again[@]}" -gt 0 ] || break
+  done_runs=$((done_runs + 1))
+  echo "== run $done_runs of both programs on ${again[*]}"
+  run_all "$done_runs" "$done_runs" "${again[@]}"
+done
+python3 "$verdict" verdict "$work" "$@" | tee "$work/report.txt"
+exit "${PIPESTATUS[0]}"

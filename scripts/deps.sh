@@ -7,7 +7,7 @@ packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmar
           libjpeg62-turbo-dev libturbojpeg0-dev ffmpeg libswscale-dev libavutil-dev libsdl2-dev
           xvfb xauth clang strace file dpkg-dev man-db
           libavdevice-dev libavformat-dev libavcodec-dev libswresample-dev libavfilter-dev
-          libasound2-dev libasound2-data)
+          libasound2-dev libasound2-data python3)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -22,8 +24,11 @@ constexpr uint32_t kAwaitPollMs = 20;
 // only once a picture begun after the key has been drawn whole.
 constexpr int kRedraws = 3;
 // A display unchanged this long shows a still picture (a page over a frozen photo, colour bars,
-// the program not drawing): it is what the program shows, in ms.
+// the program not drawing): it is what the program shows, in ms. With the simulated handheld's
+// still scene (LUMO_STILL_SCENE) the live picture never changes either, so only this rule
+// tells when a key's change has been drawn: it gets the time a busy machine may take.
 constexpr uint32_t kStillDisplayMs = 400;
+constexpr uint32_t kStillSceneDisplayMs = 1500;
 // How often the display is compared while waiting for it to be drawn anew, in ms.
 constexpr uint32_t kRedrawLookMs = 2;
 // How often a wait for the program to handle its input looks whether the script was stopped or
@@ -161,6 +166,11 @@ std::string HeadlessFrontend::settle(unsigned long limitMs) {
 }
 
 bool HeadlessFrontend::awaitRedraw() {
+    static const uint32_t stillDisplayMs = [] {
+        const char* value = std::getenv("LUMO_STILL_SCENE");
+        return value && *value && std::strcmp(value, "0") != 0 ? kStillSceneDisplayMs
+                                                               : kStillDisplayMs;
+    }();
     std::vector<uint16_t> seen = displayPixels();
     auto still = std::chrono::steady_clock::now();
     for (int changes = 0; changes < kRedraws && programInForeground();) {
@@ -171,7 +181,7 @@ bool HeadlessFrontend::awaitRedraw() {
             seen = std::move(now);
             still = std::chrono::steady_clock::now();
         } else if (std::chrono::steady_clock::now() - still >=
-                   std::chrono::milliseconds(kStillDisplayMs)) {
+                   std::chrono::milliseconds(stillDisplayMs)) {
             break;
         }
     }

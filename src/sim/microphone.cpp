@@ -27,7 +27,9 @@ const std::array<double, kTonePeriod> kSine = [] {
 }  // namespace
 
 int16_t microphoneSample(uint64_t index, uint32_t startTick) {
-    const uint32_t tick = startTick + static_cast<uint32_t>(index / kMicrophoneSamplesPerMs);
+    const uint32_t tick = sceneStill()
+                              ? kSceneStillTickMs
+                              : startTick + static_cast<uint32_t>(index / kMicrophoneSamplesPerMs);
     if (sceneMarkerVisible(tick))
         return static_cast<int16_t>(
             std::lround(kMicrophoneBeepLevel * kSine[(index * 2) % kTonePeriod]));

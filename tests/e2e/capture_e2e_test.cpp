@@ -38,20 +38,24 @@ std::string editItem(int items, int steps) {
 
 // From the hidden menu: the Main page, its mode item, the mode page.
 const std::string kOpenModePage = "key A\nkey Down\nkey Start\n";
-const std::string kHideMenu = "key A\nwait 300\n";
+// A screenshot waits until the program has handled the input before it and has drawn the live
+// picture anew: the camera streams again, so an action key that follows finds a frame to take.
+const std::string kAwaitLive = "screenshot live.png\n";
+const std::string kHideMenu = "key A\n" + kAwaitLive;
 
 TEST(Photos, JpegAndBmpPhotosAndEveryPhotoChoice) {
     REQUIRE_FFMPEG();
     TempFolder dir;
-    // Each photo a second or more after the last, so their dated names differ.
+    // Each photo a second or more after the last, so their dated names differ: those waits
+    // are the point. The last await lets the program handle the keys before the script ends.
     const std::string script =
-        "wait 800\n"
+        kAwaitLive +
         "key Start\nwait 1100\nkey Start\n"                      // "Save Photo"
         "key Start\nwait 1100\nkey Down\nkey Start\n"            // "Don't save photo"
         "key Start\nwait 1100\nkey Down\nkey Down\nkey Start\n"  // "View in Album"
-        "await background\nforeground\nwait 300\nkey Up\nkey Up\nkey Start\n" +
+        "await background\nforeground\nawait foreground\nkey Up\nkey Up\nkey Start\n" +
         kOpenModePage + editItem(2, -1) + kHideMenu +  // "Format" "BMP"
-        "key Start\nwait 1100\nkey Start\nwait 200\n";
+        "key Start\nwait 1100\nkey Start\nawait files .bmp 1\n";
     ASSERT_EQ(run(dir, script), 0) << readText(dir.file("out"));
 
     const auto jpegFiles = madeFiles(dir.file(kPictures), ".jpg");
@@ -82,9 +86,11 @@ TEST(Photos, APhotoThatCannotBeSavedGoesBackToTheLivePreview) {
     // The failed photo opens no choice page, so the next action key takes a new photo, whose
     // page then deletes it ("Don't save photo"). Had the failure opened a page, these keys would
     // have kept a photo instead.
+    // The photo is taken while the action key is handled: once its file is there the card
+    // may have room again.
     const std::string script =
-        "wait 800\ndevice full-card 0\nkey Start\nwait 1100\ndevice full-card off\n"
-        "key Start\nwait 1100\nkey Down\nkey Start\nwait 200\n";
+        kAwaitLive + "device full-card 0\nkey Start\nawait files .jpg 1\ndevice full-card off\n" +
+        kAwaitLive + "key Start\nkey Down\nkey Start\nawait files .jpg 1\n";
     ASSERT_EQ(run(dir, script), 0) << readText(dir.file("out"));
     const auto files = madeFiles(dir.file(kPictures), ".jpg");
     ASSERT_EQ(files.size(), 1u) << "the failed photo's file stays as far as it was written";
@@ -95,14 +101,16 @@ TEST(Photos, APhotoThatCannotBeSavedGoesBackToTheLivePreview) {
 TEST(Movies, WithSoundPausedAndContinuedThenSavedAndOneNotSaved) {
     REQUIRE_FFMPEG();
     TempFolder dir;
+    // The waits after the action key are how long the program records and pauses: the point.
     const std::string script =
-        "wait 800\nkey Right\nwait 500\n"
-        "key Start\nwait 1200\n"                                 // record
-        "key Start\nwait 800\n"                                  // pause on the movie choice page
-        "key Start\nwait 1200\n"                                 // "Continue record"
-        "key Start\nwait 200\nkey Down\nkey Start\nwait 1000\n"  // "Save movie"
+        kAwaitLive + "key Right\n" + kAwaitLive +
+        "key Start\nwait 1200\n"  // record
+        "key Start\nwait 800\n"   // pause on the movie choice page
+        "key Start\nwait 1200\n"  // "Continue record"
+        "key Start\nkey Down\nkey Start\n" +
+        kAwaitLive +  // "Save movie"
         "key Start\nwait 500\n"
-        "key Start\nwait 200\nkey Down\nkey Down\nkey Start\nwait 200\n";  // "Don't save movie"
+        "key Start\nkey Down\nkey Down\nkey Start\nawait files .avi 1\n";  // "Don't save movie"
     ASSERT_EQ(run(dir, script), 0) << readText(dir.file("out"));
 
     const auto files = madeFiles(dir.file(kVideos), ".avi");
@@ -133,8 +141,8 @@ TEST(Movies, SoundAndPictureStayTogetherForTenSeconds) {
     // A camera at the movie's 25 frames a second, so a picture is at most one tick old.
     dir.write("p.profile", "based-on = ph10c\ncamera-fps = 25\n");
     ASSERT_EQ(run(dir,
-                  "wait 800\nkey Right\nwait 500\nkey Start\nwait 10000\n"
-                  "key Start\nwait 300\nkey Down\nkey Start\nwait 300\n",
+                  kAwaitLive + "key Right\n" + kAwaitLive + "key Start\nwait 10000\n" +
+                      "key Start\nkey Down\nkey Start\nawait files .avi 1\n",
                   dir.file("p.profile")),
               0)
         << readText(dir.file("out"));
@@ -182,11 +190,13 @@ TEST(Movies, AFullCardPausesTheRecordingAndTheSavedMovieKeepsWhatWasWritten) {
     REQUIRE_FFMPEG();
     TempFolder dir;
     const std::string script =
-        "wait 800\nkey Right\nwait 500\n"
+        kAwaitLive + "key Right\n" + kAwaitLive +
         "device full-card 150000\n"
-        "key Start\nwait 4000\n"
+        "key Start
+wait 4000
+"  // longer than the card's room lasts
         "device full-card off\n"
-        "key Down\nkey Start\nwait 300\n";  // "Save movie" on the page the failure opened
+        "key Down\nkey Start\nawait files .avi 1\n";  // "Save movie" on the page the failure opened
     ASSERT_EQ(run(dir, script), 0) << readText(dir.file("out"));
     const auto files = madeFiles(dir.file(kVideos), ".avi");
     ASSERT_EQ(files.size(), 1u);
@@ -208,7 +218,9 @@ TEST(Movies, NotStartedBelow3000000BytesSilentWithoutAWaveInputAndKeptWhenClosed
     REQUIRE_FFMPEG();
     TempFolder dir;
     dir.write("full.profile", "based-on = ph10c\nfree-space = 2999999\n");
-    const std::string script = "wait 800\nkey Right\nwait 300\nkey Start\nwait 1500\nquit\n";
+    // The program is closed 1.5 s into its recording: that wait is the point.
+    const std::string script =
+        kAwaitLive + "key Right\n" + kAwaitLive + "key Start\nwait 1500\nquit\n";
     ASSERT_EQ(run(dir, script, dir.file("full.profile")), 0) << readText(dir.file("out"));
     EXPECT_TRUE(madeFiles(dir.file(kVideos), ".avi").empty());
 
@@ -224,13 +236,67 @@ TEST(Movies, NotStartedBelow3000000BytesSilentWithoutAWaveInputAndKeptWhenClosed
     EXPECT_EQ(m.decodeErrors, "");
 }
 
+// The still scene of the simulated handheld (LUMO_STILL_SCENE, set here for the child only):
+// every camera picture is the same frame and the microphone plays its plain tone, so two photos
+// taken apart are the same bytes and a movie holds one picture. Without it the scene moves.
+class StillScene {
+  public:
+    explicit StillScene(bool on) {
+        if (on) setenv("LUMO_STILL_SCENE", "1", 1);
+    }
+    ~StillScene() { unsetenv("LUMO_STILL_SCENE"); }
+};
+
+// Two photos kept, 700 ms apart, then a movie of a second and a half.
+std::vector<std::string> photosAndMovie(const TempFolder& dir) {
+    const std::string photo = kAwaitLive + "key Start\nkey Start\n";
+    const std::string script = photo + "wait 700\n" + photo + "await files .jpg 2\nkey Right\n" +
+                               kAwaitLive + "key Start\nwait 1500\nkey Start\nkey Down\n" +
+                               "key Start\nawait files .avi 1\n";
+    EXPECT_EQ(run(dir, script), 0) << readText(dir.file("out"));
+    std::vector<std::string> files = madeFiles(dir.file(kPictures), ".jpg");
+    for (const std::string& movie : madeFiles(dir.file(kVideos), ".avi")) files.push_back(movie);
+    return files;
+}
+
+TEST(StillScene, PhotosAndMoviePicturesDoNotDependOnWhenTheyWereTaken) {
+    REQUIRE_FFMPEG();
+    TempFolder still;
+    std::vector<std::string> files;
+    {
+        StillScene on(true);
+        files = photosAndMovie(still);
+    }
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(testpics::readFile(files[0]), testpics::readFile(files[1]));
+    const auto m = readMovie(files[2]);
+    ASSERT_TRUE(m.read);
+    const auto pictures = movieoracle::grayPictures(files[2], m.width, m.height);
+    ASSERT_GT(pictures.size(), 10u);
+    for (size_t i = 1; i < pictures.size(); ++i) EXPECT_EQ(pictures[i], pictures[0]) << i;
+    // Over a second of sound without the beep: only the quiet tone (peak 600).
+    const std::vector<int16_t> samples = movieoracle::soundSamples(files[2]);
+    ASSERT_GT(samples.size(), 8000u);
+    int peak = 0;
+    for (int16_t v : samples) peak = std::max(peak, std::abs(int(v)));
+    EXPECT_GT(peak, 500);
+    EXPECT_LT(peak, 1000);
+
+    TempFolder moving;
+    StillScene off(false);
+    files = photosAndMovie(moving);
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_NE(testpics::readFile(files[0]), testpics::readFile(files[1]))
+        << "the frame counter and the disk moved between the photos";
+}
+
 TEST(Interval, AveragedShotsBackToBackNumberedInTheirNames) {
     TempFolder dir;
-    const std::string script = "wait 800\nkey Right\nkey Right\nwait 300\n" + kOpenModePage +
+    const std::string script = kAwaitLive + "key Right\nkey Right\n" + kAwaitLive + kOpenModePage +
                                editItem(7, -4) +  // "Delay" "0 sec"
                                editItem(1, 2) +   // "Average" "4"
-                               kHideMenu +
-                               "key Start\nawait files .jpg 2\nwait 300\nkey Start\nwait 300\n";
+                               kHideMenu + "key Start\nawait files .jpg 2\nkey Start\n" +
+                               kAwaitLive;
     ASSERT_EQ(run(dir, script), 0) << readText(dir.file("out"));
     const auto files = madeFiles(dir.file(kPictures), ".jpg");
     ASSERT_GE(files.size(), 2u);

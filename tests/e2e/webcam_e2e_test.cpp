@@ -11,15 +11,17 @@ namespace {
 
 // Runs the default device with its desktop peer's link forwarded to `port`; Right steps the
 // capture mode from " Photo >" to "< Webcam"; Start starts and, after `streamMs`, stops streaming.
+// How long it streams is the point of its one wait; a screenshot waits until the program has
+// handled the keys before it and drawn the live picture anew.
 int webcamRun(const TempFolder& dir, uint16_t port, int streamMs) {
     dir.write("webcam.profile",
               "based-on = ph10c\nppp-peer = 127.0.0.1:" + std::to_string(port) + "\n");
-    return runScript(
-        dir,
-        "wait 500\nkey Right\nkey Right\nkey Right\nwait 300\nkey Start\nwait " +
-            std::to_string(streamMs) +
-            "\nscreenshot streaming.png\nkey Start\nwait 400\nscreenshot stopped.png\n",
-        {"--profile", dir.file("webcam.profile")});
+    return runScript(dir,
+                     "screenshot live.png\nkey Right\nkey Right\nkey Right\n"
+                     "screenshot webcam-mode.png\nkey Start\nwait " +
+                         std::to_string(streamMs) +
+                         "\nscreenshot streaming.png\nkey Start\nscreenshot stopped.png\n",
+                     {"--profile", dir.file("webcam.profile")});
 }
 
 // Yellow pixels of a screenshot on the last text row, in "Landscape L" the screen's rightmost

@@ -5,10 +5,11 @@
 #include <sys/wait.h>
 
 #include <chrono>
-#include <thread>
+#include <optional>
 
 #include "media/test_pictures.h"
 #include "receiver/test_device.h"
+#include "support/child_wait.h"
 
 extern char** environ;
 
@@ -54,19 +55,11 @@ TEST(ReceiverTool, ServesADeviceAndStopsCleanlyOnSigterm) {
         EXPECT_TRUE(device.send(testdevice::message(testpics::makeJpeg(8, 8, 1), 1, 8, 8)));
     }
     kill(pid, SIGTERM);
-    int status = -1;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            FAIL() << "lumo-receiver did not stop on SIGTERM";
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    const std::optional<int> status = waitForChild(pid, std::chrono::seconds(10));
+    ASSERT_TRUE(status.has_value()) << "lumo-receiver did not stop on SIGTERM";
     fclose(lines);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(WIFEXITED(*status));
+    EXPECT_EQ(WEXITSTATUS(*status), 0);
 }
 
 }  // namespace

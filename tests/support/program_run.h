@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/child_wait.h"
+
 #ifndef LUMOVATRIX_EXECUTABLE
 #error "LUMOVATRIX_EXECUTABLE must name the built program"
 #endif
@@ -81,19 +83,8 @@ struct ProgramRun {
     // Waits up to `seconds`; kills the program when it overruns. Returns the exit status, or
     // -1 when it had to be killed or died of a signal.
     int wait(int seconds) {
-        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-        int status = 0;
-        while (true) {
-            pid_t done = waitpid(pid, &status, WNOHANG);
-            if (done == pid) break;
-            if (std::chrono::steady_clock::now() > deadline) {
-                kill(pid, SIGKILL);
-                waitpid(pid, &status, 0);
-                return -1;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        const std::optional<int> status = waitForChild(pid, std::chrono::seconds(seconds));
+        return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
     }
 
     std::string output() const { return readText(outputPath); }

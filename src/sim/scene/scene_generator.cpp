@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -315,8 +316,17 @@ bool sceneInit(SceneGenerator& scene, uint32_t width, uint32_t height) {
     return true;
 }
 
+bool sceneStill() {
+    static const bool still = [] {
+        const char* value = std::getenv("LUMO_STILL_SCENE");
+        return value && *value && std::strcmp(value, "0") != 0;
+    }();
+    return still;
+}
+
 void sceneRender(const SceneGenerator& scene, uint8_t* uyvy, uint32_t frameNumber, uint32_t tickMs,
                  const SceneLook& look) {
+    if (sceneStill()) frameNumber = 0, tickMs = kSceneStillTickMs;
     if (!uyvy || scene.width == 0 ||
         scene.background.size() != size_t{scene.width} * scene.height * 2)
         return;
@@ -335,6 +345,7 @@ void sceneRender(const SceneGenerator& scene, uint8_t* uyvy, uint32_t frameNumbe
 void sceneApplyLook(const SceneGenerator& scene, uint8_t* uyvy, size_t bytes, uint32_t frameNumber,
                     const SceneLook& look) {
     if (!uyvy) return;
+    if (sceneStill()) frameNumber = 0;
     LookTables tables;
     prepareLook(look, tables);
     if (tables.neutral) return;

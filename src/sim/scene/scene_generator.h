@@ -25,6 +25,14 @@ constexpr bool sceneMarkerVisible(uint32_t tickMs) {
 // The disk crosses the picture and comes back in this time.
 constexpr uint32_t kSceneDiskPeriodMs = 4000;
 
+// The still scene, for comparing what two builds make of one script (scripts/compare-outputs.sh):
+// with LUMO_STILL_SCENE set (to anything but "" or "0") every frame is frame 0 at this tick (the
+// disk a quarter of its way, no marker) and the microphone hears the plain tone, so a picture or a
+// sound no longer depends on when it was taken. Read once; normal runs never set it.
+constexpr uint32_t kSceneStillTickMs = 500;
+static_assert(!sceneMarkerVisible(kSceneStillTickMs));
+bool sceneStill();
+
 // The camera's picture effects (SceneLook::effect).
 enum SceneEffect : uint32_t {
     SceneEffectNormal = 1,
