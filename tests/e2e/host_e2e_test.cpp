@@ -38,7 +38,7 @@ const std::string kBrighter = "key A\nkey Down\nkey Down\nkey Start\nkey Start\n
                               keys("Down", 3) + "key Start\nkey A\nwait 300\n";
 // A movie of about `ms` milliseconds, saved.
 std::string movie(int ms) {
-    return "key Right\nwait 500\nkey Start\nwait " + std::to_string(ms) +
+    return "key Right\nwait 500\nkey Start\nawait files .avi 1\nwait " + std::to_string(ms) +
            "\nkey Start\nwait 300\nkey Down\nkey Start\nwait 300\n";
 }
 

@@ -44,16 +44,17 @@ bool hasPxa27xLcd(const DeviceProfile& p) {
 // "2", a run of one shot (the first comes 3 s after the start); Right to the webcam mode, 1 s of
 // streaming. Keys are queued and handled in order, a photo's choice page after the photo is
 // taken; the script waits only where time is the point (the movie, the streaming) and awaits
-// the interval shot.
+// the interval shot, and the movie's file before its second: on a loaded machine the
+// recording may start well after its key was pressed.
 std::string cameraScript() {
     return "key Start\nkey Start\n"          // JPEG, kept
            "key A\nkey Down\nkey Start\n" +  // the Photo page
            keys("Down", 2) +
-           "key Start\nkey Up\nkey Start\nkey A\n" +  // "BMP"
-           "key Start\nkey Start\n"                   // BMP, kept
-           "key Right\nkey Start\nwait 1000\n"        // recording
-           "key Start\nkey Down\nkey Start\n"         // "Save movie"
-           "key Right\nkey A\n" +                     // the Interval page
+           "key Start\nkey Up\nkey Start\nkey A\n" +                // "BMP"
+           "key Start\nkey Start\n"                                 // BMP, kept
+           "key Right\nkey Start\nawait files .avi 1\nwait 1000\n"  // recording
+           "key Start\nkey Down\nkey Start\n"                       // "Save movie"
+           "key Right\nkey A\n" +                                   // the Interval page
            keys("Down", 2) +
            "key Start\nkey Down\nkey Start\n" +                               // "JPEG"
            keys("Down", 5) + "key Start\n" + keys("Up", 3) + "key Start\n" +  // "1 sec"
