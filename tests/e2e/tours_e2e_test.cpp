@@ -45,7 +45,9 @@ bool hasPxa27xLcd(const DeviceProfile& p) {
 // streaming. Keys are queued and handled in order, a photo's choice page after the photo is
 // taken; the script waits only where time is the point (the movie, the streaming) and awaits
 // the interval shot, and the movie's file before its second: on a loaded machine the
-// recording may start well after its key was pressed.
+// recording may start well after its key was pressed. The awaits' limits only catch a hang: two
+// busy loops beside six test cases on two processors took the interval shot past the default
+// 30 s.
 std::string cameraScript() {
     return "key Start\nkey Start\n"          // JPEG, kept
            "key A\nkey Down\nkey Start\n" +  // the Photo page
@@ -59,7 +61,7 @@ std::string cameraScript() {
            "key Start\nkey Down\nkey Start\n" +                               // "JPEG"
            keys("Down", 5) + "key Start\n" + keys("Up", 3) + "key Start\n" +  // "1 sec"
            "key Down\nkey Start\nkey Down\nkey Start\nkey A\n"                // "Average" "2"
-           "key Start\nawait files .jpg 2\nkey Start\n"                       // interval run
+           "key Start\nawait files .jpg 2 90000\nkey Start\n"                 // interval run
            "key Right\nkey Start\nwait 1000\nkey Start\n";                    // webcam
 }
 
@@ -87,7 +89,7 @@ std::string snapperScript(const DeviceProfile& p) {
            "key Start\nkey Down\nkey Start\n" +  // "JPEG"
            keys("Down", 4) +
            "key Start\n" + keys("Up", 3) + "key Start\nkey A\n" +
-           "key Start\nawait files .jpg 2\nforeground\n"  // interval run
+           "key Start\nawait files .jpg 2 90000\nforeground\n"  // interval run
            "key Right\nkey Start\nawait background\nwait 1000\nforeground\n";
 }
 
