@@ -192,9 +192,7 @@ TEST(Movies, AFullCardPausesTheRecordingAndTheSavedMovieKeepsWhatWasWritten) {
     const std::string script =
         kAwaitLive + "key Right\n" + kAwaitLive +
         "device full-card 150000\n"
-        "key Start
-wait 4000
-"  // longer than the card's room lasts
+        "key Start\nwait 4000\n"  // longer than the card's room lasts
         "device full-card off\n"
         "key Down\nkey Start\nawait files .avi 1\n";  // "Save movie" on the page the failure opened
     ASSERT_EQ(run(dir, script), 0) << readText(dir.file("out"));

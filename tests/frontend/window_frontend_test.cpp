@@ -272,7 +272,9 @@ class ProgramWindow : public XServerTest {
 constexpr int kStartSeconds = 30;  // sanitizer builds start slowly
 
 TEST_F(ProgramWindow, AScriptDrivesTheProgramWhileShownAndItsEndClosesTheWindow) {
-    dir_.write("s", "wait 1500\nkey Green\nscreenshot a.png\nwait 300\n");
+    // The script ends once this test has seen the window (the file it then makes on the device),
+    // however long the start takes.
+    dir_.write("s", "key Green\nscreenshot a.png\nawait files .seen 1 60000\n");
     ProgramRun run;
     run.start({"--root", dir_.file("device"), "--shots", dir_.path(), "--window", "2", "--script",
                dir_.file("s"), "--", "1"},
@@ -285,6 +287,7 @@ TEST_F(ProgramWindow, AScriptDrivesTheProgramWhileShownAndItsEndClosesTheWindow)
     const Window w = x.waitFor(title, kStartSeconds * 1000);
     // The device's screen at twice its size, turned with the program's landscape orientation.
     EXPECT_TRUE(waitUntil([&] { return x.size(w) == std::pair(640, 480); })) << x.size(w).first;
+    dir_.write("device/window.seen", "");
     ASSERT_EQ(run.wait(kStartSeconds), 0) << run.output();
     EXPECT_TRUE(std::filesystem::exists(dir_.file("a.png")));
     EXPECT_EQ(x.find(title), 0u);

@@ -320,7 +320,8 @@ TEST_F(Avi, LateSoundCatchesUpAndAPausedRecordingDrainsItWhileClosing) {
         for (; !stop; calls += 1) aviDrainPausedSound(w);
     });
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (calls < 3 && std::chrono::steady_clock::now() < limit) std::this_thread::yield();
+    while (calls < 3 && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_GE(calls.load(), 3);
     aviClose(w);
     stop = true;

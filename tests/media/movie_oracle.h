@@ -20,6 +20,7 @@ struct Movie {
     bool read = false;
     int streams = 0;
     int width = 0, height = 0;
+    std::string videoCodec;          // ffprobe's name for the video stream's codec: "mjpeg"
     std::string frameRate;           // "25/1"
     long ticks = 0;                  // the header's frame count: one per tick
     double duration = 0;             // seconds, of the video stream
@@ -43,6 +44,7 @@ inline Movie readMovie(const std::string& path) {
             videoStream = i;
             m.width = std::atoi(s[k + "width"].c_str());
             m.height = std::atoi(s[k + "height"].c_str());
+            m.videoCodec = s[k + "codec_name"];
             m.frameRate = s[k + "r_frame_rate"];
             m.ticks = std::atol(s[k + "nb_frames"].c_str());
             m.duration = std::atof(s[k + "duration"].c_str());

@@ -504,7 +504,8 @@ TEST(ReceiverMovies, AMovieCutByAKillIsFinishedByTheNextStart) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (storedPictures() < 30) {
         ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-        std::this_thread::yield();
+        // A look every 5 ms, not a spin: the device being waited on needs the processor.
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
