@@ -17,7 +17,9 @@
 #include <string>
 #include <vector>
 
+#if LUMO_JPEGENC_PNG
 #include <png.h>
+#endif
 
 #include "jpeg/encoder.h"
 #include "jpeg/frame_convert.h"
@@ -203,6 +205,7 @@ constexpr uint32_t kMaxPictureSide = 16384;
 // A PNG file as a bgr24 frame; sets the size.
 std::vector<uint8_t> readPng(const std::string& path, const std::vector<uint8_t>& file,
                              Options& o) {
+#if LUMO_JPEGENC_PNG
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_memory(&image, file.data(), file.size()))
@@ -219,6 +222,12 @@ std::vector<uint8_t> readPng(const std::string& path, const std::vector<uint8_t>
     o.width = image.width;
     o.height = image.height;
     return frame;
+#else
+    // A build for another processor without that processor's libpng (scripts/cross-aarch64.sh).
+    (void)file;
+    (void)o;
+    fail(kUsageError, path + ": this lumo-jpegenc was built without PNG support");
+#endif
 }
 
 // A binary PPM (P6) or PGM (P5) file with samples of up to 8 bits as a bgr24 frame; sets the
