@@ -11,7 +11,7 @@
 #   --profiles "NAME..."  the devices to run (default: every built-in one but "host")
 #   --runs N     runs of each program on each device to begin with (default 2)
 #   --max-runs N runs at most, for a device where the new program made a variant the old one
-#                did not make (yet): it runs again, a pair at a time, up to N (default 6)
+#                did not make (yet): it runs again, a pair at a time, up to N (default 8)
 #   --jobs N     tours run side by side (default 8; they mostly wait)
 #   --reference-build DIR   the same as giving DIR as OLD
 #
@@ -36,7 +36,7 @@ me=compare-outputs.sh
 build_new=1
 profiles=""
 runs=2
-max_runs=6
+max_runs=8
 jobs=8
 specs=()
 number() { [[ $2 =~ ^[1-9][0-9]*$ ]] || { echo "$me: $1 needs a positive number, not '$2'" >&2; exit 2; }; }
@@ -68,7 +68,8 @@ command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -
 
 # add_still_scene TREE: gives an older tree's simulated handheld the still scene, as this tree
 # has it: sceneRender draws frame 0 at tick 500 (kSceneStillTickMs), sceneApplyLook's noise uses
-# frame 0, the microphone never beeps, the headless front-end's still-display rule is 1500 ms.
+# frame 0, the microphone never beeps, the home screen's clock stands at 0, the headless
+# front-end's still-display rule is 1500 ms. Each part is added only where the tree lacks it.
 add_still_scene() {
   python3 - "$1" <<'PY'
 import re, sys
@@ -87,20 +88,28 @@ def edit(path, edits):
         if n == 0 and required:
             sys.exit(f"compare-outputs.sh: cannot add the still scene to {path}: no {pattern}")
     open(path, 'w').write(text)
-edit(f"{tree}/src/sim/scene/scene_generator.cpp", [
-    (r'void sceneRender\([^)]*\)\s*\{', '\n    if (lumoStillScene()) frameNumber = 0, tickMs = 500;', True),
-    (r'void sceneApplyLook\([^)]*\)\s*\{', '\n    if (lumoStillScene()) frameNumber = 0;', False)])
-edit(f"{tree}/src/sim/microphone.cpp", [
-    (r'if \((?=sceneMarkerVisible\(tick\)\))', '!lumoStillScene() && ', True)])
+if 'LUMO_STILL_SCENE' not in open(f"{tree}/src/sim/scene/scene_generator.cpp").read():
+    edit(f"{tree}/src/sim/scene/scene_generator.cpp", [
+        (r'void sceneRender\([^)]*\)\s*\{', '\n    if (lumoStillScene()) frameNumber = 0, tickMs = 500;', True),
+        (r'void sceneApplyLook\([^)]*\)\s*\{', '\n    if (lumoStillScene()) frameNumber = 0;', False)])
+    edit(f"{tree}/src/sim/microphone.cpp", [
+        (r'if \((?=sceneMarkerVisible\(tick\)\))', '!lumoStillScene() && ', True)])
 # A front-end that waits for the program to draw a key's change gives it longer with the still
 # scene, whose live picture never changes (as this tree's does); older ones do not wait at all.
 headless = f"{tree}/src/frontend/headless.cpp"
 old = 'constexpr uint32_t kStillDisplayMs = 400;'
-if old in open(headless).read():
+text = open(headless).read()
+if old in text and 'lumoStillScene' not in text and 'LUMO_STILL_SCENE' not in text:
     edit(headless, [])
     text = open(headless).read()
     open(headless, 'w').write(
         text.replace(old, 'const uint32_t kStillDisplayMs = lumoStillScene() ? 1500 : 400;'))
+# The home screen's clock stands at 0.
+handheld = f"{tree}/src/sim/handheld.cpp"
+text = open(handheld).read()
+if 'sceneStill()' not in text and 'lumoStillScene' not in text:
+    edit(handheld, [(r'profile_\.displayHeight,\s*(?=static_cast<uint32_t>\(ms\)\))',
+                     'lumoStillScene() ? 0u : ', True)])
 PY
 }
 
@@ -125,9 +134,8 @@ program() {
   if [ ! -d "$tree" ]; then
     git worktree add --detach "$tree" "$commit" >/dev/null 2>&1 ||
       { echo "$me: cannot check out $short in $tree" >&2; return 2; }
-    grep -q LUMO_STILL_SCENE "$tree/src/sim/scene/scene_generator.cpp" ||
-      add_still_scene "$tree" || return 2
   fi
+  add_still_scene "$tree" || return 2
   echo "== building $short in $tree/build" >&2
   cmake -S "$tree" -B "$tree/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" \
     -DLUMO_BUILD_TESTS=OFF -DLUMO_BUILD_BENCH=OFF >/dev/null &&

@@ -5,15 +5,16 @@
                                               (each one run of both tours), prints one line per
                                               output that the new program made differently and a
                                               summary; exit 0 when nothing but timing differs, 1
-                                              otherwise, 3 when a device should run again
-                                              (with --undecided: print those devices instead)
+                                              otherwise (with --undecided: print the devices that
+                                              should run again instead)
   compare_outputs.py avi FILE                 prints what of a movie does not depend on timing
 
 The runs use the still scene (LUMO_STILL_SCENE), so a photo, a screenshot or a movie picture no
 longer depends on when it was taken. What still depends on timing, shown by running each program
 more than once:
-  - texts the program draws by the clock: the Lumosnapper prompt blinks, the movie choice page
-    shows the seconds recorded ("2s" or "3s" at a boundary), the webcam overlay its rate;
+  - texts the program draws by the clock: the Lumosnapper prompt, "Rec" and "Shoots:" blink,
+    the movie choice page shows the seconds recorded ("2s" or "3s" at a boundary), the overlay
+    the frame rate it measured ("fps:24" under load);
   - how many shots an interval run takes before the action key stops it (a file exists or not);
   - a movie's frame and sound-chunk counts, their interleaving, its index and the counts in its
     headers.
@@ -21,18 +22,24 @@ Every file of every run is reduced to one variant: its bytes (photos, screenshot
 below (movies), or "absent". An output passes when every variant the new program made, the old
 one made too; a variant only the new program made is a change. A variant only the old program made
 is listed but does not fail the comparison (a rarer timing the new runs missed), unless the new
-program never made that output at all. Devices with a new-only variant are run again (the shell
-script decides how often) before the verdict, so a rare timing is not mistaken for a change.
+program never made that output at all. Devices with a new-only variant (that the pixel judgement
+below does not pass) are run again, as often as the shell script allows, before the verdict, so a
+rare timing is not mistaken for a change.
 
-A movie's reduction, each part independent of when frames and sound arrived: the header chunks
-with their count fields zeroed (avih dwTotalFrames, strh dwLength, dmlh dwGrandFrames); the set of
-distinct picture payloads (the still scene makes every camera picture the same); the sound as one
-period of its tone (the still scene's microphone plays a steady tone) or, when it is not periodic,
-its digest; and whether the index points at chunks that are there with the ids and sizes it says.
+A screenshot whose blinking text or counter was caught in a state the old runs never happened
+to catch is still a new-only variant after every run. Such a variant is judged by its pixels (read
+by ffmpeg), in squares of 8 x 8 (a character cell): it passes as timing when it differs from a
+variant the old program made only in squares where screenshots of the same size are seen to change
+with timing, that is where two variants that one program made of one screenshot on one device in
+different runs differ. The new program's variants of the screenshot being judged, on its device,
+are left out of that evidence, and the new program must have made a variant the old one made too
+in some run: a change that shows in every new run, or one outside the texts that follow the
+clock, still fails.
 """
 import hashlib
 import os
 import struct
+import subprocess
 import sys
 
 # Byte offsets of count fields in the AVI header chunks (the payload, after id and size).
@@ -217,9 +224,12 @@ def runs_of(work, side, device):
 
 
 def judge(work, device):
-    """(problems, notes, undecided, identical, timing) for one device."""
+    """(problems, notes, undecided, identical, timing, changed) for one device; changed lists
+    (name, new-only variants, old variants, {variant: a file holding it}) for every output of
+    which the new program made a variant the old one did not, besides one the old one did, for
+    the pixel judgement."""
     old_runs, new_runs = runs_of(work, "old", device), runs_of(work, "new", device)
-    problems, notes, identical, timing = [], [], 0, 0
+    problems, notes, identical, timing, changed = [], [], 0, 0, []
     for run in old_runs + new_runs:
         with open(os.path.join(run, "tour.log"), errors="replace") as log:
             if any(line.startswith("TOUR-FAILED") for line in log):
@@ -240,6 +250,9 @@ def judge(work, device):
             kind = "made by the new program only" if set(old) != {"absent"} else "new"
             problems.append(f"changed: {where}: {kind}: {', '.join(only_new)} "
                             f"(old made {', '.join(sorted(set(old)))})")
+            files = {v: os.path.join(run, name) for run, v in zip(old_runs + new_runs, old + new)}
+            if set(new) & set(old):  # else the change shows in every new run: no blink
+                changed.append((name, only_new, sorted(set(old) - {"absent"}), files))
         elif only_old:
             timing += 1
             notes.append(f"note: {where}: old also made {', '.join(only_old)} (timing)")
@@ -247,7 +260,104 @@ def judge(work, device):
             identical += 1
         else:
             timing += 1
-    return problems, notes, undecided, identical, timing
+    return problems, notes, undecided, identical, timing, changed
+
+
+def picture(path, cache={}):
+    """A screenshot's pixels as (width, height, rows of RGB bytes), or None when it is no PNG
+    ffmpeg can read."""
+    if path not in cache:
+        cache[path] = None
+        with open(path, "rb") as f:
+            head = f.read(24)
+        if head[:8] == b"\x89PNG\r\n\x1a\n" and head[12:16] == b"IHDR":
+            width, height = struct.unpack(">II", head[16:24])
+            try:
+                raw = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-f", "rawvideo",
+                                      "-pix_fmt", "rgb24", "-"], capture_output=True).stdout
+            except OSError:
+                raw = b""
+            row = 3 * width
+            if width and len(raw) == row * height:
+                cache[path] = (width, height, [raw[y * row:(y + 1) * row] for y in range(height)])
+    return cache[path]
+
+
+BLOCK = 8  # px: the side of the squares pixels are judged in, a character cell of the texts
+
+
+def differing(a, b):
+    """The BLOCK x BLOCK squares, as (row, column), where two pictures of one size differ."""
+    width, height, rows_a = a
+    rows_b = b[2]
+    found = set()
+    for y in range(height):
+        if rows_a[y] != rows_b[y]:
+            for x in range(0, width, BLOCK):
+                if rows_a[y][3 * x:3 * (x + BLOCK)] != rows_b[y][3 * x:3 * (x + BLOCK)]:
+                    found.add((y // BLOCK, x // BLOCK))
+    return found
+
+
+def timing_squares(work, devices):
+    """{(device, side, screenshot): (size, squares)}: for every screenshot of which one program
+    made more than one variant on a device, the squares where those variants differ."""
+    found = {}
+    for device in devices:
+        for side in ("old", "new"):
+            runs = runs_of(work, side, device)
+            for name in sorted({n for run in runs for n in outputs(run) if n.endswith(".png")}):
+                seen = {}
+                for run in runs:
+                    path = os.path.join(run, name)
+                    if os.path.isfile(path):
+                        seen.setdefault(variant(path), path)
+                pictures = [picture(path) for path in seen.values()]
+                if len(pictures) < 2 or not all(pictures):
+                    continue
+                squares = set()
+                for i, a in enumerate(pictures):
+                    for b in pictures[i + 1:]:
+                        if a[:2] == b[:2]:
+                            squares |= differing(a, b)
+                found[(device, side, name)] = (pictures[0][:2], squares)
+    return found
+
+
+def judge_pixels(device, changed, squares):
+    """Of one device's outputs with new-only variants, the lines for those that pass as timing
+    (see the module's account): (name, line) each. SQUARES is timing_squares()."""
+    passed = []
+    for name, only_new, old, files in changed:
+        if not name.lower().endswith(".png") or not old:
+            continue
+        accounts = []
+        for new_variant in only_new:
+            new_pixels = picture(files[new_variant])
+            if not new_pixels:
+                break
+            # Where screenshots of this size change with timing, not counting the variants of
+            # this very screenshot that the new program made here.
+            region = set()
+            for key, (size, seen) in squares.items():
+                if size == new_pixels[:2] and key != (device, "new", name):
+                    region |= seen
+            account = None
+            for old_variant in old:
+                old_pixels = picture(files[old_variant])
+                if old_pixels and old_pixels[:2] == new_pixels[:2]:
+                    differ = differing(new_pixels, old_pixels)
+                    if differ <= region:
+                        account = (f"{new_variant} differs from {old_variant} in {len(differ)} "
+                                   f"squares of {BLOCK} px, all among the {len(region)} where "
+                                   f"screenshots change with timing")
+                        break
+            if account is None:
+                break
+            accounts.append(account)
+        else:
+            passed.append((name, f"timing: {device}/{name}: " + "; ".join(accounts)))
+    return passed
 
 
 def main(argv):
@@ -258,15 +368,26 @@ def main(argv):
     if len(argv) >= 4 and argv[1] == "verdict":
         undecided_only = argv[2] == "--undecided"
         work, devices = (argv[3], argv[4:]) if undecided_only else (argv[2], argv[3:])
-        problems, notes, undecided, identical, timing = [], [], [], 0, 0
+        problems, notes, undecided, identical, timing, phases = [], [], [], 0, 0, 0
+        squares = None
         for device in devices:
-            p, n, u, i, t = judge(work, device)
+            p, n, u, i, t, changed = judge(work, device)
+            if changed:
+                # A screenshot's rare blink phase is judged by its pixels; the device runs
+                # again only for what that leaves.
+                if squares is None:
+                    squares = timing_squares(work, devices)
+                for name, line in judge_pixels(device, changed, squares):
+                    p = [q for q in p if not q.startswith(f"changed: {device}/{name}: ")]
+                    n.append(line)
+                    phases += 1
+                u = any(q.startswith(("changed:", "missing:")) for q in p)
+            if u:
+                undecided.append(device)
             problems += p
             notes += n
             identical += i
             timing += t
-            if u:
-                undecided.append(device)
         if undecided_only:
             print(" ".join(undecided))
             return 0
@@ -274,6 +395,7 @@ def main(argv):
             print(line)
         print(f"== {len(devices)} devices: {identical} outputs byte-identical in every run, "
               f"{timing} timing-dependent with every variant made by both programs, "
+              f"{phases} with a variant that differs only where timing shows, "
               f"{len(problems)} problems")
         return 0 if not problems else 1
     print("usage: compare_outputs.py verdict [--undecided] WORK DEVICE... | avi FILE",

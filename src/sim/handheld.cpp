@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "sim/components.h"
+#include "sim/scene/scene_generator.h"
 
 namespace fs = std::filesystem;
 
@@ -322,8 +323,10 @@ void SimulatedHandheld::homeScreenLoop() {
         auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                       std::chrono::steady_clock::now() - start)
                       .count();
+        // The still scene stops the home screen's clock too, so a capture of the home screen
+        // does not depend on when it was taken.
         drawHomeScreen(reinterpret_cast<uint16_t*>(display_), profile_.displayWidth,
-                       profile_.displayHeight, static_cast<uint32_t>(ms));
+                       profile_.displayHeight, sceneStill() ? 0 : static_cast<uint32_t>(ms));
         std::this_thread::sleep_for(std::chrono::milliseconds(kHomeScreenPeriodMs));
     }
 }

@@ -1,11 +1,13 @@
 """The verdict of scripts/compare_outputs.py on made-up runs, and its reduction of movies."""
 import importlib.util
 import os
+import shutil
 import struct
 import subprocess
 import sys
 import tempfile
 import unittest
+import zlib
 
 SCRIPT = os.path.join(os.path.dirname(__file__), "..", "..", "scripts", "compare_outputs.py")
 spec = importlib.util.spec_from_file_location("compare_outputs", SCRIPT)
@@ -151,6 +153,70 @@ class Verdict(unittest.TestCase):
         code, out = self.verdict()
         self.assertEqual(code, 1)
         self.assertIn("a tour failed", out)
+
+
+def png(width, height, lit=()):
+    """A black RGB picture with white 1 x 1 pixels at LIT, as a PNG ffmpeg reads."""
+    rows = bytearray()
+    for y in range(height):
+        rows.append(0)  # filter type: none
+        rows.extend(b"".join(b"\xff\xff\xff" if (x, y) in lit else b"\0\0\0" for x in range(width)))
+
+    def part(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data
+                + struct.pack(">I", zlib.crc32(kind + data)))
+
+    return (b"\x89PNG\r\n\x1a\n" + part(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+            + part(b"IDAT", zlib.compress(bytes(rows))) + part(b"IEND", b""))
+
+
+@unittest.skipUnless(shutil.which("ffmpeg"), "ffmpeg not installed")
+class PixelJudgement(Verdict):
+    """A screenshot variant only the new program made, judged by where it differs."""
+    SHOT = "shots/a.png"
+
+    def verdict(self, *extra):
+        result = subprocess.run([sys.executable, SCRIPT, "verdict", *extra, self.work.name, "dev",
+                                 "other"], capture_output=True, text=True)
+        return result.returncode, result.stdout
+
+    def runs(self, dev_old, dev_new, other, other_size=(32, 24)):
+        """Two runs of each program; DEV_OLD, DEV_NEW: the lit pixels of the device's screenshot
+        in each run; OTHER: those of another device's screenshot (run by both programs)."""
+        for n in (1, 2):
+            self.make("old", n, {self.SHOT: png(32, 24, dev_old[n - 1])})
+            self.make("new", n, {self.SHOT: png(32, 24, dev_new[n - 1])})
+            for side in ("old", "new"):
+                self.make(side, n, {self.SHOT: png(*other_size, other[n - 1])}, device="other")
+
+    def test_cases(self):
+        text, blink = {(1, 1), (2, 2)}, {(20, 17)}  # a text that stays; a blinking dot
+        near = {(21, 18)}  # in the blinking dot's 8 x 8 square
+        away = {(3, 3)}  # outside it
+        # name: (device's old runs, its new runs, the other device's runs, its size, status)
+        cases = {
+            "a blink phase seen only on another device":
+                ([text, text], [text, text | blink], [set(), blink], (32, 24), 0),
+            "another phase of a counter in the same square":
+                ([text | blink] * 2, [text | near, text | blink], [set(), blink], (32, 24), 0),
+            "a change outside the squares that follow the clock":
+                ([text, text], [text, text | blink | away], [set(), blink], (32, 24), 1),
+            "no evidence: the other device never blinked":
+                ([text, text], [text, text | blink], [blink, blink], (32, 24), 1),
+            "evidence from a screen of another size does not count":
+                ([text, text], [text, text | blink], [set(), blink], (32, 32), 1),
+            "a change in every new run":
+                ([text, text], [text | blink] * 2, [set(), blink], (32, 24), 1),
+        }
+        for what, (old, new, other, size, status) in cases.items():
+            with self.subTest(what):
+                self.tearDown()
+                self.setUp()
+                self.runs(old, new, other, size)
+                code, out = self.verdict()
+                self.assertEqual(code, status, out)
+                self.assertIn("timing: dev/shots/a.png" if status == 0 else "changed: dev/", out)
+                self.assertEqual(self.verdict("--undecided")[1].split(), ["dev"] if status else [])
 
 
 if __name__ == "__main__":

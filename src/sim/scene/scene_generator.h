@@ -27,8 +27,9 @@ constexpr uint32_t kSceneDiskPeriodMs = 4000;
 
 // The still scene, for comparing what two builds make of one script (scripts/compare-outputs.sh):
 // with LUMO_STILL_SCENE set (to anything but "" or "0") every frame is frame 0 at this tick (the
-// disk a quarter of its way, no marker) and the microphone hears the plain tone, so a picture or a
-// sound no longer depends on when it was taken. Read once; normal runs never set it.
+// disk a quarter of its way, no marker), the microphone hears the plain tone and the home screen's
+// clock stands at 0, so a picture or a sound no longer depends on when it was taken. Read once;
+// normal runs never set it.
 constexpr uint32_t kSceneStillTickMs = 500;
 static_assert(!sceneMarkerVisible(kSceneStillTickMs));
 bool sceneStill();
