@@ -10,6 +10,7 @@
 #include "media/audio_capture.h"
 #include "media/capture_test_support.h"
 #include "net/webcam.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -109,8 +110,8 @@ TEST(Interval, ARunThatEndedByItselfIsCleanedUpWhenReported) {
     // The thread ends (as after a failed shot) before the window thread hears of it.
     gApp.intervalStop.store(1);
     ASSERT_EQ(WaitForSingleObject(gApp.intervalDoneEvent, 5000), WAIT_OBJECT_0);
-    for (int i = 0; i < 500 && gApp.intervalThread.load(); ++i) Sleep(2);
-    ASSERT_EQ(gApp.intervalThread.load(), nullptr);
+    ASSERT_TRUE(
+        waitUntil([] { return gApp.intervalThread.load() == nullptr; }, std::chrono::seconds(1)));
     EXPECT_EQ(runEnded(1), 1);
     EXPECT_EQ(gApp.activity.load(), Idle);
     EXPECT_EQ(gApp.averageBuffer, nullptr);

@@ -19,17 +19,13 @@
 #include "settings/camera_controller.h"
 #include "sim/handheld.h"
 #include "support/temp_device.h"
+#include "support/wait_until.h"
 
 namespace camtest {
 
-// Polls `done` until it holds or `ms` pass.
+// At most `ms` milliseconds for what a camera thread does.
 inline bool waitUntil(const std::function<bool()>& done, int ms = 3000) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return ::waitUntil(done, std::chrono::milliseconds(ms));
 }
 
 inline int64_t millisSince(std::chrono::steady_clock::time_point start) {

@@ -21,6 +21,7 @@
 #include "e2e/e2e_support.h"
 #include "media/movie_oracle.h"
 #include "media/test_pictures.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -30,15 +31,10 @@ uint32_t get32(const std::vector<uint8_t>& b, size_t at) {
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
 }
 
-// Waits until `path` exists, at most `limit`; true when it does. It looks every 5 ms rather than
-// spinning: a spinning test takes a processor from the recording it waits on.
+// Waits until `path` exists, at most `limit`; true when it does.
 bool awaitFile(const std::string& path, std::chrono::seconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!std::filesystem::exists(path)) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
+    return waitUntil([&] { return std::filesystem::exists(path); }, limit,
+                     std::chrono::milliseconds(5));
 }
 
 // The video entries in a finished movie's "idx1".

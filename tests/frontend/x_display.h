@@ -22,14 +22,11 @@
 #include <utility>
 #include <vector>
 
-// Polls `done` every 10 ms for at most `ms` milliseconds.
+#include "support/wait_until.h"
+
+// At most `ms` milliseconds for what an X server or the window front-end does.
 inline bool waitUntil(const std::function<bool()>& done, int ms = 5000) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+    return waitUntil(done, std::chrono::milliseconds(ms), std::chrono::milliseconds(10));
 }
 
 // One connection to the X server, used by one thread.

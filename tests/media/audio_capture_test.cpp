@@ -8,6 +8,7 @@
 
 #include "media/audio_capture.h"
 #include "media/capture_test_support.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -76,10 +77,8 @@ TEST(AudioCapture, RecordsTheMicrophoneThroughTheWaveInputTwice) {
     for (int movie = 0; movie < 2; ++movie) {
         ASSERT_EQ(openSound(a), 1u);
         const uint8_t* p = nullptr;
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (!(p = takeBuffer(a)) && std::chrono::steady_clock::now() < limit)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        ASSERT_NE(p, nullptr);
+        ASSERT_TRUE(
+            waitUntil([&] { return (p = takeBuffer(a)) != nullptr; }, std::chrono::seconds(2)));
         EXPECT_EQ(a.copiedBytes, 640u);
         if (movie == 0) {
             resetAndRelease(a);

@@ -15,6 +15,7 @@
 
 #include "media/movie_oracle.h"
 #include "media/test_pictures.h"
+#include "support/wait_until.h"
 
 // Index entries compare whole, as the file holds them.
 bool operator==(const IndexEntry& a, const IndexEntry& b) {
@@ -319,10 +320,8 @@ TEST_F(Avi, LateSoundCatchesUpAndAPausedRecordingDrainsItWhileClosing) {
     std::thread capture([&] {
         for (; !stop; calls += 1) aviDrainPausedSound(w);
     });
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (calls < 3 && std::chrono::steady_clock::now() < limit)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_GE(calls.load(), 3);
+    EXPECT_TRUE(waitUntil([&] { return calls >= 3; }, std::chrono::seconds(10),
+                          std::chrono::milliseconds(1)));
     aviClose(w);
     stop = true;
     capture.join();

@@ -25,6 +25,7 @@
 #include "net/webcam.h"
 #include "preview/osd_text.h"
 #include "preview/overlay.h"
+#include "support/wait_until.h"
 
 namespace webcamtest {
 
@@ -35,13 +36,8 @@ inline uint32_t msSince(Clock::time_point start) {
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
-// Polls `done` every few ms for at most `limitMs`; true when it held.
 inline bool waitFor(const std::function<bool()>& done, uint32_t limitMs) {
-    for (const auto start = Clock::now(); !done();) {
-        if (msSince(start) > limitMs) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return waitUntil(done, std::chrono::milliseconds(limitMs));
 }
 
 inline int openDescriptors() {

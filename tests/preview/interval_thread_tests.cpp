@@ -19,6 +19,7 @@
 #include "settings/camera_controller.h"
 #include "settings/settings_model.h"
 #include "support/temp_device.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -96,13 +97,13 @@ class IntervalThread : public ::testing::Test {
     // Waits until a frame request is armed, moving the tick counter on meanwhile. False on
     // time-out.
     static bool armed() {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
-        while (gController.snapshotArmed.load() != 1) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            advanceTickCount(50);
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return true;
+        return waitUntil(
+            [] {
+                if (gController.snapshotArmed.load() == 1) return true;
+                advanceTickCount(50);
+                return false;
+            },
+            std::chrono::milliseconds(kWaitMs), std::chrono::milliseconds(1));
     }
 
     // The capture thread's part for one requested frame: waits for the request, notes the

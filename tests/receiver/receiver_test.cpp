@@ -24,6 +24,7 @@
 #include "media/movie_oracle.h"
 #include "media/test_pictures.h"
 #include "receiver/test_device.h"
+#include "support/wait_until.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define LUMO_SANITIZED 1
@@ -69,13 +70,10 @@ struct Started {
         std::lock_guard<std::mutex> lock(mutex);
         return f();
     }
-    // Polls `done` every few milliseconds for at most ten seconds.
+    // At most ten seconds for what the receiver's threads do.
     template <typename Done>
     static bool waitFor(Done done) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        for (; !done(); std::this_thread::sleep_for(std::chrono::milliseconds(5)))
-            if (std::chrono::steady_clock::now() > deadline) return false;
-        return true;
+        return waitUntil(done, std::chrono::seconds(10), std::chrono::milliseconds(5));
     }
 
     fs::path folder;
@@ -501,12 +499,8 @@ TEST(ReceiverMovies, AMovieCutByAKillIsFinishedByTheNextStart) {
         }
         return offsets.size();
     };
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (storedPictures() < 30) {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-        // A look every 5 ms, not a spin: the device being waited on needs the processor.
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    ASSERT_TRUE(waitUntil([&] { return storedPictures() >= 30; }, std::chrono::seconds(20),
+                          std::chrono::milliseconds(5)));
     kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
     fclose(lines);

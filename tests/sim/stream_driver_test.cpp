@@ -11,6 +11,7 @@
 #include "sim/capture_block.h"
 #include "sim/stream_drivers.h"
 #include "support/temp_device.h"
+#include "support/wait_until.h"
 
 namespace {
 
@@ -42,12 +43,11 @@ class Lcm1Driver : public ::testing::Test {
     }
     // Asks until a frame is there (bounded); its address.
     uint8_t* nextFrame(HANDLE driver, uint32_t bytes) {
-        for (int tries = 0; tries < 300; ++tries) {
-            uint8_t* frame = nullptr;
-            if (request(driver, kLcm1NextFrame, nullptr, 0, &frame, bytes) && frame) return frame;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return nullptr;
+        uint8_t* frame = nullptr;
+        waitUntil(
+            [&] { return request(driver, kLcm1NextFrame, nullptr, 0, &frame, bytes) && frame; },
+            std::chrono::milliseconds(1500), std::chrono::milliseconds(5));
+        return frame;
     }
     TempDevice device_;
     CaptureBlock block_{};  // the whole 320 x 240 picture

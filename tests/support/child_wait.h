@@ -12,7 +12,8 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
-#include <thread>
+
+#include "support/wait_until.h"
 
 // Waits for the child `pid` to end, for at most `limit`; a child that overruns is killed
 // (SIGKILL) and reaped. Returns its wait status (for WIFEXITED and the like), or nothing when it
@@ -35,13 +36,13 @@ inline std::optional<int> waitForChild(pid_t pid, std::chrono::milliseconds limi
     } else
 #endif
     {
-        while (true) {
-            const pid_t done = waitpid(pid, &status, WNOHANG);
-            if (done == pid) return status;
-            if (done < 0) return std::nullopt;
-            if (std::chrono::steady_clock::now() > deadline) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        pid_t done = 0;
+        waitUntil([&] { return (done = waitpid(pid, &status, WNOHANG)) != 0; },
+                  std::chrono::duration_cast<std::chrono::milliseconds>(
+                      deadline - std::chrono::steady_clock::now()),
+                  std::chrono::milliseconds(10));
+        if (done == pid) return status;
+        if (done < 0) return std::nullopt;
     }
     kill(pid, SIGKILL);
     waitpid(pid, &status, 0);

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "support/child_wait.h"
+#include "support/wait_until.h"
 
 #ifndef LUMOVATRIX_EXECUTABLE
 #error "LUMOVATRIX_EXECUTABLE must name the built program"
@@ -93,13 +94,10 @@ struct ProgramRun {
 // Waits until the running program has written `text` (a script's `echo`), for at most `seconds`;
 // false when it did not, or ended first.
 inline bool awaitOutput(ProgramRun& run, const std::string& text, int seconds) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    while (run.output().find(text) == std::string::npos) {
-        if (waitpid(run.pid, nullptr, WNOHANG) != 0 || std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+    const auto written = [&] { return run.output().find(text) != std::string::npos; };
+    return waitUntil([&] { return written() || waitpid(run.pid, nullptr, WNOHANG) != 0; },
+                     std::chrono::seconds(seconds), std::chrono::milliseconds(10)) &&
+           written();
 }
 
 // Runs the program to its end; returns the exit status.
