@@ -17,17 +17,19 @@
 #
 # Determinism. Every run has a fixed local time (the profile's clock key), so file names do not
 # change, and the still scene (LUMO_STILL_SCENE=1, read by the simulated handheld, never by the
-# application): every camera picture is the same frame and the microphone plays a steady tone,
-# so which frame a photo, screenshot or movie picture holds no longer depends on when it was
-# taken; the headless front-end, which can no longer tell a key's change from the moving picture,
-# waits for the display to stay the same for 1.5 s instead of 0.4 s before a screenshot. A
-# revision that predates the still scene gets it added to its simulated handheld and front-end
-# (the application is left as it is) before it is built; a build folder without it is refused.
-# Front-ends older than the wait for a key's change (4176e47's, for one) take screenshots at once,
-# so their screenshots follow the machine's load: compare screenshots across that change with care. What still depends on timing (a blinking prompt, seconds
-# shown, how many interval shots, a movie's frame count) is found by running each program more
-# than once and judged as scripts/compare_outputs.py explains: every variant of an output that
-# the new program made must have been made by the old program too.
+# application): every camera picture is the same frame, the microphone plays a steady tone and the
+# home screen's clock stands still, so what a photo, screenshot or movie picture holds no longer
+# depends on when it was taken. The headless front-end, which can no longer tell a key's change
+# from the moving picture, waits for the display to stay the same for 1.5 s instead of 0.4 s
+# before a screenshot. A revision that lacks any of this gets it added to its simulated handheld
+# and front-end (the application is left as it is) before it is built; a build folder without the
+# still scene is refused. Front-ends older than the wait for a key's change (4176e47's, for one)
+# take screenshots at once, so their screenshots follow the machine's load: compare screenshots
+# across that change with care. What still depends on timing (a blinking prompt, seconds shown,
+# how many interval shots, a movie's frame count) is found by running each program more than once
+# and judged as scripts/compare_outputs.py explains: every variant of an output that the new
+# program made must have been made by the old program too, or, for a screenshot, differ from one
+# only in squares where screenshots are seen to change with timing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
@@ -54,7 +56,7 @@ while [ $# -gt 0 ]; do
       number "$1" "$2"
       case "$1" in --runs) runs=$2 ;; --max-runs) max_runs=$2 ;; --jobs) jobs=$2 ;; esac
       shift 2 ;;
-    -h | --help) sed -n '2,30p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,32p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "$me: unknown option '$1' (see --help)" >&2; exit 2 ;;
     *) specs+=("$1"); shift ;;
   esac

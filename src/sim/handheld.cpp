@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 #include "sim/components.h"
 #include "sim/scene/scene_generator.h"
@@ -85,10 +86,8 @@ constexpr uint16_t rgb565(int r, int g, int b) {
     return static_cast<uint16_t>(((r & 0xF8) << 8) | ((g & 0xFC) << 3) | (b >> 3));
 }
 
-// The home screen is another program drawing into the display memory; the display hardware and
-// the program's screen capture read it at the same time, as on the device.
-__attribute__((no_sanitize("thread"))) void drawHomeScreen(uint16_t* screen, int w, int h,
-                                                           uint32_t tick) {
+// The home screen at `tick` (ms) into `screen`, w x h RGB565.
+void composeHomeScreen(uint16_t* screen, int w, int h, uint32_t tick) {
     for (int y = 0; y < h; ++y) {
         int shade = 40 + 80 * y / h;
         uint16_t row = rgb565(shade / 3, shade / 2, shade + 60);
@@ -119,6 +118,18 @@ __attribute__((no_sanitize("thread"))) void drawHomeScreen(uint16_t* screen, int
     for (int y = 4; y < bar - 4; ++y)
         for (int x = w - 8 - seconds * (w / 2) / 60; x < w - 4; ++x)
             screen[y * w + x] = rgb565(90, 220, 255);
+}
+
+// The home screen is another program drawing into the display memory; the display hardware and
+// the program's screen capture read it at the same time, as on the device. It composes each
+// picture aside and writes only the pixels that change, so a reader never sees a pixel pass
+// through the background on its way to what it already was.
+__attribute__((no_sanitize("thread"))) void drawHomeScreen(uint16_t* screen, int w, int h,
+                                                           uint32_t tick) {
+    std::vector<uint16_t> picture(static_cast<size_t>(w) * h);
+    composeHomeScreen(picture.data(), w, h, tick);
+    for (size_t i = 0; i < picture.size(); ++i)
+        if (screen[i] != picture[i]) screen[i] = picture[i];
 }
 
 }  // namespace
