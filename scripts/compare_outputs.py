@@ -31,10 +31,11 @@ to catch is still a new-only variant after every run. Such a variant is judged b
 by ffmpeg), in squares of 8 x 8 (a character cell): it passes as timing when it differs from a
 variant the old program made only in squares where screenshots of the same size are seen to change
 with timing, that is where two variants that one program made of one screenshot on one device in
-different runs differ. The new program's variants of the screenshot being judged, on its device,
-are left out of that evidence, and the new program must have made a variant the old one made too
-in some run: a change that shows in every new run, or one outside the texts that follow the
-clock, still fails.
+different runs differ. When the new program never made a variant the old one made (the seconds
+shown came out one higher in every new run, say), only the same screenshot, on other devices or
+in the old program's runs, counts as evidence. The new program's variants of the screenshot being
+judged, on its device, never count, so a change outside the texts that follow the clock still
+fails.
 """
 import hashlib
 import os
@@ -225,9 +226,9 @@ def runs_of(work, side, device):
 
 def judge(work, device):
     """(problems, notes, undecided, identical, timing, changed) for one device; changed lists
-    (name, new-only variants, old variants, {variant: a file holding it}) for every output of
-    which the new program made a variant the old one did not, besides one the old one did, for
-    the pixel judgement."""
+    (name, new-only variants, old variants, {variant: a file holding it}, whether the new program
+    also made an old variant) for every output of which the new program made a variant the old
+    one did not, for the pixel judgement."""
     old_runs, new_runs = runs_of(work, "old", device), runs_of(work, "new", device)
     problems, notes, identical, timing, changed = [], [], 0, 0, []
     for run in old_runs + new_runs:
@@ -251,8 +252,8 @@ def judge(work, device):
             problems.append(f"changed: {where}: {kind}: {', '.join(only_new)} "
                             f"(old made {', '.join(sorted(set(old)))})")
             files = {v: os.path.join(run, name) for run, v in zip(old_runs + new_runs, old + new)}
-            if set(new) & set(old):  # else the change shows in every new run: no blink
-                changed.append((name, only_new, sorted(set(old) - {"absent"}), files))
+            changed.append((name, only_new, sorted(set(old) - {"absent"}), files,
+                            bool(set(new) & set(old))))
         elif only_old:
             timing += 1
             notes.append(f"note: {where}: old also made {', '.join(only_old)} (timing)")
@@ -328,7 +329,7 @@ def judge_pixels(device, changed, squares):
     """Of one device's outputs with new-only variants, the lines for those that pass as timing
     (see the module's account): (name, line) each. SQUARES is timing_squares()."""
     passed = []
-    for name, only_new, old, files in changed:
+    for name, only_new, old, files, shared in changed:
         if not name.lower().endswith(".png") or not old:
             continue
         accounts = []
@@ -336,11 +337,13 @@ def judge_pixels(device, changed, squares):
             new_pixels = picture(files[new_variant])
             if not new_pixels:
                 break
-            # Where screenshots of this size change with timing, not counting the variants of
-            # this very screenshot that the new program made here.
+            # Where screenshots of this size change with timing (only this screenshot, when the
+            # new program never made what the old one made), not counting the variants of this
+            # very screenshot that the new program made here.
             region = set()
             for key, (size, seen) in squares.items():
-                if size == new_pixels[:2] and key != (device, "new", name):
+                if size == new_pixels[:2] and key != (device, "new", name) and \
+                        (shared or key[2] == name):
                     region |= seen
             account = None
             for old_variant in old:
@@ -350,7 +353,8 @@ def judge_pixels(device, changed, squares):
                     if differ <= region:
                         account = (f"{new_variant} differs from {old_variant} in {len(differ)} "
                                    f"squares of {BLOCK} px, all among the {len(region)} where "
-                                   f"screenshots change with timing")
+                                   + ("screenshots change" if shared else
+                                      "this screenshot changes") + " with timing")
                         break
             if account is None:
                 break

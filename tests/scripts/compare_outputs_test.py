@@ -180,44 +180,52 @@ class PixelJudgement(Verdict):
                                  "other"], capture_output=True, text=True)
         return result.returncode, result.stdout
 
-    def runs(self, dev_old, dev_new, other, other_size=(32, 24)):
+    def runs(self, dev_old, dev_new, other, other_size=(32, 24), other_shot=SHOT):
         """Two runs of each program; DEV_OLD, DEV_NEW: the lit pixels of the device's screenshot
-        in each run; OTHER: those of another device's screenshot (run by both programs)."""
+        in each run; OTHER: those of another device's screenshot OTHER_SHOT (run by both
+        programs)."""
         for n in (1, 2):
             self.make("old", n, {self.SHOT: png(32, 24, dev_old[n - 1])})
             self.make("new", n, {self.SHOT: png(32, 24, dev_new[n - 1])})
             for side in ("old", "new"):
-                self.make(side, n, {self.SHOT: png(*other_size, other[n - 1])}, device="other")
+                self.make(side, n, {other_shot: png(*other_size, other[n - 1])}, device="other")
 
     def test_cases(self):
         text, blink = {(1, 1), (2, 2)}, {(20, 17)}  # a text that stays; a blinking dot
         near = {(21, 18)}  # in the blinking dot's 8 x 8 square
         away = {(3, 3)}  # outside it
-        # name: (device's old runs, its new runs, the other device's runs, its size, status)
+        elsewhere = "shots/b.png"  # another screenshot, whose dot blinks in the same place
+        # name: (device's old runs, its new runs, the other device's runs, its size, the other
+        # device's screenshot, status)
         cases = {
             "a blink phase seen only on another device":
-                ([text, text], [text, text | blink], [set(), blink], (32, 24), 0),
-            "another phase of a counter in the same square":
-                ([text | blink] * 2, [text | near, text | blink], [set(), blink], (32, 24), 0),
+                ([text, text], [text, text | blink], [set(), blink], (32, 24), self.SHOT, 0),
+            "a blink phase seen only on another screen":
+                ([text, text], [text, text | blink], [set(), blink], (32, 24), elsewhere, 0),
+            "another state of a counter in the same square":
+                ([text | blink] * 2, [text | near, text | blink], [set(), blink], (32, 24),
+                 self.SHOT, 0),
             "a change outside the squares that follow the clock":
-                ([text, text], [text, text | blink | away], [set(), blink], (32, 24), 1),
+                ([text, text], [text, text | blink | away], [set(), blink], (32, 24), self.SHOT,
+                 1),
             "no evidence: the other device never blinked":
-                ([text, text], [text, text | blink], [blink, blink], (32, 24), 1),
+                ([text, text], [text, text | blink], [blink, blink], (32, 24), self.SHOT, 1),
             "evidence from a screen of another size does not count":
-                ([text, text], [text, text | blink], [set(), blink], (32, 32), 1),
-            "a change in every new run":
-                ([text, text], [text | blink] * 2, [set(), blink], (32, 24), 1),
+                ([text, text], [text, text | blink], [set(), blink], (32, 32), self.SHOT, 1),
+            "every new run shifted, as this screen does on another device":
+                ([text, text], [text | blink] * 2, [set(), blink], (32, 24), self.SHOT, 0),
+            "every new run changed where only another screen blinks":
+                ([text, text], [text | blink] * 2, [set(), blink], (32, 24), elsewhere, 1),
         }
-        for what, (old, new, other, size, status) in cases.items():
+        for what, (old, new, other, size, other_shot, status) in cases.items():
             with self.subTest(what):
                 self.tearDown()
                 self.setUp()
-                self.runs(old, new, other, size)
+                self.runs(old, new, other, size, other_shot)
                 code, out = self.verdict()
                 self.assertEqual(code, status, out)
                 self.assertIn("timing: dev/shots/a.png" if status == 0 else "changed: dev/", out)
                 self.assertEqual(self.verdict("--undecided")[1].split(), ["dev"] if status else [])
-
 
 if __name__ == "__main__":
     unittest.main()
