@@ -139,6 +139,24 @@ LUMO_AVX2_BMI2 inline __m256i sizeAvx2(__m256i magnitude) {
     return _mm256_subs_epu16(exponent, _mm256_set1_epi16(kExponentBiasMinusOne));
 }
 
+// The 64 flag bytes of four lanes (each copied to both halves) gathered by `table` into one bit
+// per zigzag position: bit k is the top bit of the flag byte table.control[k / 32][j] picks.
+LUMO_AVX2_BMI2 inline uint64_t gatherByZigzag(const __m256i lanes[4], const ZigzagShuffles& table) {
+    uint64_t gathered = 0;
+#pragma GCC unroll 8
+    for (int h = 0; h < 2; ++h) {
+        __m256i flags = _mm256_setzero_si256();
+#pragma GCC unroll 8
+        for (int j = 0; j < 4; ++j) {
+            const __m256i control =
+                _mm256_load_si256(reinterpret_cast<const __m256i*>(table.control[h][j]));
+            flags = _mm256_or_si256(flags, _mm256_shuffle_epi8(lanes[j], control));
+        }
+        gathered |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(flags))} << (32 * h);
+    }
+    return gathered;
+}
+
 // Fills `coded` and returns the non-zero coefficients by zigzag position.
 LUMO_AVX2_BMI2 inline uint64_t codeBlockAvx2(const int16_t* block, BlockBits* coded) {
     const __m256i zero = _mm256_setzero_si256();
@@ -165,19 +183,7 @@ LUMO_AVX2_BMI2 inline uint64_t codeBlockAvx2(const int16_t* block, BlockBits* co
         _mm256_permute2x128_si256(second, second, 0x00),
         _mm256_permute2x128_si256(second, second, 0x11),
     };
-    uint64_t zeros = 0;
-#pragma GCC unroll 8
-    for (int h = 0; h < 2; ++h) {
-        __m256i flags = _mm256_setzero_si256();
-#pragma GCC unroll 8
-        for (int j = 0; j < 4; ++j) {
-            const __m256i control =
-                _mm256_load_si256(reinterpret_cast<const __m256i*>(kZigzagShuffles.control[h][j]));
-            flags = _mm256_or_si256(flags, _mm256_shuffle_epi8(lanes[j], control));
-        }
-        zeros |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(flags))} << (32 * h);
-    }
-    return ~zeros;
+    return ~gatherByZigzag(lanes, kZigzagShuffles);
 }
 
 // The fused kernel's layout of a transformed pair: row v (16 entries) holds frequency v of the
@@ -222,19 +228,7 @@ LUMO_AVX2_BMI2 inline uint64_t pairZeros(const __m256i packed[4]) {
     __m256i lanes[4];
 #pragma GCC unroll 8
     for (int j = 0; j < 4; ++j) lanes[j] = _mm256_permute2x128_si256(packed[j], packed[j], kSelect);
-    uint64_t zeros = 0;
-#pragma GCC unroll 8
-    for (int h = 0; h < 2; ++h) {
-        __m256i flags = _mm256_setzero_si256();
-#pragma GCC unroll 8
-        for (int j = 0; j < 4; ++j) {
-            const __m256i control =
-                _mm256_load_si256(reinterpret_cast<const __m256i*>(kPairShuffles.control[h][j]));
-            flags = _mm256_or_si256(flags, _mm256_shuffle_epi8(lanes[j], control));
-        }
-        zeros |= uint64_t{static_cast<uint32_t>(_mm256_movemask_epi8(flags))} << (32 * h);
-    }
-    return zeros;
+    return gatherByZigzag(lanes, kPairShuffles);
 }
 
 }  // namespace
